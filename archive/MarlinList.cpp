@@ -1,0 +1,275 @@
+// Reading an archive's directory: the end record, the central headers, and the text of
+// names and comments.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <optional>
+
+#include "CodePage437.h"
+#include "TMarlin.h"
+
+namespace {
+
+constexpr size_t kEndSearchWindow = 65557;  // end record plus the longest comment
+
+bool IsFile(const std::string& name) {
+  struct stat st {};
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string AbsolutePath(const std::string& name) {
+  std::error_code ec;
+  const auto p = std::filesystem::absolute(name, ec);
+  return ec ? name : p.lexically_normal().string();
+}
+
+}  // namespace
+
+std::string TMarlin::DecodeEntryText(std::string_view raw, bool utf8Flag) const {
+  if (utf8Flag) return std::string(raw);
+  const bool convert = (fCodePage == CodePageOpts::cpAuto && fHostSystem == 0) || fHostSystem == 6 ||
+                       (fHostSystem == 11 && fSpecVersion == 50) || fCodePage == CodePageOpts::cpOEM;
+  return convert ? Cp437ToUtf8(raw) : std::string(raw);
+}
+
+std::string TMarlin::ArchiveComment() const { return DecodeEntryText(fArchiveComment); }
+
+void TMarlin::List() {
+  if (designing_) return;
+  ClearContents();
+  fPhysicalSize = 0;
+  fCentralDirOffset = 0;
+  fPrefixSize = 0;
+  fArchiveComment.clear();
+  fIsSpanned = false;
+  if (!IsFile(fZipFilename)) {
+    if (OnDirUpdate) OnDirUpdate(this);
+    return;
+  }
+
+  // The report waits until the cursor is normal again, so that a box never shows busy.
+  enum class Failure { None, Marlin, Memory, Other } failure = Failure::None;
+  std::optional<EMarlin> caught;
+  uint64_t offset = 0;
+  {
+    BusyCursor busy(*this);
+    try {
+      fReadName = fZipFilename;
+      fDriveRoot = volumes_->DriveRootOf(AbsolutePath(fReadName));
+      if (!CheckDrive()) throw EMarlin(11004, fDriveRoot);
+      EndOfCentralDir e;
+      OpenEOC(e, true);
+      const CentralDirLocation& dir = fCentralDir;
+      fLastDiskNo = int(dir.DiskNumber);
+      if (fLastDiskNo > 0) fIsSpanned = true;
+
+      if (dir.CentralStartDisk != dir.DiskNumber) {
+        // The directory starts on an earlier volume, at its stored offset.
+        OpenVolume(int(dir.CentralStartDisk));
+        fLogicalSize = uint64_t(std::max<int64_t>(0, fReadHandle.Size()));
+        offset = dir.CentralDirStart;
+      } else {
+        fCurrentDiskNo = int(dir.DiskNumber);
+        // The directory ends where the end records begin; a size that does not fit
+        // leaves a negative offset, which the seek below refuses.
+        const int64_t at = int64_t(fEOCDOffset - dir.Zip64Bytes) - int64_t(dir.CentralDirSize);
+        offset = uint64_t(at);
+      }
+      fCentralDirOffset = offset;
+      // With no entries the zip data is only the directory itself, wherever it starts.
+      fPrefixSize = dir.EntriesTotal == 0 ? dir.CentralDirStart : fLogicalSize;
+      fOffsetMismatch = dir.CentralDirStart != offset;
+      if (fOffsetMismatch) ReportMessage(10203);
+      if (int64_t(offset) < 0 || fReadHandle.Seek(int64_t(offset), SEEK_SET) < 0) throw EMarlin(10201, true);
+      ReadCentralDirectory();
+      fLastDiskNo = int(dir.DiskNumber);
+    } catch (const EMarlin& ex) {
+      failure = Failure::Marlin;
+      caught.emplace(ex);
+    } catch (const std::bad_alloc&) {
+      failure = Failure::Memory;
+    } catch (...) {
+      failure = Failure::Other;
+    }
+  }
+  fReadHandle.Close();
+
+  switch (failure) {
+    case Failure::Marlin: ReportException(*caught); break;
+    case Failure::Memory: ReportMessage(10103); break;
+    case Failure::Other: ReportMessage(10202); break;
+    case Failure::None: break;
+  }
+  if (failure != Failure::None) {
+    fZipFilename.clear();
+    fPrefixSize = 0;
+  } else {
+    // Stored offsets may count from the start of the file or from the end of a prefix.
+    fPrefixSize += offset - fCentralDir.CentralDirStart;
+  }
+  if (OnDirUpdate) OnDirUpdate(this);
+}
+
+void TMarlin::ReadCentralDirectory() {
+  const CentralDirLocation dir = fCentralDir;
+  BufferedReader reader(fReadHandle);
+  // Every entry takes at least a header's worth of the file: never reserve more.
+  fContents.reserve(size_t(std::min<uint64_t>(dir.EntriesTotal, fLogicalSize / CentralFileHeader::Size + 1)));
+
+  uint8_t raw[CentralFileHeader::Size];
+  std::string extra;
+  for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
+    // A directory that runs over the end of a volume goes on at the start of the next.
+    while (reader.Read(raw, sizeof raw) < sizeof raw) {
+      if (fCurrentDiskNo >= int64_t(dir.DiskNumber)) throw EMarlin(11013, true);
+      OpenVolume(fCurrentDiskNo + 1);
+      reader.Reset();
+    }
+    const CentralFileHeader h = CentralFileHeader::Decode(raw);
+    if (h.Signature != zipsig::Central) throw EMarlin(11015, true);
+
+    std::string name(h.NameLength, '\0');
+    if (reader.Read(name.data(), name.size()) < name.size()) throw EMarlin(11017, true);
+    fSpecVersion = h.SpecVersion;
+    fHostSystem = h.HostSystem;
+    const bool utf8 = (h.GeneralFlag & 0x0800) != 0;
+
+    ZipDirEntry& entry = fContents.emplace_back();
+    entry.AssignHeader(h);
+    entry.EntryName = DecodeEntryText(name, utf8);
+    // Archivers on other systems sometimes store '\' as separator.
+    std::replace(entry.EntryName.begin(), entry.EntryName.end(), '\\', '/');
+
+    const bool zip64 = h.PackedSize == 0xFFFFFFFFu || h.UnpackedSize == 0xFFFFFFFFu ||
+                       h.LocalHeaderOffset == 0xFFFFFFFFu;
+    if (zip64) {
+      extra.resize(h.ExtraLength);
+      if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(11019, true);
+      entry.ApplyZip64Extra(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
+    } else if (!reader.Skip(h.ExtraLength)) {
+      throw EMarlin(10201, true);
+    }
+
+    if (h.CommentLength > 0) {
+      std::string comment(h.CommentLength, '\0');
+      if (reader.Read(comment.data(), comment.size()) < comment.size()) throw EMarlin(11022, true);
+      entry.EntryComment = DecodeEntryText(comment, utf8);
+    }
+    if (fPrefixSize > entry.LocalHeaderOffset64) fPrefixSize = entry.LocalHeaderOffset64;
+  }
+}
+
+bool TMarlin::OpenEOC(EndOfCentralDir& e, bool raise) {
+  fArchiveComment.clear();
+  fEOCDOffset = 0;
+  bool firstVolume = false;
+  int volumeNumber = 0;
+
+  if (!fReadHandle.OpenRead(fReadName)) {
+    if (raise) throw EMarlin(11001, true);
+    ReportMessage(11002);
+    return false;
+  }
+  static const std::string kLabelPrefix = "PKBACK# ";
+  if (fVolumeLabel.rfind(kLabelPrefix, 0) == 0) {
+    const std::string digits = fVolumeLabel.substr(kLabelPrefix.size(), 3);
+    if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      volumeNumber = std::stoi(digits);
+  }
+  uint8_t sig[8];
+  if (fReadHandle.Read(sig, 4) == 4 && GetLE32(sig) == zipsig::SpanMarker && fReadHandle.Read(sig + 4, 4) == 4 &&
+      GetLE32(sig + 4) == zipsig::Local) {
+    firstVolume = true;
+    fIsSpanned = true;
+  }
+
+  const int64_t size = fReadHandle.Size();
+  fLogicalSize = fPhysicalSize = uint64_t(std::max<int64_t>(0, size));
+  uint8_t tail[EndOfCentralDir::Size];
+  if (size >= int64_t(EndOfCentralDir::Size) && fReadHandle.Seek(size - 22, SEEK_SET) >= 0 &&
+      fReadHandle.Read(tail, sizeof tail) == int64_t(sizeof tail) && GetLE32(tail) == zipsig::EndOfCentral) {
+    e = EndOfCentralDir::Decode(tail);
+    fEOCDOffset = fLogicalSize - 22;
+    ReadZip64End(e);
+    return true;
+  }
+
+  try {
+    const size_t n = size_t(std::min<uint64_t>(kEndSearchWindow, fLogicalSize));
+    std::string buffer(n, '\0');
+    if (fReadHandle.Seek(int64_t(fLogicalSize - n), SEEK_SET) < 0) throw EMarlin(11008, true);
+    if (fReadHandle.Read(buffer.data(), n) < int64_t(n)) throw EMarlin(11011, true);
+    const auto* buf = reinterpret_cast<const uint8_t*>(buffer.data());
+    for (int64_t i = int64_t(n) - 23; i >= 0; --i) {
+      if (buf[i] != 'P' || buf[i + 1] != 'K' || buf[i + 2] != 5 || buf[i + 3] != 6) continue;
+      fEOCDOffset = fLogicalSize - n + uint64_t(i);
+      e = EndOfCentralDir::Decode(buf + i);
+      const int64_t commentStart = i + 22;
+      const int64_t missing = commentStart + e.ArchiveCommentLength - int64_t(n);
+      if (missing != 0) {
+        fLogicalSize = uint64_t(int64_t(fLogicalSize) + missing);
+        bool due = true;
+        // Zero padding up to a 512-byte boundary is what some copy tools leave behind.
+        if (fLogicalSize < fPhysicalSize && fPhysicalSize - fLogicalSize < 512 && fPhysicalSize % 512 == 0) {
+          const int64_t padFrom = commentStart + e.ArchiveCommentLength;
+          due = !std::all_of(buf + padFrom, buf + n, [](uint8_t b) { return b == 0; });
+        }
+        if (due) ReportMessage(10204);
+      }
+      if (e.ArchiveCommentLength != 0) {
+        const size_t available = std::min<size_t>(e.ArchiveCommentLength, n - size_t(commentStart));
+        const char* start = buffer.data() + commentStart;
+        fArchiveComment.assign(start, strnlen(start, available));
+      }
+      ReadZip64End(e);
+      return true;
+    }
+  } catch (const EMarlin&) {
+    if (raise) throw;
+  }
+
+  if (!raise) return false;
+  if (!firstVolume && volumeNumber != 0) throw EMarlin(11038, volumeNumber);
+  if (firstVolume && volumeNumber == 1) throw EMarlin(11037, true);
+  if (firstVolume) throw EMarlin(11045, true);
+  throw EMarlin(11036, true);
+}
+
+void TMarlin::ReadZip64End(const EndOfCentralDir& e) {
+  CentralDirLocation& dir = fCentralDir;
+  dir = CentralDirLocation{e.DiskNumber, e.CentralStartDisk, e.EntriesTotal, e.CentralDirSize, e.CentralDirStart, 0};
+  if (fEOCDOffset < Zip64EndLocator::Size + Zip64EndOfCentralDir::MinSize) return;
+
+  uint8_t raw[Zip64EndOfCentralDir::MinSize];
+  Zip64EndLocator locator;
+  const uint64_t locatorAt = fEOCDOffset - Zip64EndLocator::Size;
+  if (fReadHandle.Seek(int64_t(locatorAt), SEEK_SET) < 0 ||
+      fReadHandle.Read(raw, Zip64EndLocator::Size) != int64_t(Zip64EndLocator::Size) ||
+      !Zip64EndLocator::Decode(raw, locator))
+    return;
+
+  // The record ends where the locator starts; its stored offset may not count from the
+  // start of the file when a prefix was put in front of the archive.
+  Zip64EndOfCentralDir end;
+  bool found = false;
+  for (const uint64_t at : {locator.EndOffset, locatorAt - Zip64EndOfCentralDir::MinSize}) {
+    if (at > locatorAt - Zip64EndOfCentralDir::MinSize) continue;
+    if (fReadHandle.Seek(int64_t(at), SEEK_SET) < 0 ||
+        fReadHandle.Read(raw, sizeof raw) != int64_t(sizeof raw) || !Zip64EndOfCentralDir::Decode(raw, end) ||
+        at + end.TotalSize() != locatorAt)
+      continue;
+    dir.Zip64Bytes = fEOCDOffset - at;
+    found = true;
+    break;
+  }
+  if (!found) return;
+  if (e.DiskNumber == 0xFFFF) dir.DiskNumber = end.DiskNumber;
+  if (e.CentralStartDisk == 0xFFFF) dir.CentralStartDisk = end.CentralStartDisk;
+  if (e.EntriesTotal == 0xFFFF) dir.EntriesTotal = end.EntriesTotal;
+  if (e.CentralDirSize == 0xFFFFFFFFu) dir.CentralDirSize = end.CentralDirSize;
+  if (e.CentralDirStart == 0xFFFFFFFFu) dir.CentralDirStart = end.CentralDirStart;
+}

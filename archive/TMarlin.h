@@ -1,0 +1,268 @@
+#pragma once
+// The archive component: settings, the archive's directory and geometry, messages and
+// events, and the operations on archives.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "EMarlin.h"
+#include "FileHandle.h"
+#include "MarlinTypes.h"
+#include "MarlinUi.h"
+#include "VolumeService.h"
+#include "ZipRecords.h"
+
+class TMarlin;
+
+using TNotifyEvent = std::function<void(TMarlin* sender)>;
+using TProgressEvent =
+    std::function<void(TMarlin* sender, ProgressType progrType, const std::string& filename, int64_t fileSize)>;
+using TMessageEvent = std::function<void(TMarlin* sender, int errCode, const std::string& message)>;
+
+// Where an archive's central directory lies, as read from its end records (the Zip64
+// ones included, which the 22-byte record alone cannot describe).
+struct CentralDirLocation {
+  uint32_t DiskNumber = 0;
+  uint32_t CentralStartDisk = 0;
+  uint64_t EntriesTotal = 0;
+  uint64_t CentralDirSize = 0;
+  uint64_t CentralDirStart = 0;
+  // Bytes of Zip64 end record and locator in front of the 22-byte record; 0 without them.
+  uint64_t Zip64Bytes = 0;
+};
+
+class TMarlin {
+ public:
+  // `ui` may be null: then no box can be shown. The volume service defaults to the
+  // running system's.
+  explicit TMarlin(MarlinUi* ui = nullptr, std::shared_ptr<VolumeService> volumes = nullptr);
+  virtual ~TMarlin();
+  TMarlin(const TMarlin&) = delete;
+  TMarlin& operator=(const TMarlin&) = delete;
+
+  static constexpr const char* kVersionInfo = "1.52 K";
+
+  // ---- collaborators ----
+  MarlinUi* Ui() const { return ui_; }
+  void SetUi(MarlinUi* ui) { ui_ = ui; }
+  VolumeService& Volumes() const { return *volumes_; }
+  void SetVolumeService(std::shared_ptr<VolumeService> volumes);
+  // While designing, assigning ZipFilename does not list and List does nothing.
+  bool Designing() const { return designing_; }
+  void SetDesigning(bool designing) { designing_ = designing; }
+
+  // ---- published properties ----
+  bool Verbose() const { return fVerbose; }
+  void SetVerbose(bool v) { fVerbose = v; }
+  bool Trace() const { return fTrace; }
+  void SetTrace(bool v) { fTrace = v; }
+  int AddCompLevel() const { return fAddCompLevel; }
+  void SetAddCompLevel(int v) { fAddCompLevel = v; }
+  AddOpts AddOptions() const { return fAddOptions; }
+  void SetAddOptions(AddOpts v) { fAddOptions = v; }
+  const std::string& ExtrBaseDir() const { return fExtrBaseDir; }
+  void SetExtrBaseDir(const std::string& v) { fExtrBaseDir = v; }
+  ExtrOpts ExtrOptions() const { return fExtrOptions; }
+  void SetExtrOptions(ExtrOpts v) { fExtrOptions = v; }
+  SFXOpts SFXOptions() const { return fSFXOptions; }
+  void SetSFXOptions(SFXOpts v) { fSFXOptions = v; }
+  const std::vector<std::string>& FSpecArgs() const { return fFSpecArgs; }
+  void SetFSpecArgs(const std::vector<std::string>& v) { fFSpecArgs = v; }
+  bool Unattended() const { return fUnattended; }
+  void SetUnattended(bool v) { fUnattended = v; }
+  const std::string& ZipFilename() const { return fZipFilename; }
+  // Stores the name and, unless designing, lists the archive at once.
+  void SetZipFilename(const std::string& v);
+  const std::string& Password() const { return fPassword; }
+  void SetPassword(const std::string& v);  // at most 255 bytes are kept
+  const std::string& SFXPath() const { return fSFXPath; }
+  void SetSFXPath(const std::string& v) { fSFXPath = v; }
+  const std::string& DLLDirectory() const { return fDLLDirectory; }
+  void SetDLLDirectory(const std::string& v);
+  OvrOpts SFXOverWriteMode() const { return fSFXOverWriteMode; }
+  void SetSFXOverWriteMode(OvrOpts v) { fSFXOverWriteMode = v; }
+  const std::string& SFXCaption() const { return fSFXCaption; }
+  void SetSFXCaption(const std::string& v) { fSFXCaption = v; }
+  const std::string& SFXDefaultDir() const { return fSFXDefaultDir; }
+  void SetSFXDefaultDir(const std::string& v) { fSFXDefaultDir = v; }
+  const std::string& SFXCommandLine() const { return fSFXCommandLine; }
+  void SetSFXCommandLine(const std::string& v) { fSFXCommandLine = v; }
+  const std::string& TempDir() const { return fTempDir; }
+  void SetTempDir(const std::string& v) { fTempDir = v; }
+  int64_t KeepFreeOnDisk1() const { return fKeepFreeOnDisk1; }
+  void SetKeepFreeOnDisk1(int64_t v) { fKeepFreeOnDisk1 = v; }
+  int64_t MaxVolumeSize() const { return fMaxVolumeSize; }
+  void SetMaxVolumeSize(int64_t v) { fMaxVolumeSize = v; }
+  int64_t MinFreeVolumeSize() const { return fMinFreeVolumeSize; }
+  void SetMinFreeVolumeSize(int64_t v) { fMinFreeVolumeSize = v; }
+  bool ConfirmErase() const { return fConfirmErase; }
+  void SetConfirmErase(bool v) { fConfirmErase = v; }
+  CodePageOpts CodePage() const { return fCodePage; }
+  void SetCodePage(CodePageOpts v) { fCodePage = v; }
+  DeleteOpts HowToDelete() const { return fHowToDelete; }
+  void SetHowToDelete(DeleteOpts v) { fHowToDelete = v; }
+  std::string VersionInfo() const { return kVersionInfo; }
+  void SetVersionInfo(const std::string&) {}  // fixed; assignments are ignored
+
+  TNotifyEvent OnDirUpdate;
+  TProgressEvent OnProgress;
+  TMessageEvent OnMessage;
+
+  // ---- run-time properties ----
+  const std::vector<ZipDirEntry>& Contents() const { return fContents; }
+  int EntryCount() const;
+  int SuccessCount() const { return fSuccessCount; }
+  int LastErrCode() const { return fLastErrCode; }
+  int LastLibErrCode() const { return fLastLibErrCode; }
+  const std::string& LastMessage() const { return fLastMessage; }
+  bool CancelRequested() const { return fCancelRequested; }
+  void SetCancelRequested(bool v) { fCancelRequested = v; }
+  bool KilnBusy() const { return fKilnBusy; }
+  bool SluiceBusy() const { return fSluiceBusy; }
+  // The comment as read by List, decoded by the current code-page rules.
+  std::string ArchiveComment() const;
+  int KilnVersion() const { return fKilnVersion; }
+  int SluiceVersion() const { return fSluiceVersion; }
+  int64_t BatchTotalSize() const { return fBatchTotalSize; }
+  uintptr_t OwnerWindow() const { return fOwnerWindow; }
+
+  // ---- archive geometry, as the last List left it ----
+  const std::string& ReadName() const { return fReadName; }
+  const std::string& DriveRoot() const { return fDriveRoot; }
+  const std::string& VolumeLabel() const { return fVolumeLabel; }
+  uint32_t VolumeSerial() const { return fVolumeSerial; }
+  uint64_t PrefixSize() const { return fPrefixSize; }
+  uint64_t CentralDirOffset() const { return fCentralDirOffset; }
+  uint64_t EOCDOffset() const { return fEOCDOffset; }
+  uint64_t LogicalSize() const { return fLogicalSize; }
+  uint64_t PhysicalSize() const { return fPhysicalSize; }
+  bool OffsetMismatch() const { return fOffsetMismatch; }
+  bool IsSpanned() const { return fIsSpanned; }
+  int LastDiskNo() const { return fLastDiskNo; }
+  int CurrentDiskNo() const { return fCurrentDiskNo; }
+  int HostSystem() const { return fHostSystem; }
+  int SpecVersion() const { return fSpecVersion; }
+  bool AutoSFX() const { return fAutoSFX; }
+  int64_t VolumeFreeBytes() const { return fVolumeFreeBytes; }
+  int64_t VolumeSizeBytes() const { return fVolumeSizeBytes; }
+  const CentralDirLocation& CentralDir() const { return fCentralDir; }
+
+  // ---- operations ----
+  // Reads the directory of ZipFilename into Contents; reports every failure itself and
+  // fires OnDirUpdate in every case.
+  void List();
+
+  // ---- shared helpers ----
+  // Reports a component message: box (unless Unattended), LastMessage/LastErrCode, OnMessage.
+  void ReportMessage(int id, const std::string& extra = {});
+  void ReportException(const EMarlin& e);
+  std::string LoadMessageText(int id, const std::string& defaultText) const;
+  void ClearContents();
+  // 0 on success, -1 when the file does not exist, another nonzero value on failure.
+  int RemoveFile(const std::string& name, DeleteOpts mode);
+  static bool DirExists(const std::string& path);
+  void QueryDiskSpace(DiskSpaceWanted which);
+
+  // Opens ReadName into ReadHandle and finds the end record. With `raise`, failures are
+  // thrown as EMarlin; without, an unopenable file is reported and false returned.
+  bool OpenEOC(EndOfCentralDir& e, bool raise);
+  // Code page 437 to UTF-8 by the CodePage rules and the header read last; text whose
+  // entry is flagged UTF-8 is kept as it is.
+  std::string DecodeEntryText(std::string_view raw, bool utf8Flag = false) const;
+
+  // ---- volumes of a set ----
+  // Three digits of CurrentDiskNo + 1 ("001" for volume 0).
+  std::string VolumeNumberText() const;
+  bool CheckDrive();
+  DriveKind AskForDisk();
+  bool IsRightDisk(DriveKind kind);
+  void OpenVolume(int n);
+
+ protected:
+  // Title of the application, the caption of every box.
+  static std::string ApplicationTitle();
+  int ShowBox(const std::string& text, BoxButtons buttons, BoxIcon icon, int defaultButton = 0);
+  void ProcessEvents();
+
+  // Shows the busy cursor for the lifetime of the guard.
+  class BusyCursor {
+   public:
+    explicit BusyCursor(TMarlin& m);
+    ~BusyCursor();
+   private:
+    TMarlin& m_;
+  };
+
+  MarlinUi* ui_ = nullptr;
+  std::shared_ptr<VolumeService> volumes_;
+  bool designing_ = false;
+
+  bool fVerbose = false;
+  bool fTrace = false;
+  int fAddCompLevel = 9;
+  AddOpts fAddOptions;
+  std::string fExtrBaseDir;
+  ExtrOpts fExtrOptions;
+  SFXOpts fSFXOptions{SFXOptsEnum::SFXCheckSize};
+  std::vector<std::string> fFSpecArgs;
+  bool fUnattended = false;
+  std::string fZipFilename;
+  std::string fPassword;
+  std::string fSFXPath = "Stubby.bin";
+  std::string fDLLDirectory;
+  OvrOpts fSFXOverWriteMode = OvrOpts::OvrConfirm;
+  std::string fSFXCaption = "Self-extracting Archive";
+  std::string fSFXDefaultDir;
+  std::string fSFXCommandLine;
+  std::string fTempDir;
+  int64_t fKeepFreeOnDisk1 = 0;
+  int64_t fMaxVolumeSize = 0;
+  int64_t fMinFreeVolumeSize = 65536;
+  bool fConfirmErase = true;
+  CodePageOpts fCodePage = CodePageOpts::cpAuto;
+  DeleteOpts fHowToDelete = DeleteOpts::htdAllowUndo;
+
+  std::vector<ZipDirEntry> fContents;
+  int fSuccessCount = 0;
+  int fLastErrCode = 0;
+  int fLastLibErrCode = 0;
+  std::string fLastMessage;
+  bool fCancelRequested = false;
+  bool fKilnBusy = false;
+  bool fSluiceBusy = false;
+  std::string fArchiveComment;  // raw bytes
+  int fKilnVersion = 0;
+  int fSluiceVersion = 0;
+  int64_t fBatchTotalSize = 0;
+  uintptr_t fOwnerWindow = 1;
+
+  std::string fReadName;
+  FileHandle fReadHandle;
+  std::string fDriveRoot;
+  std::string fVolumeLabel;
+  uint32_t fVolumeSerial = 0;
+  uint64_t fPrefixSize = 0;
+  uint64_t fCentralDirOffset = 0;
+  uint64_t fEOCDOffset = 0;
+  uint64_t fLogicalSize = 0;
+  uint64_t fPhysicalSize = 0;
+  bool fOffsetMismatch = false;
+  bool fIsSpanned = false;
+  int fLastDiskNo = 0;
+  int fCurrentDiskNo = 0;
+  bool fNewDiskRequested = false;
+  int fHostSystem = 0;
+  int fSpecVersion = 0;
+  bool fAutoSFX = false;
+  int64_t fVolumeFreeBytes = -1;
+  int64_t fVolumeSizeBytes = -1;
+  CentralDirLocation fCentralDir;
+
+ private:
+  void ReadCentralDirectory();
+  void ReadZip64End(const EndOfCentralDir& e);
+};

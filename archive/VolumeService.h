@@ -1,0 +1,93 @@
+#pragma once
+// Drives and volumes as the component sees them: which file system holds a path, what
+// kind of drive it is, its label, serial number and space. LinuxVolumeService reads the
+// running system; SimulatedVolumeService adds removable drives whose disks are folders.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The platform's drive kinds, numbered as the archive component reports them.
+enum class DriveKind : int { Unknown = 0, NoRootDir = 1, Removable = 2, Fixed = 3, Remote = 4, CdRom = 5, RamDisk = 6 };
+
+enum class VolumeStatus {
+  Ok,
+  NotReady,          // no disk in the drive
+  GeneralFailure,    // a disk that cannot be read as a file system, such as an unformatted one
+  Failed
+};
+
+struct VolumeInfo {
+  std::string Label;
+  uint32_t Serial = 0;
+};
+
+class VolumeService {
+ public:
+  virtual ~VolumeService() = default;
+  // Root of the file system holding `absolutePath` (a mount point with a trailing '/').
+  virtual std::string DriveRootOf(const std::string& absolutePath) = 0;
+  // Whether `root` is the root of a drive this service knows.
+  virtual bool DriveExists(const std::string& root) = 0;
+  virtual DriveKind KindOf(const std::string& root) = 0;
+  virtual VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) = 0;
+  // Bytes available to this user and total bytes; false when unknown.
+  virtual bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) = 0;
+};
+
+class LinuxVolumeService : public VolumeService {
+ public:
+  static std::shared_ptr<LinuxVolumeService> Instance();
+
+  std::string DriveRootOf(const std::string& absolutePath) override;
+  bool DriveExists(const std::string& root) override;
+  DriveKind KindOf(const std::string& root) override;
+  VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
+  bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+
+  struct Mount {
+    std::string Root;    // with a trailing '/'
+    std::string Source;  // device or remote source
+    std::string FsType;
+  };
+  // Mounted file systems from /proc/self/mountinfo; the last mount on a point wins.
+  static std::vector<Mount> Mounts();
+};
+
+// Removable drives made of folders, for tests: a drive is a folder path; each disk is a
+// folder with its own label and capacity that is moved onto the drive path when it is
+// inserted and moved away when ejected. Paths outside every simulated drive go to the
+// fallback service.
+class SimulatedVolumeService : public VolumeService {
+ public:
+  explicit SimulatedVolumeService(std::shared_ptr<VolumeService> fallback = LinuxVolumeService::Instance());
+  ~SimulatedVolumeService() override;
+
+  // Registers a drive at `path` (which must not exist yet), empty.
+  void AddDrive(const std::string& path, DriveKind kind = DriveKind::Removable);
+  // Creates a disk for drive `path`, not inserted, and returns its number.
+  int AddDisk(const std::string& path, const std::string& label, int64_t capacity, bool formatted = true);
+  // Ejects whatever is in the disk's drive, then inserts the disk.
+  void Insert(int disk);
+  void Eject(const std::string& path);
+  // The disk in drive `path`, or -1.
+  int InsertedDisk(const std::string& path) const;
+  // Where the disk's files are now: the drive path while inserted, else its own folder.
+  std::string DiskFolder(int disk) const;
+  std::string Label(int disk) const;
+  void SetLabel(int disk, const std::string& label);
+  bool Formatted(int disk) const;
+  void SetFormatted(int disk, bool formatted);
+  int64_t Capacity(int disk) const;
+
+  std::string DriveRootOf(const std::string& absolutePath) override;
+  bool DriveExists(const std::string& root) override;
+  DriveKind KindOf(const std::string& root) override;
+  VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
+  bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d;
+};

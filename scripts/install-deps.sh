@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Tessera needs to build, run and test; installs nothing
+# that is already there. Usage: scripts/install-deps.sh [--test]
+set -euo pipefail
+
+packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libc6-dev
+          fonts-dejavu-core zip unzip)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(libgtest-dev libgmock-dev python3 7zip)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
