@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QString>
 #include <cerrno>
 
@@ -90,6 +92,10 @@ int TMarlin::RemoveFile(const std::string& name, DeleteOpts mode) {
   if (mode == DeleteOpts::htdAllowUndo) {
     // Without a usable trash the file stays: deleting it for good would take the undo
     // the caller asked for.
+    // Qt does not create a missing home trash by itself and then misplaces the file.
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QDir().mkpath(trash + "/files");
+    QDir().mkpath(trash + "/info");
     return QFile::moveToTrash(QString::fromStdString(name)) ? 0 : EIO;
   }
   return ::unlink(name.c_str()) == 0 ? 0 : errno;

@@ -1,0 +1,365 @@
+// Reading archives written by independent tools, and archives damaged on purpose.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+
+#include "ScriptedUi.h"
+#include "TMarlin.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A component with a scripted interface that records what it reports.
+struct Reader {
+  ScriptedUi ui;
+  TMarlin m{&ui};
+  std::vector<std::string> messages;
+  int dirUpdates = 0;
+  Reader() {
+    m.OnMessage = [this](TMarlin*, int, const std::string& text) { messages.push_back(text); };
+    m.OnDirUpdate = [this](TMarlin*) { ++dirUpdates; };
+  }
+  void Open(const std::string& path) { m.SetZipFilename(path); }
+};
+
+// Python's view of an archive; names and comments are given as the raw bytes they
+// decode to under the component's rules (code page 437 only for DOS-made entries).
+const char* kPythonListing = R"PY(
+import json, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    out = []
+    for i in z.infolist():
+        utf8 = i.flag_bits & 0x800
+        dos = not utf8 and (i.create_system in (0, 6) or (i.create_system, i.create_version) == (11, 50))
+        name = i.orig_filename.encode('utf-8') if utf8 or dos else i.orig_filename.encode('cp437')
+        comment = i.comment.decode('cp437').encode('utf-8') if dos else i.comment
+        out.append(dict(name=name.hex(), packed=i.compress_size, unpacked=i.file_size, crc=i.CRC,
+                        date='%04d-%02d-%02d %02d:%02d:%02d' % i.date_time, comment=comment.hex()))
+    print(json.dumps(dict(entries=out, comment=z.comment.decode('latin-1'))))
+)PY";
+
+void ExpectAgreesWithPython(const TMarlin& m, const std::string& path) {
+  const QJsonObject ref = QJsonDocument::fromJson(QByteArray::fromStdString(Python(kPythonListing, {path}))).object();
+  const QJsonArray entries = ref["entries"].toArray();
+  ASSERT_EQ(m.EntryCount(), entries.size()) << path;
+  for (int i = 0; i < entries.size(); ++i) {
+    const QJsonObject e = entries[i].toObject();
+    const ZipDirEntry& d = m.Contents()[size_t(i)];
+    EXPECT_EQ(d.EntryName, QByteArray::fromHex(e["name"].toString().toLatin1()).toStdString());
+    EXPECT_EQ(d.PackedSize64, uint64_t(e["packed"].toDouble()));
+    EXPECT_EQ(d.UnpackedSize64, uint64_t(e["unpacked"].toDouble()));
+    EXPECT_EQ(d.Crc32, uint32_t(e["crc"].toDouble()));
+    EXPECT_EQ(DosDateTime::FromPacked(d.ModDateTime).Text(), e["date"].toString().toStdString());
+    EXPECT_EQ(d.EntryComment, QByteArray::fromHex(e["comment"].toString().toLatin1()).toStdString());
+  }
+}
+
+// An archive of three files written by Python, with entry and archive comments.
+std::string MakePythonArchive(const TempDir& dir, const std::string& name, const std::string& comment = "") {
+  const std::string path = dir / name;
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    z.comment = bytes.fromhex(sys.argv[2])
+    for n, data in [('alpha.txt', b'a' * 1000), ('sub/beta.bin', bytes(range(256)) * 7), ('sub/deep/gamma', b'')]:
+        i = zipfile.ZipInfo(n, (2021, 6, 15, 13, 45, 30))
+        i.compress_type = zipfile.ZIP_DEFLATED
+        i.comment = ('note on ' + n).encode()
+        z.writestr(i, data)
+)PY",
+         {path, QByteArray::fromStdString(comment).toHex().toStdString()});
+  return path;
+}
+
+}  // namespace
+
+TEST(DirectoryReader, AgreesWithPeerToolsOnTheirArchives) {
+  TempDir dir;
+  fs::create_directories(dir.Path() / "tree/sub");
+  WriteFile(dir / "tree/readme.txt", std::string(5000, 'r'));
+  WriteFile(dir / "tree/sub/data.bin", std::string(300, '\x07'));
+  WriteFile(dir / "tree/sub/empty", "");
+  const CommandResult zip = RunCommand("zip -q -r -X info.zip tree", dir.Path());
+  ASSERT_EQ(zip.Status, 0) << zip.Output;
+
+  Reader r;
+  r.Open(dir / "info.zip");
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.dirUpdates, 1);
+  ExpectAgreesWithPython(r.m, dir / "info.zip");
+  EXPECT_EQ(r.m.Contents()[0].EntryName, "tree/");
+  EXPECT_EQ(r.m.PrefixSize(), 0u);
+  EXPECT_FALSE(r.m.IsSpanned());
+
+  const std::string py = MakePythonArchive(dir, "py.zip", std::string("archive note\0hidden", 19));
+  r.Open(py);
+  ExpectAgreesWithPython(r.m, py);
+  // The comment ends at its first zero byte.
+  EXPECT_EQ(r.m.ArchiveComment(), "archive note");
+  EXPECT_EQ(r.m.Contents()[1].EntryName, "sub/beta.bin");
+  EXPECT_EQ(r.m.Contents()[2].EntryComment, "note on sub/deep/gamma");
+  EXPECT_EQ(r.m.LogicalSize(), fs::file_size(py));
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_TRUE(r.ui.Boxes.empty());
+}
+
+TEST(DirectoryReader, EmptyArchives) {
+  TempDir dir;
+  Python("import zipfile,sys\nzipfile.ZipFile(sys.argv[1], 'w').close()\n"
+         "z = zipfile.ZipFile(sys.argv[2], 'w'); z.comment = b'just a note'; z.close()\n",
+         {dir / "empty.zip", dir / "noted.zip"});
+  ASSERT_EQ(fs::file_size(dir / "empty.zip"), 22u);
+  Reader r;
+  r.Open(dir / "empty.zip");
+  EXPECT_EQ(r.m.ZipFilename(), dir / "empty.zip");
+  EXPECT_EQ(r.m.EntryCount(), 0);
+  EXPECT_EQ(r.m.PrefixSize(), 0u);
+  EXPECT_EQ(r.m.CentralDirOffset(), 0u);
+  EXPECT_TRUE(r.messages.empty());
+
+  // Nothing stands in front of the zip data of an empty archive with a comment either.
+  r.Open(dir / "noted.zip");
+  EXPECT_EQ(r.m.PrefixSize(), 0u);
+  EXPECT_EQ(r.m.ArchiveComment(), "just a note");
+  EXPECT_TRUE(r.messages.empty());
+}
+
+TEST(DirectoryReader, TrailingBytes) {
+  TempDir dir;
+  const std::string path = MakePythonArchive(dir, "a.zip");
+  const std::string original = ReadFile(path);
+  ASSERT_NE(original.size() % 512, 0u);
+  const size_t pad = 512 - original.size() % 512;
+
+  // Zero padding up to a 512-byte boundary is accepted silently.
+  WriteFile(path, original + std::string(pad, '\0'));
+  Reader r;
+  r.Open(path);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.m.LogicalSize(), original.size());
+  EXPECT_EQ(r.m.PhysicalSize(), original.size() + pad);
+  EXPECT_EQ(r.m.EntryCount(), 3);
+
+  // Zero padding that does not end on a boundary, and any other bytes, are garbage.
+  for (const std::string& tail : {std::string(pad - 1, '\0'), std::string("trailing garbage"),
+                                  std::string(pad - 1, '\0') + "x"}) {
+    WriteFile(path, original + tail);
+    Reader g;
+    g.Open(path);
+    EXPECT_EQ(g.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+    ASSERT_EQ(g.ui.Boxes.size(), 1u);
+    EXPECT_EQ(g.m.EntryCount(), 3);
+    EXPECT_EQ(g.m.LogicalSize(), original.size());
+    ExpectAgreesWithPython(g.m, path);
+  }
+}
+
+TEST(DirectoryReader, CommentRunningPastTheEnd) {
+  TempDir dir;
+  const std::string path = MakePythonArchive(dir, "a.zip", "short");
+  std::string bytes = ReadFile(path);
+  const size_t eocd = bytes.rfind("PK\x05\x06");
+  bytes.replace(eocd + 20, 2, LE16(40));
+  WriteFile(path, bytes);
+  Reader r;
+  r.Open(path);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+  EXPECT_EQ(r.m.ArchiveComment(), "short");
+  EXPECT_EQ(r.m.EntryCount(), 3);
+  EXPECT_EQ(r.m.LogicalSize(), bytes.size() + 35);
+}
+
+TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
+  TempDir dir;
+  const std::string zip = MakePythonArchive(dir, "a.zip");
+  const std::string stub(4321, 'S');
+  const std::string path = dir / "a.exe";
+  // Stored offsets still count from the start of the zip data.
+  WriteFile(path, stub + ReadFile(zip));
+  Reader r;
+  r.Open(path);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
+  EXPECT_TRUE(r.m.OffsetMismatch());
+  EXPECT_EQ(r.m.PrefixSize(), stub.size());
+  ExpectAgreesWithPython(r.m, path);
+
+  // Info-ZIP's -A moves the offsets so that they count from the start of the file.
+  const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
+  ASSERT_EQ(adjust.Status, 0) << adjust.Output;
+  Reader fixed;
+  fixed.Open(path);
+  EXPECT_TRUE(fixed.messages.empty());
+  EXPECT_FALSE(fixed.m.OffsetMismatch());
+  EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
+  EXPECT_EQ(fixed.m.Contents()[0].LocalHeaderOffset, stub.size());
+  ExpectAgreesWithPython(fixed.m, path);
+}
+
+TEST(DirectoryReader, NotAnArchiveOrMissing) {
+  TempDir dir;
+  Reader r;
+  r.Open(dir / "missing.zip");
+  EXPECT_EQ(r.dirUpdates, 1);
+  EXPECT_TRUE(r.messages.empty());
+
+  for (const std::string& content : {std::string("This is plain text, no archive at all.\n"),
+                                     std::string(), std::string("PK\x05\x06", 4), std::string(70000, 'z')}) {
+    WriteFile(dir / "text.zip", content);
+    Reader t;
+    t.Open(dir / "text.zip");
+    EXPECT_EQ(t.messages, std::vector<std::string>{"This archive is not a valid Zip archive"});
+    EXPECT_TRUE(t.m.ZipFilename().empty());
+    EXPECT_EQ(t.dirUpdates, 1);
+  }
+
+  // A folder is not an archive file; a file without read permission cannot be opened.
+  fs::create_directory(dir / "folder.zip");
+  r.Open(dir / "folder.zip");
+  EXPECT_TRUE(r.messages.empty());
+  if (::geteuid() != 0) {
+    const std::string locked = MakePythonArchive(dir, "locked.zip");
+    fs::permissions(locked, fs::perms::none);
+    r.Open(locked);
+    EXPECT_EQ(r.messages, std::vector<std::string>{"Input file does not exist"});
+  }
+}
+
+TEST(DirectoryReader, DamagedCentralDirectory) {
+  TempDir dir;
+  const std::string path = MakePythonArchive(dir, "a.zip");
+  const std::string good = ReadFile(path);
+  const size_t third = good.rfind("PK\x01\x02");
+
+  std::string bad = good;
+  bad[third + 2] = 'X';
+  WriteFile(path, bad);
+  Reader r;
+  r.Open(path);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"A central header signature is wrong"});
+  EXPECT_EQ(r.m.Contents().size(), 2u);
+  EXPECT_EQ(r.m.EntryCount(), 0);
+  EXPECT_TRUE(r.m.ZipFilename().empty());
+  EXPECT_EQ(r.m.PrefixSize(), 0u);
+
+  // More entries announced than present: the end record is met where a header should be.
+  bad = good;
+  const size_t eocd = good.rfind("PK\x05\x06");
+  bad.replace(eocd + 10, 2, LE16(4));
+  WriteFile(path, bad);
+  r.messages.clear();
+  r.Open(path);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"Error while reading a central header"});
+
+  // A directory larger than the file ends in a seek error, not in a read before the file.
+  bad = good;
+  bad.replace(eocd + 12, 4, LE32(0x7FFFFFF0));
+  WriteFile(path, bad);
+  r.messages.clear();
+  r.Open(path);
+  EXPECT_EQ(r.messages.back(), "Seek error reading Zip archive!");
+
+  // A name running past the end of the file.
+  bad = good.substr(0, eocd);
+  bad.replace(third + 28, 2, LE16(60000));
+  WriteFile(path, bad + good.substr(eocd));
+  r.messages.clear();
+  r.Open(path);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"Error while reading a central file name"});
+
+  // A Zip64 end record that claims billions of entries in a small file.
+  WriteFile(path, good);
+  Python(R"PY(
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+e = d.rfind(b'PK\x05\x06')
+cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
+z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, 0, 0, 1 << 60, 1 << 60, cd_size, cd_start)
+loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
+d[e+8:e+12] = b'\xff\xff\xff\xff'
+open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
+)PY",
+         {path});
+  r.messages.clear();
+  r.Open(path);
+  EXPECT_EQ(r.m.CentralDir().EntriesTotal, 1ull << 60);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"A central header signature is wrong"});
+  EXPECT_EQ(r.m.Contents().size(), 3u);
+}
+
+TEST(DirectoryReader, NameEncodings) {
+  TempDir dir;
+  // Names stored as DOS would (code page 437, 0x82 is e acute), as NTFS under version
+  // 5.0, as Unix, and flagged UTF-8.
+  const std::string path = dir / "names.zip";
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for n, system, version in [('caf_dos.txt', 0, 20), ('caf_nt.txt', 11, 50), ('caf_unix.txt', 3, 30)]:
+        i = zipfile.ZipInfo(n); i.create_system = system; i.create_version = version
+        z.writestr(i, b'x')
+    i = zipfile.ZipInfo('caf\u00e9_utf8.txt'); i.create_system = 0
+    z.writestr(i, b'x')
+data = open(sys.argv[1], 'rb').read()
+for tag in [b'dos', b'nt', b'unix']:
+    data = data.replace(b'caf_' + tag, b'caf\x82' + tag)
+open(sys.argv[1], 'wb').write(data)
+)PY",
+         {path});
+  Reader r;
+  r.Open(path);
+  ASSERT_EQ(r.m.EntryCount(), 4);
+  EXPECT_EQ(r.m.Contents()[0].EntryName, "caf\u00e9dos.txt");
+  EXPECT_EQ(r.m.Contents()[1].EntryName, "caf\u00e9nt.txt");
+  EXPECT_EQ(r.m.Contents()[2].EntryName, "caf\x82unix.txt");
+  EXPECT_EQ(r.m.Contents()[3].EntryName, "caf\u00e9_utf8.txt");
+  EXPECT_EQ(r.m.Contents()[0].NameLength, 11);
+  ExpectAgreesWithPython(r.m, path);
+
+  r.m.SetCodePage(CodePageOpts::cpNone);
+  r.Open(path);
+  EXPECT_EQ(r.m.Contents()[0].EntryName, "caf\x82" "dos.txt");
+  EXPECT_EQ(r.m.Contents()[1].EntryName, "caf\u00e9nt.txt");  // NTFS 5.0 converts under every setting
+  r.m.SetCodePage(CodePageOpts::cpOEM);
+  r.Open(path);
+  EXPECT_EQ(r.m.Contents()[2].EntryName, "caf\u00e9unix.txt");
+  EXPECT_EQ(r.m.Contents()[3].EntryName, "caf\u00e9_utf8.txt");  // flagged UTF-8 is never converted
+}
+
+TEST(DirectoryReader, Zip64Records) {
+  TempDir dir;
+  // Lowering Python's limits makes it write every Zip64 record for a small archive.
+  const std::string path = dir / "z64.zip";
+  Python(R"PY(
+import sys, zipfile
+zipfile.ZIP64_LIMIT = 100
+zipfile.ZIP_FILECOUNT_LIMIT = 2
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
+    for k in range(5):
+        z.writestr('file%d' % k, bytes([k]) * (300 * k))
+    z.comment = b'sixty-four'
+)PY",
+         {path});
+  Reader r;
+  r.Open(path);
+  EXPECT_TRUE(r.messages.empty());
+  ASSERT_EQ(r.m.EntryCount(), 5);
+  EXPECT_GT(r.m.CentralDir().Zip64Bytes, 0u);
+  ExpectAgreesWithPython(r.m, path);
+  EXPECT_EQ(r.m.ArchiveComment(), "sixty-four");
+
+  // Behind a prefix the offsets no longer match, and the records are still found.
+  WriteFile(dir / "z64.exe", std::string(777, 'S') + ReadFile(path));
+  r.messages.clear();
+  r.Open(dir / "z64.exe");
+  EXPECT_EQ(r.m.EntryCount(), 5);
+  EXPECT_EQ(r.m.PrefixSize(), 777u);
+  EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
+}

@@ -1,0 +1,157 @@
+// The component's settings, messages, exception and small helpers.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "MarlinMessages.h"
+#include "ScriptedUi.h"
+#include "TMarlin.h"
+#include "TestFiles.h"
+#include "ZipRecords.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+TEST(MarlinModel, NewComponentHasItsDefaults) {
+  TMarlin m;
+  EXPECT_EQ(m.SFXOptions(), SFXOpts{SFXOptsEnum::SFXCheckSize});
+  EXPECT_EQ(m.AddCompLevel(), 9);
+  EXPECT_EQ(m.MinFreeVolumeSize(), 65536);
+  EXPECT_EQ(m.MaxVolumeSize(), 0);
+  EXPECT_TRUE(m.ConfirmErase());
+  EXPECT_EQ(m.HowToDelete(), DeleteOpts::htdAllowUndo);
+  EXPECT_EQ(m.CodePage(), CodePageOpts::cpAuto);
+  EXPECT_EQ(m.SFXOverWriteMode(), OvrOpts::OvrConfirm);
+  EXPECT_EQ(m.SFXPath(), "Stubby.bin");
+  EXPECT_EQ(m.SFXCaption(), "Self-extracting Archive");
+  EXPECT_EQ(m.VersionInfo(), "1.52 K");
+  EXPECT_EQ(m.EntryCount(), 0);
+  EXPECT_TRUE(m.ZipFilename().empty());
+  m.SetVersionInfo("9.99");
+  EXPECT_EQ(m.VersionInfo(), "1.52 K");
+}
+
+TEST(MarlinModel, SettersFollowTheirRules) {
+  TMarlin m;
+  m.SetDLLDirectory("/opt/libs/");
+  EXPECT_EQ(m.DLLDirectory(), "/opt/libs");
+  m.SetDLLDirectory("/opt/libs//");
+  EXPECT_EQ(m.DLLDirectory(), "/opt/libs/");
+  m.SetDLLDirectory("/opt/libs/");  // the same value again changes nothing
+  EXPECT_EQ(m.DLLDirectory(), "/opt/libs/");
+  m.SetDLLDirectory("/");
+  EXPECT_EQ(m.DLLDirectory(), "/");
+
+  m.SetPassword(std::string(300, 'p'));
+  EXPECT_EQ(m.Password().size(), 255u);
+}
+
+TEST(MarlinModel, MessagesAndExceptions) {
+  EXPECT_EQ(MessageTableText(11034), "Please insert disk volume %.1d of %.1d");
+  EXPECT_EQ(MessageTableText(10202), "Unknown error in List() function\n");
+  EXPECT_TRUE(MessageTableText(10104).empty());
+
+  EXPECT_STREQ(EMarlin(11036, true).what(), "This archive is not a valid Zip archive");
+  EXPECT_FALSE(EMarlin(11007, false).Display);
+  const EMarlin byNumber(11038, 3);
+  EXPECT_STREQ(byNumber.what(), "This is the 3th disk in a backup set,\nplease insert the last disk of this set");
+  EXPECT_TRUE(byNumber.Display);
+  EXPECT_EQ(byNumber.MsgId, 11038);
+  EXPECT_STREQ(EMarlin(11003, "media/").what(), "Not a valid drive: media/");
+  // A missing id is never formatted, whatever constructor was used.
+  EXPECT_STREQ(EMarlin(12345, 7).what(),
+               "ParleyXX.res is probably not bound to executable\nMissing String ID is: 12345");
+
+  // Placeholders are filled in order; surplus ones are kept rather than read past the values.
+  EXPECT_EQ(FormatMessageText("Please insert disk volume %.1d of %.1d", {"2", "3"}),
+            "Please insert disk volume 2 of 3");
+  EXPECT_EQ(FormatMessageText("a %s b %d", {"x"}), "a x b %d");
+  EXPECT_EQ(FormatMessageText("100% %s", {"y"}), "100% y");
+}
+
+TEST(MarlinModel, ReportingShowsBoxesOnlyWhenAttended) {
+  ScriptedUi ui;
+  TMarlin m(&ui);
+  std::vector<std::pair<int, std::string>> events;
+  m.OnMessage = [&](TMarlin* sender, int code, const std::string& text) {
+    EXPECT_EQ(sender, &m);
+    events.emplace_back(code, text);
+  };
+
+  m.ReportMessage(10204);
+  ASSERT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(ui.Boxes[0].Text, "Warning - Garbage at the end of the zipfile!");
+
+  m.SetUnattended(true);
+  m.ReportMessage(10801, " extra");
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(m.LastErrCode(), 10801);
+  EXPECT_EQ(m.LastMessage(),
+            "Error - On or more of the 4 property strings mentioned below exceeds 255 characters! extra");
+  m.ReportMessage(4242);
+  EXPECT_EQ(m.LastMessage(), "ParleyXX.res is probably not bound to executable\nMissing String ID is: 4242");
+
+  // An exception that is not to be displayed still sets the last error and is logged.
+  m.SetUnattended(false);
+  m.ReportException(EMarlin(11007, false));
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(m.LastErrCode(), 11007);
+  m.ReportException(EMarlin(11001, true));
+  EXPECT_EQ(ui.Boxes.size(), 2u);
+
+  ASSERT_EQ(events.size(), 5u);
+  for (const auto& [code, text] : events) EXPECT_EQ(code, 0);
+  EXPECT_EQ(events[3].second, "User canceled operation");
+}
+
+TEST(MarlinModel, RemoveFileDeletesOrMovesToTrash) {
+  TempDir dir;
+  // The trash of this test lives in its own folder.
+  setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  TMarlin m;
+  EXPECT_EQ(m.RemoveFile(dir / "missing.zip", DeleteOpts::htdFinal), -1);
+
+  WriteFile(dir / "a.zip", "data");
+  EXPECT_EQ(m.RemoveFile(dir / "a.zip", DeleteOpts::htdFinal), 0);
+  EXPECT_FALSE(fs::exists(dir / "a.zip"));
+
+  WriteFile(dir / "b.zip", "keep me");
+  EXPECT_EQ(m.RemoveFile(dir / "b.zip", DeleteOpts::htdAllowUndo), 0);
+  EXPECT_FALSE(fs::exists(dir / "b.zip"));
+  EXPECT_EQ(ReadFile(dir / "data/Trash/files/b.zip"), "keep me");
+
+  EXPECT_TRUE(TMarlin::DirExists(dir.Path().string()));
+  EXPECT_FALSE(TMarlin::DirExists(dir / "data/Trash/files/b.zip"));
+  EXPECT_FALSE(TMarlin::DirExists(dir / "nothing"));
+}
+
+TEST(ZipRecords, RecordsAreLittleEndianAndPacked) {
+  CentralFileHeader h;
+  h.SpecVersion = 20;
+  h.HostSystem = 3;
+  h.Crc32 = 0x11223344;
+  h.NameLength = 0x0102;
+  h.LocalHeaderOffset = 0xA1B2C3D4;
+  const auto bytes = h.Bytes();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), 6), std::string("PK\x01\x02\x14\x03", 6));
+  EXPECT_EQ(bytes[16], 0x44);
+  EXPECT_EQ(bytes[19], 0x11);
+  EXPECT_EQ(bytes[28], 0x02);
+  EXPECT_EQ(bytes[45], 0xA1);
+  const CentralFileHeader back = CentralFileHeader::Decode(bytes.data());
+  EXPECT_EQ(back.LocalHeaderOffset, 0xA1B2C3D4u);
+  EXPECT_EQ(back.NameLength, 0x0102);
+
+  EndOfCentralDir e;
+  e.EntriesTotal = 2;
+  e.CentralDirStart = 0x01020304;
+  e.ArchiveCommentLength = 5;
+  const auto eb = e.Bytes();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(eb.data()), eb.size()),
+            std::string("PK\x05\x06\0\0\0\0\0\0\x02\0\0\0\0\0\x04\x03\x02\x01\x05\0", 22));
+
+  const DosDateTime t = DosDateTime::FromPacked(DosDateTime{2024, 2, 29, 23, 59, 58}.Packed());
+  EXPECT_EQ(t.Text(), "2024-02-29 23:59:58");
+}

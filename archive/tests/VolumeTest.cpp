@@ -1,0 +1,248 @@
+// Volumes of multi-volume sets: numbered files on a hard disk and labelled disks in a
+// simulated removable drive.
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <filesystem>
+
+#include "ScriptedUi.h"
+#include "TMarlin.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Opens the component's volume state to the tests.
+class TestMarlin : public TMarlin {
+ public:
+  using TMarlin::TMarlin;
+  using TMarlin::fCurrentDiskNo;
+  using TMarlin::fDriveRoot;
+  using TMarlin::fKilnBusy;
+  using TMarlin::fLogicalSize;
+  using TMarlin::fNewDiskRequested;
+  using TMarlin::fReadName;
+};
+
+// A set split by Info-ZIP whose central directory starts three volumes before the last.
+struct SplitSet {
+  TempDir dir;
+  std::vector<std::string> volumes;  // in order, the last one holding the end record
+  std::vector<std::string> names;    // entry names, from Python reading the joined set
+
+  SplitSet() {
+    fs::create_directories(dir.Path() / "src/d");
+    for (int i = 1; i <= 1500; ++i)
+      WriteFile(dir / ("src/d/file_with_a_rather_long_name_number_" + std::to_string(i) + ".txt"),
+                "file " + std::to_string(i) + "\n");
+    CommandResult r = RunCommand("zip -q -X -s 64k -r ../set.zip d && zip -q -s 0 ../set.zip --out ../joined.zip",
+                          (dir.Path() / "src").string());
+    EXPECT_EQ(r.Status, 0) << r.Output;
+    for (int i = 1;; ++i) {
+      const std::string v = dir / ("set.z0" + std::to_string(i));
+      if (!fs::exists(v)) break;
+      volumes.push_back(v);
+    }
+    volumes.push_back(dir / "set.zip");
+    const std::string json = Python("import json,sys,zipfile\nprint(json.dumps(zipfile.ZipFile(sys.argv[1]).namelist()))",
+                                    {dir / "joined.zip"});
+    for (const auto& v : QJsonDocument::fromJson(QByteArray::fromStdString(json)).array())
+      names.push_back(v.toString().toStdString());
+  }
+};
+
+std::vector<std::string> Names(const TMarlin& m) {
+  std::vector<std::string> n;
+  for (const auto& e : m.Contents()) n.push_back(e.EntryName);
+  return n;
+}
+
+// A removable drive with one disk per volume of the set, labelled as a backup set.
+struct SetOnDrive {
+  TempDir dir;
+  std::shared_ptr<SimulatedVolumeService> volumes = std::make_shared<SimulatedVolumeService>();
+  std::string drive = dir / "A";
+  std::vector<int> disks;
+
+  explicit SetOnDrive(const SplitSet& set) {
+    volumes->AddDrive(drive);
+    for (size_t i = 0; i < set.volumes.size(); ++i) {
+      char label[32];
+      std::snprintf(label, sizeof label, "PKBACK# %03zu", i + 1);
+      disks.push_back(volumes->AddDisk(drive, label, 1440 * 1024));
+      fs::copy_file(set.volumes[i], volumes->DiskFolder(disks.back()) + "/set.zip");
+    }
+  }
+  std::string Archive() const { return drive + "/set.zip"; }
+  std::string Prompt(int volume, int of) const {
+    return "Please insert disk volume " + std::to_string(volume) + " of " + std::to_string(of) +
+           "\nin drive: " + drive + "/";
+  }
+};
+
+}  // namespace
+
+TEST(Volumes, NumbersAndDriveChecks) {
+  TestMarlin m;
+  for (auto [disk, text] : {std::pair{0, "001"}, {11, "012"}, {998, "999"}}) {
+    m.fCurrentDiskNo = disk;
+    EXPECT_EQ(m.VolumeNumberText(), text);
+  }
+
+  m.fDriveRoot = "relative/";
+  try {
+    m.CheckDrive();
+    ADD_FAILURE() << "a relative root passed";
+  } catch (const EMarlin& e) {
+    EXPECT_EQ(std::string(e.what()), "Not a valid drive: relative/");
+  }
+  m.fDriveRoot = "/no/such/mount/";
+  try {
+    m.CheckDrive();
+    ADD_FAILURE() << "an unknown drive passed";
+  } catch (const EMarlin& e) {
+    EXPECT_EQ(e.MsgId, 11004);
+    EXPECT_EQ(std::string(e.what()), "Drive /no/such/mount/ is NOT defined");
+  }
+  m.fDriveRoot = "/";
+  EXPECT_TRUE(m.CheckDrive());
+  EXPECT_GT(m.VolumeSizeBytes(), 0);
+}
+
+TEST(Volumes, NumberedFilesOnAHardDisk) {
+  SplitSet set;
+  TempDir dir;
+  for (size_t i = 0; i < set.volumes.size(); ++i) {
+    char name[48];
+    std::snprintf(name, sizeof name, "backup%03zu.zip", i + 1);
+    fs::copy_file(set.volumes[i], dir / name);
+  }
+  const std::string last = dir / ("backup00" + std::to_string(set.volumes.size()) + ".zip");
+
+  ScriptedUi ui;
+  TMarlin m(&ui);
+  std::vector<std::string> messages;
+  m.OnMessage = [&](TMarlin*, int, const std::string& t) { messages.push_back(t); };
+  m.SetZipFilename(last);
+  EXPECT_TRUE(messages.empty()) << messages.front();
+  EXPECT_TRUE(ui.Boxes.empty());
+  EXPECT_TRUE(m.IsSpanned());
+  EXPECT_EQ(m.LastDiskNo(), int(set.volumes.size()) - 1);
+  EXPECT_LT(m.CentralDir().CentralStartDisk, m.CentralDir().DiskNumber - 1);
+  EXPECT_EQ(Names(m), set.names);
+
+  // A missing volume on a hard disk ends the listing at once.
+  fs::remove(dir / "backup004.zip");
+  m.SetZipFilename(last);
+  EXPECT_EQ(messages, std::vector<std::string>{"Input file does not exist"});
+  EXPECT_TRUE(m.ZipFilename().empty());
+  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Input file does not exist"});
+
+  // Choosing the first file of the set.
+  m.SetZipFilename(dir / "backup001.zip");
+  EXPECT_EQ(m.LastMessage(), "This is the first file in a backup set,\nplease choose the last file of this set");
+}
+
+TEST(Volumes, DisksInARemovableDrive) {
+  SplitSet set;
+  SetOnDrive a(set);
+  const int count = int(set.volumes.size());
+  const int first = int(set.volumes.size()) - 3;  // the directory's first volume, counted from 1
+  a.volumes->Insert(a.disks.back());
+
+  ScriptedUi ui;
+  TMarlin m(&ui, a.volumes);
+  // A wrong disk brings the same prompt back; then each volume of the directory in turn.
+  ui.Then(boxresult::Ok, [&] { a.volumes->Insert(a.disks[0]); });
+  for (int v = first; v <= count; ++v) ui.Then(boxresult::Ok, [&, v] { a.volumes->Insert(a.disks[size_t(v - 1)]); });
+  m.SetZipFilename(a.Archive());
+
+  std::vector<std::string> expected = {a.Prompt(first, count)};
+  for (int v = first; v <= count; ++v) expected.push_back(a.Prompt(v, count));
+  EXPECT_EQ(ui.BoxTexts(), expected);
+  for (const auto& box : ui.Boxes) EXPECT_EQ(box.Buttons, BoxButtons::OkCancel);
+  EXPECT_EQ(Names(m), set.names);
+  EXPECT_EQ(m.VolumeLabel(), "PKBACK# 00" + std::to_string(count));
+  EXPECT_EQ(ui.BusyDepth, 0);
+}
+
+TEST(Volumes, RefusalsOnARemovableDrive) {
+  SplitSet set;
+  SetOnDrive a(set);
+  std::vector<std::string> messages;
+  ScriptedUi ui;
+  TMarlin m(&ui, a.volumes);
+  m.OnMessage = [&](TMarlin*, int, const std::string& t) { messages.push_back(t); };
+
+  // Cancel is silent: no box beyond the prompt, and nothing is listed.
+  a.volumes->Insert(a.disks.back());
+  ui.Then(boxresult::Cancel);
+  m.SetZipFilename(a.Archive());
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(messages, std::vector<std::string>{"User canceled operation"});
+  EXPECT_EQ(m.LastErrCode(), 11007);
+  EXPECT_EQ(m.EntryCount(), 0);
+
+  // Unattended, no prompt is possible.
+  m.SetUnattended(true);
+  m.SetZipFilename(a.Archive());
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(m.LastMessage(), "Unattended disk spanning not implemented");
+  m.SetUnattended(false);
+
+  // A box that cannot be shown.
+  m.SetZipFilename(a.Archive());
+  EXPECT_EQ(m.LastMessage(), "Not enough memory to display MsgBox");
+
+  // Other volumes than the last.
+  a.volumes->Insert(a.disks[0]);
+  m.SetZipFilename(a.Archive());
+  EXPECT_EQ(m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
+  a.volumes->Insert(a.disks[2]);
+  m.SetZipFilename(a.Archive());
+  EXPECT_EQ(m.LastMessage(), "This is the 3th disk in a backup set,\nplease insert the last disk of this set");
+  EXPECT_TRUE(m.ZipFilename().empty());
+}
+
+TEST(Volumes, AskingForDisksWhileWriting) {
+  TempDir dir;
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string drive = dir / "B";
+  volumes->AddDrive(drive);
+  const int blank = volumes->AddDisk(drive, "", 100000);
+  const int raw = volumes->AddDisk(drive, "", 100000, false);
+
+  ScriptedUi ui;
+  TestMarlin m(&ui, volumes);
+  m.fDriveRoot = drive + "/";
+  m.fKilnBusy = true;
+  m.fCurrentDiskNo = 0;
+  m.fLogicalSize = 200500;  // a little more than two disks
+
+  // An empty drive: the count of volumes is unknown until a disk is in.
+  ui.Then(boxresult::Ok, [&] { volumes->Insert(blank); });
+  EXPECT_EQ(m.AskForDisk(), DriveKind::Removable);
+  m.fNewDiskRequested = true;
+  ui.Then(boxresult::Ok);
+  m.AskForDisk();
+  EXPECT_EQ(ui.BoxTexts(), (std::vector<std::string>{"Please insert disk volume 1\nin drive: " + drive + "/",
+                                                     "Please insert disk volume 1 of 3\nin drive: " + drive + "/"}));
+  EXPECT_EQ(m.LastDiskNo(), 2);
+
+  // An unformatted disk is usable only when it will be formatted.
+  volumes->Insert(raw);
+  EXPECT_FALSE(m.CheckDrive());
+  m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
+  EXPECT_TRUE(m.CheckDrive());
+
+  // A hard disk never needs a prompt, attended or not.
+  m.SetUnattended(true);
+  m.fDriveRoot = "/";
+  m.fNewDiskRequested = true;
+  EXPECT_EQ(m.AskForDisk(), LinuxVolumeService::Instance()->KindOf("/"));
+  EXPECT_EQ(ui.Boxes.size(), 2u);
+}
