@@ -1,1 +1,54 @@
-int main(){return 0;}
+// tessera-cli: the archive component from the command line, one subcommand per operation.
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "Commands.h"
+
+namespace {
+
+struct Command {
+  const char* Name;
+  const char* Usage;
+  int (*Run)(const Args&);
+};
+
+const Command kCommands[] = {
+    {"list", "list [--tsv] ARCHIVE", ListCommand},
+};
+
+int Usage(FILE* out) {
+  std::fprintf(out, "usage: tessera-cli COMMAND [OPTIONS]\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  tessera-cli %s\n", c.Usage);
+  return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+CliMarlin::CliMarlin() {
+  marlin.OnMessage = [this](TMarlin*, int code, const std::string& text) {
+    ++messages;
+    if (code != 0)
+      std::fprintf(stderr, "%s (%d)\n", text.c_str(), code);
+    else
+      std::fprintf(stderr, "%s\n", text.c_str());
+  };
+}
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "tessera-cli: %s\n", text.c_str());
+  return 2;
+}
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("Tessera");
+  if (argc < 2) return Usage(stderr);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return Usage(stdout);
+  const Args args(argv + 2, argv + argc);
+  for (const Command& c : kCommands)
+    if (!std::strcmp(argv[1], c.Name)) return c.Run(args);
+  std::fprintf(stderr, "tessera-cli: unknown command '%s'\n", argv[1]);
+  return Usage(stderr);
+}

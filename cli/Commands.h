@@ -1,0 +1,26 @@
+#pragma once
+// The subcommands of tessera-cli. Each takes its arguments (without the command name)
+// and returns the exit status: 0 only when the operation succeeded.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ConsoleUi.h"
+#include "TMarlin.h"
+
+using Args = std::vector<std::string>;
+
+int ListCommand(const Args& args);
+
+// A component wired for the command line: messages to standard error, boxes on the
+// terminal.
+struct CliMarlin {
+  ConsoleUi ui;
+  TMarlin marlin{&ui};
+  int messages = 0;
+  CliMarlin();
+};
+
+// Reports a usage or argument error on standard error and returns exit status 2.
+int UsageError(const std::string& text);

@@ -1,0 +1,151 @@
+// tessera-cli list: the entries of an archive, as the entry grid shows them or as
+// tab-separated lines for scripts.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "Commands.h"
+#include "EntryText.h"
+
+namespace {
+
+// Collects output and writes it in large blocks; listings can have many entries.
+class Output {
+ public:
+  ~Output() { Flush(); }
+  Output& operator<<(std::string_view s) {
+    buffer_.append(s);
+    if (buffer_.size() > (1 << 20)) Flush();
+    return *this;
+  }
+  void Flush() {
+    std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+    buffer_.clear();
+  }
+
+ private:
+  std::string buffer_;
+};
+
+// Tabs and line breaks inside names and comments would break the one-line-per-entry form.
+void AppendEscaped(Output& out, std::string_view text) {
+  size_t from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* esc = nullptr;
+    switch (text[i]) {
+      case '\t': esc = "\\t"; break;
+      case '\n': esc = "\\n"; break;
+      case '\r': esc = "\\r"; break;
+      case '\\': esc = "\\\\"; break;
+      default: continue;
+    }
+    out << text.substr(from, i - from) << esc;
+    from = i + 1;
+  }
+  out << text.substr(from);
+}
+
+void ListTsv(const TMarlin& m, Output& out) {
+  char numbers[96];
+  for (const ZipDirEntry& e : m.Contents()) {
+    AppendEscaped(out, e.EntryName);
+    const DosDateTime t = DosDateTime::FromPacked(e.ModDateTime);
+    const int n = std::snprintf(numbers, sizeof numbers, "\t%llu\t%llu\t%08x\t%04d-%02d-%02d %02d:%02d:%02d\t",
+                                static_cast<unsigned long long>(e.PackedSize64),
+                                static_cast<unsigned long long>(e.UnpackedSize64), e.Crc32, t.Year, t.Month, t.Day,
+                                t.Hour, t.Minute, t.Second);
+    out << std::string_view(numbers, size_t(n));
+    AppendEscaped(out, e.EntryComment);
+    out << "\n";
+  }
+}
+
+// Width in characters of UTF-8 text: continuation bytes take no column.
+size_t Columns(std::string_view s) {
+  return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+void Pad(Output& out, std::string_view text, size_t width, bool right) {
+  static const std::string blanks(256, ' ');
+  const size_t used = Columns(text);
+  const size_t fill = width > used ? std::min<size_t>(width - used, blanks.size()) : 0;
+  if (right) out << std::string_view(blanks.data(), fill) << text;
+  else out << text << std::string_view(blanks.data(), fill);
+}
+
+void ListTable(const TMarlin& m, Output& out) {
+  struct Row {
+    std::string_view name, path;
+    std::string packed, unpacked, ratio;
+    const std::string* date;
+  };
+  static const std::string kNoDate;
+  EntryDateFormatter dates;
+  std::vector<Row> rows;
+  rows.reserve(m.Contents().size() + 1);
+  uint64_t totalPacked = 0, totalUnpacked = 0;
+  for (const ZipDirEntry& e : m.Contents()) {
+    rows.push_back({EntryFileName(e.EntryName), EntryPath(e.EntryName), std::to_string(e.PackedSize64),
+                    std::to_string(e.UnpackedSize64), RatioText(e.PackedSize64, e.UnpackedSize64),
+                    &dates.Text(e.ModDateTime)});
+    totalPacked += e.PackedSize64;
+    totalUnpacked += e.UnpackedSize64;
+  }
+  const Row header{"File Name", "Path", "Compr. Size", "Uncmpr. Size", "Ratio", nullptr};
+  const Row totals{"Total", "", std::to_string(totalPacked), std::to_string(totalUnpacked),
+                   TotalRatioText(totalPacked, totalUnpacked), &kNoDate};
+  size_t w[5] = {Columns(header.name), header.packed.size(), header.unpacked.size(), 9, header.ratio.size()};
+  for (const Row* r : {&totals}) w[0] = std::max(w[0], Columns(r->name));
+  for (const Row& r : rows) {
+    w[0] = std::max(w[0], Columns(r.name));
+    w[3] = std::max(w[3], Columns(*r.date));
+  }
+  w[1] = std::max(w[1], totals.packed.size());
+  w[2] = std::max(w[2], totals.unpacked.size());
+  w[4] = std::max(w[4], totals.ratio.size());
+  for (const Row& r : rows) w[4] = std::max(w[4], r.ratio.size());
+
+  auto line = [&](const Row& r, std::string_view date) {
+    Pad(out, r.name, w[0], false);
+    out << "  ";
+    Pad(out, r.packed, w[1], true);
+    out << "  ";
+    Pad(out, r.unpacked, w[2], true);
+    out << "  ";
+    Pad(out, date, w[3], false);
+    out << "  ";
+    Pad(out, r.ratio, w[4], true);
+    out << "  " << r.path << "\n";
+  };
+  line(header, "Date/Time");
+  for (const Row& r : rows) line(r, *r.date);
+  line(totals, "");
+}
+
+}  // namespace
+
+int ListCommand(const Args& args) {
+  bool tsv = false;
+  std::string archive;
+  for (const std::string& a : args) {
+    if (a == "--tsv") tsv = true;
+    else if (!a.empty() && a[0] == '-') return UsageError("list: unknown option " + a);
+    else if (archive.empty()) archive = a;
+    else return UsageError("list: only one archive can be listed");
+  }
+  if (archive.empty()) return UsageError("list: no archive given");
+  struct stat st {};
+  if (::stat(archive.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return UsageError(archive + ": Input file does not exist"), 1;
+
+  CliMarlin cli;
+  cli.marlin.SetUnattended(true);
+  cli.marlin.SetZipFilename(archive);
+  if (cli.marlin.ZipFilename().empty()) return 1;
+  Output out;
+  if (tsv) ListTsv(cli.marlin, out);
+  else ListTable(cli.marlin, out);
+  return 0;
+}
