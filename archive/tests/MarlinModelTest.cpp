@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "EntryText.h"
 #include "MarlinMessages.h"
 #include "ScriptedUi.h"
 #include "TMarlin.h"
@@ -154,4 +155,18 @@ TEST(ZipRecords, RecordsAreLittleEndianAndPacked) {
 
   const DosDateTime t = DosDateTime::FromPacked(DosDateTime{2024, 2, 29, 23, 59, 58}.Packed());
   EXPECT_EQ(t.Text(), "2024-02-29 23:59:58");
+}
+
+TEST(EntryText, PartsAndRatios) {
+  EXPECT_EQ(EntryFileName("docs/sub/a.txt"), "a.txt");
+  EXPECT_EQ(EntryPath("docs/sub/a.txt"), "docs/sub/");
+  EXPECT_EQ(EntryPath("a.txt"), "");
+  EXPECT_EQ(EntryFileName("docs/"), "");
+  // Halves go to the even neighbour.
+  EXPECT_EQ(RatioText(1, 8), "88% ");
+  EXPECT_EQ(RatioText(3, 8), "62% ");
+  EXPECT_EQ(RatioText(10, 5), "-100% ");
+  EXPECT_EQ(RatioText(0, 0), "0% ");
+  EXPECT_EQ(TotalRatioText(0, 0), "0 % ");
+  EXPECT_EQ(TotalRatioText(5000000000ull, 10000000000ull), "50% ");
 }

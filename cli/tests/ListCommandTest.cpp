@@ -1,0 +1,117 @@
+// tessera-cli list against Python's reading of the same archives.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCli = TESSERA_CLI;
+
+// Python's listing in the --tsv form: names and comments as the bytes the component's
+// code-page rule gives, with tabs, line breaks and backslashes escaped.
+const char* kPythonTsv = R"PY(
+import sys, zipfile
+def esc(b):
+    return b.replace(b'\\', b'\\\\').replace(b'\t', b'\\t').replace(b'\n', b'\\n').replace(b'\r', b'\\r')
+out = sys.stdout.buffer
+with zipfile.ZipFile(sys.argv[1]) as z:
+    for i in z.infolist():
+        utf8 = i.flag_bits & 0x800
+        dos = not utf8 and (i.create_system in (0, 6) or (i.create_system, i.create_version) == (11, 50))
+        name = i.orig_filename.encode('utf-8' if utf8 or dos else 'cp437')
+        comment = i.comment.decode('cp437').encode('utf-8') if dos else i.comment
+        # A '\\' stored as separator by some archivers is shown as '/'.
+        out.write(esc(name.replace(b'\\', b'/')) + b'\t%d\t%d\t%08x\t' % (i.compress_size, i.file_size, i.CRC) +
+                  (b'%04d-%02d-%02d %02d:%02d:%02d' % i.date_time) + b'\t' + esc(comment) + b'\n')
+)PY";
+
+// Archives of several writers and shapes, all made here.
+std::vector<std::string> MakeArchives(const TempDir& dir) {
+  fs::create_directories(dir.Path() / "tree/sub dir");
+  WriteFile(dir / "tree/plain.txt", std::string(4096, 'p'));
+  WriteFile(dir / "tree/sub dir/caf\xc3\xa9.bin", std::string(777, '\x01'));
+  WriteFile(dir / "tree/sub dir/empty", "");
+  EXPECT_EQ(RunCommand("zip -q -r -X info.zip tree && zip -q -r -0 stored.zip tree", dir.Path()).Status, 0);
+  Python(R"PY(
+import sys, zipfile, os
+d = sys.argv[1]
+with zipfile.ZipFile(os.path.join(d, 'py.zip'), 'w', zipfile.ZIP_DEFLATED) as z:
+    z.comment = b'archive comment'
+    for n, data, c in [('a.txt', b'x' * 5000, b'tab\there\nnewline'), ('dir/b\\c.bin', os.urandom(999), b''),
+                       ('\u00fcber/\u00e9t\u00e9.txt', b'summer' * 9, 'caf\u00e9'.encode())]:
+        i = zipfile.ZipInfo(n, (2019, 12, 31, 23, 59, 58))
+        i.compress_type = zipfile.ZIP_DEFLATED
+        i.comment = c
+        z.writestr(i, data)
+with zipfile.ZipFile(os.path.join(d, 'dos.zip'), 'w') as z:
+    i = zipfile.ZipInfo('RE_U.TXT'); i.create_system = 0
+    z.writestr(i, b'dos')
+data = open(os.path.join(d, 'dos.zip'), 'rb').read()
+open(os.path.join(d, 'dos.zip'), 'wb').write(data.replace(b'RE_U', b'RE\x80U'))
+zipfile.ZIP64_LIMIT = 10
+zipfile.ZIP_FILECOUNT_LIMIT = 1
+with zipfile.ZipFile(os.path.join(d, 'z64.zip'), 'w') as z:
+    for k in range(3):
+        z.writestr('n%d' % k, b'q' * (100 * k))
+)PY",
+         {dir.Path().string()});
+  // A prefix in front, and bytes behind.
+  WriteFile(dir / "prefixed.exe", std::string(3000, 'S') + ReadFile(dir / "py.zip"));
+  WriteFile(dir / "garbage.zip", ReadFile(dir / "info.zip") + "some trailing bytes");
+  return {dir / "info.zip", dir / "stored.zip", dir / "py.zip",      dir / "dos.zip",
+          dir / "z64.zip",  dir / "prefixed.exe", dir / "garbage.zip"};
+}
+
+}  // namespace
+
+TEST(ListCommand, TsvAgreesWithPython) {
+  TempDir dir;
+  for (const std::string& archive : MakeArchives(dir)) {
+    const CommandResult ours = RunCommand(Quote(kCli) + " list --tsv " + Quote(archive) + " 2>/dev/null");
+    EXPECT_EQ(ours.Status, 0) << archive;
+    EXPECT_EQ(ours.Output, Python(kPythonTsv, {archive})) << archive;
+  }
+}
+
+TEST(ListCommand, TableWithTotalsAndFailures) {
+  TempDir dir;
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
+    z.writestr('docs/one.txt', b'1' * 8)
+    z.writestr('two.txt', b'')
+)PY",
+         {dir / "t.zip"});
+  const CommandResult table = RunCommand(Quote(kCli) + " list " + Quote(dir / "t.zip"));
+  ASSERT_EQ(table.Status, 0) << table.Output;
+  std::vector<std::string> lines;
+  for (size_t at = 0, nl; (nl = table.Output.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(table.Output.substr(at, nl - at));
+  ASSERT_EQ(lines.size(), 4u) << table.Output;
+  EXPECT_EQ(lines[0].rfind("File Name", 0), 0u);
+  EXPECT_NE(lines[1].find("one.txt"), std::string::npos);
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 5), "docs/");
+  EXPECT_NE(lines[1].find(" 0% "), std::string::npos);
+  EXPECT_EQ(lines[3].rfind("Total ", 0), 0u);
+  EXPECT_NE(lines[3].find(" 8 "), std::string::npos);
+
+  WriteFile(dir / "not.zip", "no archive here");
+  const CommandResult bad = RunCommand(Quote(kCli) + " list " + Quote(dir / "not.zip"));
+  EXPECT_NE(bad.Status, 0);
+  EXPECT_EQ(bad.Output, "This archive is not a valid Zip archive\n");
+  const CommandResult missing = RunCommand(Quote(kCli) + " list " + Quote(dir / "none.zip"));
+  EXPECT_NE(missing.Status, 0);
+  EXPECT_NE(missing.Output.find("Input file does not exist"), std::string::npos);
+
+  // A warning is reported but the listing stands.
+  WriteFile(dir / "g.zip", ReadFile(dir / "t.zip") + "junk");
+  const CommandResult warned = RunCommand(Quote(kCli) + " list --tsv " + Quote(dir / "g.zip") + " 2>&1 >/dev/null");
+  EXPECT_EQ(warned.Status, 0);
+  EXPECT_EQ(warned.Output, "Warning - Garbage at the end of the zipfile!\n");
+}
