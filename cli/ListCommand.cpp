@@ -76,52 +76,41 @@ void Pad(Output& out, std::string_view text, size_t width, bool right) {
 }
 
 void ListTable(const TMarlin& m, Output& out) {
-  struct Row {
-    std::string_view name, path;
-    std::string packed, unpacked, ratio;
-    const std::string* date;
-  };
-  static const std::string kNoDate;
+  // Two passes over the entries, one for the column widths and one to print, so that
+  // nothing but the entries themselves is held.
   EntryDateFormatter dates;
-  std::vector<Row> rows;
-  rows.reserve(m.Contents().size() + 1);
   uint64_t totalPacked = 0, totalUnpacked = 0;
+  size_t w[5] = {9, 11, 12, 9, 5};  // the header texts
   for (const ZipDirEntry& e : m.Contents()) {
-    rows.push_back({EntryFileName(e.EntryName), EntryPath(e.EntryName), std::to_string(e.PackedSize64),
-                    std::to_string(e.UnpackedSize64), RatioText(e.PackedSize64, e.UnpackedSize64),
-                    &dates.Text(e.ModDateTime)});
+    w[0] = std::max(w[0], Columns(EntryFileName(e.EntryName)));
+    w[3] = std::max(w[3], Columns(dates.Text(e.ModDateTime)));
+    w[4] = std::max(w[4], RatioText(e.PackedSize64, e.UnpackedSize64).size());
     totalPacked += e.PackedSize64;
     totalUnpacked += e.UnpackedSize64;
   }
-  const Row header{"File Name", "Path", "Compr. Size", "Uncmpr. Size", "Ratio", nullptr};
-  const Row totals{"Total", "", std::to_string(totalPacked), std::to_string(totalUnpacked),
-                   TotalRatioText(totalPacked, totalUnpacked), &kNoDate};
-  size_t w[5] = {Columns(header.name), header.packed.size(), header.unpacked.size(), 9, header.ratio.size()};
-  for (const Row* r : {&totals}) w[0] = std::max(w[0], Columns(r->name));
-  for (const Row& r : rows) {
-    w[0] = std::max(w[0], Columns(r.name));
-    w[3] = std::max(w[3], Columns(*r.date));
-  }
-  w[1] = std::max(w[1], totals.packed.size());
-  w[2] = std::max(w[2], totals.unpacked.size());
-  w[4] = std::max(w[4], totals.ratio.size());
-  for (const Row& r : rows) w[4] = std::max(w[4], r.ratio.size());
+  const std::string totalRatio = TotalRatioText(totalPacked, totalUnpacked);
+  w[1] = std::max(w[1], std::to_string(totalPacked).size());
+  w[2] = std::max(w[2], std::to_string(totalUnpacked).size());
+  w[4] = std::max(w[4], totalRatio.size());
 
-  auto line = [&](const Row& r, std::string_view date) {
-    Pad(out, r.name, w[0], false);
+  auto line = [&](std::string_view name, std::string_view packed, std::string_view unpacked, std::string_view date,
+                  std::string_view ratio, std::string_view path) {
+    Pad(out, name, w[0], false);
     out << "  ";
-    Pad(out, r.packed, w[1], true);
+    Pad(out, packed, w[1], true);
     out << "  ";
-    Pad(out, r.unpacked, w[2], true);
+    Pad(out, unpacked, w[2], true);
     out << "  ";
     Pad(out, date, w[3], false);
     out << "  ";
-    Pad(out, r.ratio, w[4], true);
-    out << "  " << r.path << "\n";
+    Pad(out, ratio, w[4], true);
+    out << "  " << path << "\n";
   };
-  line(header, "Date/Time");
-  for (const Row& r : rows) line(r, *r.date);
-  line(totals, "");
+  line("File Name", "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path");
+  for (const ZipDirEntry& e : m.Contents())
+    line(EntryFileName(e.EntryName), std::to_string(e.PackedSize64), std::to_string(e.UnpackedSize64),
+         dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64), EntryPath(e.EntryName));
+  line("Total", std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
 }
 
 }  // namespace
