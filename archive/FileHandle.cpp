@@ -42,6 +42,12 @@ bool FileHandle::Create(const std::string& path) {
   return fd_ >= 0;
 }
 
+bool FileHandle::CreateNew(const std::string& path, unsigned mode) {
+  Close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode_t(mode));
+  return fd_ >= 0;
+}
+
 void FileHandle::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

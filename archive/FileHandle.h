@@ -19,6 +19,8 @@ class FileHandle {
   bool OpenReadWrite(const std::string& path);
   // Creates or truncates; mode as the umask allows.
   bool Create(const std::string& path);
+  // Creates a file that must not exist yet, with `mode` less the umask.
+  bool CreateNew(const std::string& path, unsigned mode);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
