@@ -38,6 +38,7 @@ constexpr MessageRow kMessages[] = {
     {10801, "Error - On or more of the 4 property strings mentioned below exceeds 255 characters!"},
     {10802, "Error - STUBBY.BIN not found!"},
     {10803, "Error: input file is not a zip file"},
+    {10804, "Error - archives with Zip64 records or beyond 4 GB can not be converted"},
     {10901, "Error - no .EXE file specified"},
     {10902, "Error: input file is not an .EXE file"},
     {10903, "Error determining the type of SFX archive"},

@@ -182,6 +182,24 @@ class TMarlin {
   bool IsRightDisk(DriveKind kind);
   void OpenVolume(int n);
 
+  // ---- self-extracting archives (MarlinSfx.cpp) ----
+  // A self-extracting archive is the stub program, a kSfxHeaderSize-byte header for it,
+  // and the archive with every stored offset moved past both.
+  static constexpr size_t kSfxHeaderSize = 256;
+  // Turns ZipFilename (.zip) into a self-extracting .exe beside it or, while AutoSFX is
+  // set, writes an empty self-extracting archive under ZipFilename. 0 or a negative code.
+  int ConvertSFX();
+  // Turns ZipFilename (an .exe with a prefix) into a plain .zip beside it. 0 or a
+  // negative code.
+  int ConvertZIP();
+  // Copies from the source's position to the destination's through one 8192-byte
+  // buffer: `count` bytes, or up to the end when negative. 0, or -2 on a failure.
+  int CopyFileData(FileHandle& source, FileHandle& dest, int64_t count);
+  // Copies the central directory at ReadHandle's position and then the end record `e`
+  // (updated in place) with its comment, moving every stored offset by `delta`. 0 or -2.
+  int CopyCentralDir(FileHandle& dest, EndOfCentralDir& e, int64_t delta);
+  void SetAutoSFX(bool v) { fAutoSFX = v; }
+
  protected:
   // Title of the application, the caption of every box.
   static std::string ApplicationTitle();
