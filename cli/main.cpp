@@ -16,6 +16,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", "list [--tsv] ARCHIVE", ListCommand},
+    {"sfx", "sfx [--caption T] [--dir D] [--command \"PROGRAM|ARGS\"] [--overwrite ask|always|never] [--ask-command] [--ask-files] [--auto-run] [--hide-overwrite] [--no-size-check] [--stub PATH] [--no-trash] ARCHIVE.zip", SfxCommand},
+    {"unsfx", "unsfx [--no-trash] ARCHIVE.exe", UnsfxCommand},
 };
 
 int Usage(FILE* out) {
