@@ -1,0 +1,58 @@
+// tessera-cli sfx and unsfx, with the stub the build puts beside the program.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCli = TESSERA_CLI;
+
+std::string MakeZip(const TempDir& dir) {
+  WriteFile(dir / "a.txt", std::string(40000, 'a'));
+  EXPECT_EQ(RunCommand("zip -q x.zip a.txt && rm a.txt", dir.Path()).Status, 0);
+  return dir / "x.zip";
+}
+
+}  // namespace
+
+TEST(SfxCommands, ConvertAndReport) {
+  TempDir dir;
+  const std::string zip = MakeZip(dir), original = ReadFile(zip);
+  CommandResult r = RunCommand(Quote(kCli) + " sfx --no-trash --caption Hi --auto-run --overwrite never " + Quote(zip));
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(r.Output, "sfx: result 0\narchive: " + dir / "x.exe" + "\n");
+  const std::string stub = ReadFile((fs::path(kCli).parent_path() / "Stubby.bin").string());
+  const std::string exe = ReadFile(dir / "x.exe");
+  ASSERT_GT(stub.size(), 0u);
+  EXPECT_EQ(exe.substr(0, stub.size()), stub);
+  EXPECT_EQ(exe.substr(stub.size(), 9), std::string("MPU\x50\x02\x00\x00Hi", 9));
+
+  r = RunCommand(Quote(kCli) + " unsfx --no-trash " + Quote(dir / "x.exe"));
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(r.Output, "unsfx: result 0\narchive: " + zip + "\n");
+  EXPECT_EQ(ReadFile(zip), original);
+  EXPECT_EQ(RunCommand(Quote(kCli) + " sfx --overwrite sometimes " + Quote(zip)).Status, 2);
+}
+
+// A disk that fills up while the program is written: a small tmpfs in a mount
+// namespace of its own, where the system allows one.
+TEST(SfxCommands, FullDiskKeepsTheArchive) {
+  TempDir dir;
+  const std::string zip = MakeZip(dir);
+  fs::create_directories(dir.Path() / "disk");
+  const std::string script =
+      "mount -t tmpfs -o size=1M tessera-test disk || exit 99; cp x.zip disk/ && "
+      "head -c 600000 /dev/zero > disk/fill && " + Quote(kCli) + " sfx --no-trash disk/x.zip; "
+      "echo \"status $?\"; ls disk; cmp x.zip disk/x.zip && echo same";
+  const CommandResult r = RunCommand("unshare -m sh -c " + Quote(script), dir.Path());
+  if (r.Status == 99 || r.Output.find("unshare:") != std::string::npos)
+    GTEST_SKIP() << "no tmpfs can be mounted here: " << r.Output;
+  EXPECT_NE(r.Output.find("sfx: result -2\narchive: disk/x.zip\nstatus 1\nfill\nx.zip\nsame\n"), std::string::npos)
+      << r.Output;
+}

@@ -1,0 +1,211 @@
+// Self-extracting programs made by the component around the real stub, run as a user
+// would run them.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+
+#include "TMarlin.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStub = TESSERA_STUB;
+
+// Converts `zip` (in `dir`) with the given settings and returns the program's path.
+std::string MakeSfx(const std::string& zip, const std::function<void(TMarlin&)>& setup = {}) {
+  TMarlin m;
+  m.SetUnattended(true);
+  m.SetHowToDelete(DeleteOpts::htdFinal);
+  m.SetSFXPath(kStub);
+  if (setup) setup(m);
+  m.SetZipFilename(zip);
+  EXPECT_EQ(m.ConvertSFX(), 0) << m.LastMessage();
+  return m.ZipFilename();
+}
+
+CommandResult RunSfx(const std::string& exe, const std::string& args, const std::string& cwd = {}) {
+  return RunCommand(Quote(exe) + " " + args + " </dev/null", cwd);
+}
+
+// Python archive of three entries, names as given, with a fixed date.
+std::string PythonZip(const TempDir& dir, const std::string& name, const std::vector<std::string>& entries) {
+  std::vector<std::string> args{dir / name};
+  args.insert(args.end(), entries.begin(), entries.end());
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for i, n in enumerate(sys.argv[2:]):
+        z.writestr(zipfile.ZipInfo(n, (2021, 6, 15, 13, 45, 30)), ('entry %d\n' % i).encode() * (i + 1),
+                   zipfile.ZIP_DEFLATED if i % 2 else zipfile.ZIP_STORED)
+)PY",
+         args);
+  return dir / name;
+}
+
+time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
+  tm t{};
+  t.tm_year = y - 1900, t.tm_mon = mo - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = mi, t.tm_sec = s;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+time_t MTime(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+}  // namespace
+
+TEST(Stub, ExtractsIdenticalFilesWithTimesAndModes) {
+  TempDir dir;
+  fs::create_directories(dir.Path() / "tree/sub");
+  std::string noise;
+  for (int i = 0; i < 70000; ++i) noise += char((i * 2654435761u) >> 13);
+  WriteFile(dir / "tree/noise.bin", noise);
+  WriteFile(dir / "tree/sub/text.txt", std::string(5000, 't'));
+  WriteFile(dir / "tree/sub/empty", "");
+  WriteFile(dir / "tree/run.sh", "echo hi\n");
+  ASSERT_EQ(RunCommand("chmod 755 tree/run.sh && touch -d '2020-05-17 10:11:12' tree/sub/text.txt && "
+                       "zip -q -r info.zip tree && zip -q -0 stored.zip tree/sub/text.txt",
+                       dir.Path()).Status, 0);
+  const std::string exe = MakeSfx(dir / "info.zip");
+
+  const CommandResult list = RunSfx(exe, "--list");
+  EXPECT_EQ(list.Status, 0);
+  EXPECT_NE(list.Output.find("tree/sub/text.txt"), std::string::npos) << list.Output;
+  EXPECT_EQ(RunSfx(exe, "--test").Status, 0);
+  const CommandResult run = RunSfx(exe, "--dir " + Quote(dir / "out") + " --yes");
+  ASSERT_EQ(run.Status, 0) << run.Output;
+  for (const char* f : {"noise.bin", "sub/text.txt", "sub/empty", "run.sh"})
+    EXPECT_EQ(ReadFile(dir / ("out/tree/" + std::string(f))), ReadFile(dir / ("tree/" + std::string(f)))) << f;
+  EXPECT_EQ(MTime(dir / "out/tree/sub/text.txt"), LocalTime(2020, 5, 17, 10, 11, 12));
+  EXPECT_NE(fs::status(dir / "out/tree/run.sh").permissions() & fs::perms::owner_exec, fs::perms::none);
+
+  // Stored entries, and Python's archives, which carry only the DOS date.
+  ASSERT_EQ(RunSfx(MakeSfx(dir / "stored.zip"), "--dir " + Quote(dir / "st") + " --yes").Status, 0);
+  EXPECT_EQ(ReadFile(dir / "st/tree/sub/text.txt"), std::string(5000, 't'));
+  const std::string py = MakeSfx(PythonZip(dir, "py.zip", {"one.txt", "d/two.txt", "three.txt"}));
+  ASSERT_EQ(RunSfx(py, "--dir " + Quote(dir / "py") + " --yes").Status, 0);
+  EXPECT_EQ(ReadFile(dir / "py/d/two.txt"), "entry 1\nentry 1\n");
+  EXPECT_EQ(MTime(dir / "py/three.txt"), LocalTime(2021, 6, 15, 13, 45, 30));
+}
+
+TEST(Stub, AutoRunDefaultFolderAndOverwriteModes) {
+  TempDir dir;
+  WriteFile(dir / "run.sh", "echo \"$1\" > \"$1/ran.txt\"\n");
+  ASSERT_EQ(RunCommand("zip -q auto.zip run.sh && cp auto.zip keep.zip", dir.Path()).Status, 0);
+  const std::string exe = MakeSfx(dir / "auto.zip", [](TMarlin& m) {
+    m.SetSFXDefaultDir("inst");
+    m.SetSFXCommandLine("/bin/sh|><run.sh \"><\"");
+    m.SetSFXOptions({SFXOptsEnum::SFXAutoRun, SFXOptsEnum::SFXCheckSize});
+  });
+  const CommandResult run = RunSfx(exe, "", dir.Path());
+  ASSERT_EQ(run.Status, 0) << run.Output;
+  const std::string inst = fs::canonical(dir.Path() / "inst").string();
+  EXPECT_EQ(ReadFile(inst + "/ran.txt"), inst + "/\n");
+
+  // An existing file is kept unless the header says to overwrite it.
+  for (const auto& [mode, expected] : {std::pair{OvrOpts::OvrConfirm, "mine"}, std::pair{OvrOpts::OvrNever, "mine"},
+                                       std::pair{OvrOpts::OvrAlways, "echo"}}) {
+    fs::copy_file(dir / "keep.zip", dir / "o.zip", fs::copy_options::overwrite_existing);
+    const std::string o = MakeSfx(dir / "o.zip", [mode = mode](TMarlin& m) { m.SetSFXOverWriteMode(mode); });
+    fs::create_directories(dir.Path() / "ow");
+    WriteFile(dir / "ow/run.sh", "mine");
+    EXPECT_EQ(RunSfx(o, "--yes --dir " + Quote(dir / "ow")).Status, 0);
+    EXPECT_EQ(ReadFile(dir / "ow/run.sh").substr(0, 4), expected);
+  }
+}
+
+TEST(Stub, RefusesNamesOutsideTheFolder) {
+  TempDir dir;
+  fs::create_directories(dir.Path() / "out");
+  fs::create_directories(dir.Path() / "outside");
+  fs::create_directory_symlink(dir.Path() / "outside", dir.Path() / "out/link");
+  const std::string zip = PythonZip(
+      dir, "evil.zip", {"../evil1", dir / "evil2", "a/../../evil3", "link/evil4", "..\\evil5", "good.txt"});
+  const CommandResult run = RunSfx(MakeSfx(zip), "--yes --dir " + Quote(dir / "out"));
+  EXPECT_EQ(run.Status, 1) << run.Output;
+  EXPECT_NE(run.Output.find("refused"), std::string::npos);
+  for (const char* evil : {"evil1", "evil2", "evil3", "outside/evil4", "evil5"})
+    EXPECT_FALSE(fs::exists(dir / evil)) << evil;
+  EXPECT_EQ(ReadFile(dir / "out/good.txt").size(), 6 * std::string("entry 5\n").size());
+}
+
+TEST(Stub, ChecksCrcPasswordAndSize) {
+  TempDir dir;
+  WriteFile(dir / "data.txt", std::string(2000, 'q'));
+  ASSERT_EQ(RunCommand("zip -q -0 plain.zip data.txt && zip -q -P secret enc.zip data.txt && "
+                       "cp plain.zip cat.zip && cp plain.zip loose.zip",
+                       dir.Path()).Status, 0);
+  // A damaged byte in stored data.
+  const std::string exe = MakeSfx(dir / "plain.zip");
+  std::string bytes = ReadFile(exe);
+  bytes[bytes.find(std::string(2000, 'q')) + 1000] = 'X';
+  WriteFile(exe, bytes);
+  CommandResult r = RunSfx(exe, "--yes --dir " + Quote(dir / "crc"));
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Output.find("CRC error"), std::string::npos) << r.Output;
+  EXPECT_FALSE(fs::exists(dir / "crc/data.txt"));
+
+  const std::string enc = MakeSfx(dir / "enc.zip");
+  EXPECT_EQ(RunSfx(enc, "--yes --dir " + Quote(dir / "nopw")).Status, 1);
+  EXPECT_EQ(RunSfx(enc, "--password wrong --dir " + Quote(dir / "bad")).Status, 1);
+  EXPECT_FALSE(fs::exists(dir / "bad/data.txt") || fs::exists(dir / "nopw/data.txt"));
+  EXPECT_EQ(RunSfx(enc, "--password secret --dir " + Quote(dir / "good")).Status, 0);
+  EXPECT_EQ(ReadFile(dir / "good/data.txt"), std::string(2000, 'q'));
+
+  // Bytes after the archive are refused while the size check is on.
+  EXPECT_LE(fs::file_size(kStub), 2u << 20);
+  AppendFile(enc, "trailing");
+  EXPECT_EQ(RunSfx(enc, "--list").Status, 3);
+  const std::string loose = MakeSfx(dir / "loose.zip", [](TMarlin& m) { m.SetSFXOptions({}); });
+  AppendFile(loose, "trailing");
+  EXPECT_EQ(RunSfx(loose, "--yes --dir " + Quote(dir / "loose")).Status, 0);
+  // The stub in front of an archive without the header is no self-extractor.
+  WriteFile(dir / "cat.exe", ReadFile(kStub) + ReadFile(dir / "cat.zip"));
+  fs::permissions(dir / "cat.exe", fs::perms::owner_exec, fs::perm_options::add);
+  r = RunSfx(dir / "cat.exe", "--list");
+  EXPECT_EQ(r.Status, 3);
+  EXPECT_NE(r.Output.find("is not a self-extracting archive"), std::string::npos) << r.Output;
+}
+
+TEST(Stub, AsksInTheTerminal) {
+  TempDir dir;
+  const std::string exe = MakeSfx(PythonZip(dir, "ask.zip", {"one.txt", "two.txt", "three.txt"}), [](TMarlin& m) {
+    m.SetSFXCaption("Asking Archive");
+    m.SetSFXCommandLine("/bin/touch|><ran");
+    m.SetSFXOptions({SFXOptsEnum::SFXAskFiles, SFXOptsEnum::SFXAskCmdLine, SFXOptsEnum::SFXCheckSize});
+  });
+  // Answers typed ahead: folder, overwrite mode, entries, and no to the command.
+  const std::string out = Python(R"PY(
+import os, pty, subprocess, sys
+master, slave = pty.openpty()
+p = subprocess.Popen([sys.argv[1]], stdin=slave, stdout=slave, stderr=slave, cwd=sys.argv[2])
+os.close(slave)
+os.write(master, b'chosen\no\n2\nn\n')
+out = b''
+while True:
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+sys.stdout.write(out.decode(errors='replace'))
+sys.exit(p.wait())
+)PY",
+                                 {exe, dir.Path().string()});
+  EXPECT_NE(out.find("Asking Archive"), std::string::npos) << out;
+  EXPECT_NE(out.find("Run "), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(dir / "chosen/two.txt"), "entry 1\nentry 1\n");
+  EXPECT_FALSE(fs::exists(dir / "chosen/one.txt") || fs::exists(dir / "chosen/three.txt"));
+  EXPECT_FALSE(fs::exists(dir / "chosen/ran"));
+}
