@@ -14,7 +14,22 @@ int Report(const char* operation, const CliMarlin& cli, int result) {
 
 }  // namespace
 
+constexpr const char* kSfxHelp =
+    "usage: tessera-cli sfx [OPTIONS] ARCHIVE.zip\n"
+    "  --caption T            title the program shows\n"
+    "  --dir D                default extract folder\n"
+    "  --command \"PROG|ARGS\"  run after extracting; every >< becomes the extract folder\n"
+    "  --overwrite MODE       existing files: ask (default), always or never\n"
+    "  --ask-command          ask before running the command\n"
+    "  --ask-files            let the user choose the entries\n"
+    "  --auto-run             extract to the default folder without a question, then run\n"
+    "  --hide-overwrite       do not let the user change the overwrite mode\n"
+    "  --no-size-check        do not refuse a program whose size has changed\n"
+    "  --stub PATH            the stub to use instead of the installed Stubby.bin\n"
+    "  --no-trash             delete the old archive instead of moving it to the trash\n";
+
 int SfxCommand(const Args& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return std::fputs(kSfxHelp, stdout), 0;
   CliMarlin cli;
   TMarlin& m = cli.marlin;
   m.SetUnattended(true);

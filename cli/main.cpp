@@ -16,7 +16,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", "list [--tsv] ARCHIVE", ListCommand},
-    {"sfx", "sfx [--caption T] [--dir D] [--command \"PROGRAM|ARGS\"] [--overwrite ask|always|never] [--ask-command] [--ask-files] [--auto-run] [--hide-overwrite] [--no-size-check] [--stub PATH] [--no-trash] ARCHIVE.zip", SfxCommand},
+    {"sfx", "sfx [OPTIONS] ARCHIVE.zip   (options: tessera-cli sfx --help)", SfxCommand},
     {"unsfx", "unsfx [--no-trash] ARCHIVE.exe", UnsfxCommand},
 };
 

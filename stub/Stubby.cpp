@@ -319,8 +319,8 @@ class Extractor {
   std::vector<uint8_t> localExtra_;
 };
 
-// Splits a name into the components it creates below the extract folder; false for a
-// name that would land outside it.
+// Splits a name into the components it creates below the extract folder (none for "./");
+// false for a name that would land outside it.
 bool SafeParts(const std::string& name, std::vector<std::string>& parts) {
   parts.clear();
   if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
@@ -332,7 +332,7 @@ bool SafeParts(const std::string& name, std::vector<std::string>& parts) {
     if (!part.empty() && part != ".") parts.push_back(part);
     from = to + 1;
   }
-  return !parts.empty();
+  return true;
 }
 
 bool Extractor::OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd,
@@ -536,6 +536,7 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
     Error("%s: refused: the name leads outside the extract folder", Printable(e.name).c_str());
     return false;
   }
+  if (parts.empty()) return true;
   if (rootFd < 0) {
     if (e.IsDir()) return true;
     const bool ok = Unpack(e, -1);
