@@ -363,3 +363,34 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
   EXPECT_EQ(r.m.PrefixSize(), 777u);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
 }
+
+TEST(DirectoryReader, EndRecordWithoutRaising) {
+  class Probe : public TMarlin {
+   public:
+    using TMarlin::TMarlin;
+    bool Find(const std::string& name, EndOfCentralDir& e) {
+      fReadName = name;
+      const bool found = OpenEOC(e, false);
+      fReadHandle.Close();
+      return found;
+    }
+  };
+  TempDir dir;
+  ScriptedUi ui;
+  Probe p(&ui);
+  EndOfCentralDir e;
+  EXPECT_FALSE(p.Find(dir / "missing.zip", e));
+  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Zip file could not be opened"});
+  EXPECT_EQ(p.LastErrCode(), 11002);
+
+  WriteFile(dir / "text.zip", "not an archive");
+  EXPECT_FALSE(p.Find(dir / "text.zip", e));
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+
+  const std::string zip = MakePythonArchive(dir, "a.zip", "c");
+  WriteFile(dir / "g.zip", ReadFile(zip) + "xyz");
+  ASSERT_TRUE(p.Find(dir / "g.zip", e));
+  EXPECT_EQ(e.EntriesTotal, 3);
+  EXPECT_EQ(p.EOCDOffset(), fs::file_size(zip) - 23);
+  EXPECT_EQ(ui.BoxTexts().back(), "Warning - Garbage at the end of the zipfile!");
+}
