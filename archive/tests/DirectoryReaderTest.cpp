@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QByteArray>
 #include <filesystem>
 
 #include "ScriptedUi.h"
@@ -30,38 +28,6 @@ struct Reader {
   void Open(const std::string& path) { m.SetZipFilename(path); }
 };
 
-// Python's view of an archive; names and comments are given as the raw bytes they
-// decode to under the component's rules (code page 437 only for DOS-made entries).
-const char* kPythonListing = R"PY(
-import json, sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as z:
-    out = []
-    for i in z.infolist():
-        utf8 = i.flag_bits & 0x800
-        dos = not utf8 and (i.create_system in (0, 6) or (i.create_system, i.create_version) == (11, 50))
-        name = i.orig_filename.encode('utf-8') if utf8 or dos else i.orig_filename.encode('cp437')
-        comment = i.comment.decode('cp437').encode('utf-8') if dos else i.comment
-        out.append(dict(name=name.hex(), packed=i.compress_size, unpacked=i.file_size, crc=i.CRC,
-                        date='%04d-%02d-%02d %02d:%02d:%02d' % i.date_time, comment=comment.hex()))
-    print(json.dumps(dict(entries=out, comment=z.comment.decode('latin-1'))))
-)PY";
-
-void ExpectAgreesWithPython(const TMarlin& m, const std::string& path) {
-  const QJsonObject ref = QJsonDocument::fromJson(QByteArray::fromStdString(Python(kPythonListing, {path}))).object();
-  const QJsonArray entries = ref["entries"].toArray();
-  ASSERT_EQ(m.EntryCount(), entries.size()) << path;
-  for (int i = 0; i < entries.size(); ++i) {
-    const QJsonObject e = entries[i].toObject();
-    const ZipDirEntry& d = m.Contents()[size_t(i)];
-    EXPECT_EQ(d.EntryName, QByteArray::fromHex(e["name"].toString().toLatin1()).toStdString());
-    EXPECT_EQ(d.PackedSize64, uint64_t(e["packed"].toDouble()));
-    EXPECT_EQ(d.UnpackedSize64, uint64_t(e["unpacked"].toDouble()));
-    EXPECT_EQ(d.Crc32, uint32_t(e["crc"].toDouble()));
-    EXPECT_EQ(DosDateTime::FromPacked(d.ModDateTime).Text(), e["date"].toString().toStdString());
-    EXPECT_EQ(d.EntryComment, QByteArray::fromHex(e["comment"].toString().toLatin1()).toStdString());
-  }
-}
-
 // An archive of three files written by Python, with entry and archive comments.
 std::string MakePythonArchive(const TempDir& dir, const std::string& name, const std::string& comment = "") {
   const std::string path = dir / name;
@@ -81,34 +47,33 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
 
 }  // namespace
 
-TEST(DirectoryReader, AgreesWithPeerToolsOnTheirArchives) {
+// Agreement with Python on every field is checked through the command line's listing;
+// here the component's own state after reading.
+TEST(DirectoryReader, ReadsPeerArchives) {
   TempDir dir;
   fs::create_directories(dir.Path() / "tree/sub");
-  WriteFile(dir / "tree/readme.txt", std::string(5000, 'r'));
   WriteFile(dir / "tree/sub/data.bin", std::string(300, '\x07'));
-  WriteFile(dir / "tree/sub/empty", "");
-  const CommandResult zip = RunCommand("zip -q -r -X info.zip tree", dir.Path());
-  ASSERT_EQ(zip.Status, 0) << zip.Output;
-
+  ASSERT_EQ(RunCommand("zip -q -r -X info.zip tree", dir.Path()).Status, 0);
   Reader r;
   r.Open(dir / "info.zip");
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.dirUpdates, 1);
-  ExpectAgreesWithPython(r.m, dir / "info.zip");
-  EXPECT_EQ(r.m.Contents()[0].EntryName, "tree/");
-  EXPECT_EQ(r.m.PrefixSize(), 0u);
-  EXPECT_FALSE(r.m.IsSpanned());
+  ASSERT_EQ(r.m.EntryCount(), 3);
+  EXPECT_EQ(r.m.Contents()[2].EntryName, "tree/sub/data.bin");
+  EXPECT_EQ(r.m.Contents()[2].UnpackedSize, 300u);
+  EXPECT_EQ(r.m.HostSystem(), 3);
 
   const std::string py = MakePythonArchive(dir, "py.zip", std::string("archive note\0hidden", 19));
   r.Open(py);
-  ExpectAgreesWithPython(r.m, py);
   // The comment ends at its first zero byte.
   EXPECT_EQ(r.m.ArchiveComment(), "archive note");
-  EXPECT_EQ(r.m.Contents()[1].EntryName, "sub/beta.bin");
   EXPECT_EQ(r.m.Contents()[2].EntryComment, "note on sub/deep/gamma");
   EXPECT_EQ(r.m.LogicalSize(), fs::file_size(py));
+  EXPECT_EQ(r.m.PrefixSize(), 0u);
+  EXPECT_FALSE(r.m.IsSpanned());
   EXPECT_TRUE(r.messages.empty());
   EXPECT_TRUE(r.ui.Boxes.empty());
+  EXPECT_EQ(r.ui.BusyDepth, 0);
 }
 
 TEST(DirectoryReader, EmptyArchives) {
@@ -158,7 +123,6 @@ TEST(DirectoryReader, TrailingBytes) {
     ASSERT_EQ(g.ui.Boxes.size(), 1u);
     EXPECT_EQ(g.m.EntryCount(), 3);
     EXPECT_EQ(g.m.LogicalSize(), original.size());
-    ExpectAgreesWithPython(g.m, path);
   }
 }
 
@@ -189,7 +153,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.m.PrefixSize(), stub.size());
-  ExpectAgreesWithPython(r.m, path);
+  EXPECT_EQ(r.m.EntryCount(), 3);
 
   // Info-ZIP's -A moves the offsets so that they count from the start of the file.
   const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
@@ -200,7 +164,6 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_FALSE(fixed.m.OffsetMismatch());
   EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
   EXPECT_EQ(fixed.m.Contents()[0].LocalHeaderOffset, stub.size());
-  ExpectAgreesWithPython(fixed.m, path);
 }
 
 TEST(DirectoryReader, NotAnArchiveOrMissing) {
@@ -321,7 +284,6 @@ open(sys.argv[1], 'wb').write(data)
   EXPECT_EQ(r.m.Contents()[2].EntryName, "caf\x82unix.txt");
   EXPECT_EQ(r.m.Contents()[3].EntryName, "caf\u00e9_utf8.txt");
   EXPECT_EQ(r.m.Contents()[0].NameLength, 11);
-  ExpectAgreesWithPython(r.m, path);
 
   r.m.SetCodePage(CodePageOpts::cpNone);
   r.Open(path);
@@ -333,33 +295,53 @@ open(sys.argv[1], 'wb').write(data)
   EXPECT_EQ(r.m.Contents()[3].EntryName, "caf\u00e9_utf8.txt");  // flagged UTF-8 is never converted
 }
 
-TEST(DirectoryReader, Zip64Records) {
+TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   TempDir dir;
   // Lowering Python's limits makes it write every Zip64 record for a small archive.
   const std::string path = dir / "z64.zip";
-  Python(R"PY(
-import sys, zipfile
-zipfile.ZIP64_LIMIT = 100
-zipfile.ZIP_FILECOUNT_LIMIT = 2
-with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
-    for k in range(5):
-        z.writestr('file%d' % k, bytes([k]) * (300 * k))
-    z.comment = b'sixty-four'
-)PY",
+  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n",
          {path});
-  Reader r;
-  r.Open(path);
-  EXPECT_TRUE(r.messages.empty());
-  ASSERT_EQ(r.m.EntryCount(), 5);
-  EXPECT_GT(r.m.CentralDir().Zip64Bytes, 0u);
-  ExpectAgreesWithPython(r.m, path);
-  EXPECT_EQ(r.m.ArchiveComment(), "sixty-four");
-
-  // Behind a prefix the offsets no longer match, and the records are still found.
+  // The stored offset of the Zip64 end record no longer counts from the start of the file.
   WriteFile(dir / "z64.exe", std::string(777, 'S') + ReadFile(path));
-  r.messages.clear();
+  Reader r;
   r.Open(dir / "z64.exe");
-  EXPECT_EQ(r.m.EntryCount(), 5);
+  EXPECT_GT(r.m.CentralDir().Zip64Bytes, 0u);
+  ASSERT_EQ(r.m.EntryCount(), 5);
+  EXPECT_EQ(r.m.Contents()[4].UnpackedSize64, 1200u);
+  EXPECT_EQ(r.m.Contents()[4].UnpackedSize, 0xFFFFFFFFu);
   EXPECT_EQ(r.m.PrefixSize(), 777u);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
+}
+
+TEST(DirectoryReader, EndRecordWithoutRaising) {
+  class Probe : public TMarlin {
+   public:
+    using TMarlin::TMarlin;
+    bool Find(const std::string& name, EndOfCentralDir& e) {
+      fReadName = name;
+      const bool found = OpenEOC(e, false);
+      fReadHandle.Close();
+      return found;
+    }
+  };
+  TempDir dir;
+  ScriptedUi ui;
+  Probe p(&ui);
+  EndOfCentralDir e;
+  EXPECT_FALSE(p.Find(dir / "missing.zip", e));
+  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Zip file could not be opened"});
+  EXPECT_EQ(p.LastErrCode(), 11002);
+
+  WriteFile(dir / "text.zip", "not an archive");
+  EXPECT_FALSE(p.Find(dir / "text.zip", e));
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+
+  const std::string zip = MakePythonArchive(dir, "a.zip", "c");
+  WriteFile(dir / "g.zip", ReadFile(zip) + "xyz");
+  ASSERT_TRUE(p.Find(dir / "g.zip", e));
+  EXPECT_EQ(e.EntriesTotal, 3);
+  EXPECT_EQ(p.EOCDOffset(), fs::file_size(zip) - 23);
+  EXPECT_EQ(ui.BoxTexts().back(), "Warning - Garbage at the end of the zipfile!");
 }
