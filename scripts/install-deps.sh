@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libc6-dev
-          fonts-dejavu-core zip unzip)
+          fonts-dejavu-core zip unzip time)
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev python3 7zip)
 fi
