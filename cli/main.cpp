@@ -16,6 +16,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", "list [--tsv] ARCHIVE", ListCommand},
+    {"span", "span [-s|--volume-size SIZE] [--keep-free SIZE] [--min-free SIZE] [-v] ARCHIVE SETNAME", SpanCommand},
+    {"join", "join [-v] LASTVOLUME OUT", JoinCommand},
 };
 
 int Usage(FILE* out) {
