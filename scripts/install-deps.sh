@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Tessera needs to build, run and test; installs nothing
-# that is already there. Usage: scripts/install-deps.sh [--test]
+# that is already there. Usage: scripts/install-deps.sh [--test | --bench]
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libc6-dev
           fonts-dejavu-core zip unzip)
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev python3 7zip)
+fi
+# Benchmarks measure wall time and peak memory with GNU time.
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(time)
 fi
 
 missing=()
