@@ -227,7 +227,9 @@ FormatStatus StatusOf(const QDBusMessage& reply) {
 
 }  // namespace
 
+// Only removable disks are ever relabelled or formatted, whoever asks.
 bool LinuxVolumeService::SetLabel(const std::string& root, const std::string& label) {
+  if (KindOf(root) != DriveKind::Removable) return false;
   const QString object = BlockObjectPath(root);
   if (object.isEmpty() || !QDBusConnection::systemBus().isConnected()) return false;
   return !Failed(Call(object, kFilesystem, "SetLabel", {QString::fromStdString(label), QVariantMap()}, 120000));
@@ -235,7 +237,7 @@ bool LinuxVolumeService::SetLabel(const std::string& root, const std::string& la
 
 FormatStatus LinuxVolumeService::Format(const std::string& root, const std::string& label) {
   const QString object = BlockObjectPath(root);
-  if (object.isEmpty()) return FormatStatus::NotPossible;
+  if (object.isEmpty() || KindOf(root) != DriveKind::Removable) return FormatStatus::NotPossible;
   if (!QDBusConnection::systemBus().isConnected()) return FormatStatus::Failed;
   // A mounted file system cannot be formatted; afterwards it is mounted again, where the
   // system's automounter puts it.

@@ -367,6 +367,9 @@ TEST(Span, FormattingDisks) {
   fixed.SetConfirmErase(false);
   EXPECT_EQ(fixed.FormatVolume(), -3);
   EXPECT_EQ(volumes->FormatCount(), 0);
+  // Nor is anything that is not a block device.
+  EXPECT_EQ(LinuxVolumeService::Instance()->Format("/proc/", "PKBACK# 001"), FormatStatus::NotPossible);
+  EXPECT_FALSE(LinuxVolumeService::Instance()->SetLabel("/proc/", "PKBACK# 001"));
 }
 
 TEST(Span, BadInputLosesNothing) {
@@ -391,6 +394,13 @@ TEST(Span, BadInputLosesNothing) {
   EXPECT_EQ(c.m.LastErrCode(), 11026);
   EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
   EXPECT_EQ(ReadFile(dir / "moved.zip"), bytes);
+
+  // A volume that would replace the source.
+  fs::copy_file(big, dir / "out/s001.zip");
+  EXPECT_EQ(c.m.WriteSpan(dir / "out/s001.zip", dir / "out/s.zip"), -7);
+  EXPECT_EQ(c.m.LastMessage(), "The output file is one of the files being read");
+  EXPECT_EQ(ReadFile(dir / "out/s001.zip"), ReadFile(big));
+  fs::remove(dir / "out/s001.zip");
 
   // Zip64 end records cannot be described by a set.
   Python("import sys,zipfile\nzipfile.ZIP_FILECOUNT_LIMIT = 1\n"
