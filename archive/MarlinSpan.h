@@ -42,8 +42,9 @@ class SpanRecords {
 struct SpanCall {
   // One buffer for all copying, large enough for the longest header group
   // (46 + 3 x 65535 bytes), so names, extra fields and comments are never cut.
+  // Allocated inside the call's error trap, so that running out of memory is reported.
   static constexpr size_t kBufferSize = 1 << 20;
-  std::vector<char> Buffer = std::vector<char>(kBufferSize);
+  std::vector<char> Buffer;
   bool KernelCopy = true;  // copy_file_range works between these files
   SpanRecords Records;
 

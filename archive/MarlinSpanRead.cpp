@@ -107,6 +107,7 @@ int TMarlin::ReadSpan(const std::string& inFileName, std::string& outFileName) {
 
 void TMarlin::JoinVolumes(std::string& outFileName) {
   SpanCall& call = *span_;
+  call.Buffer.resize(SpanCall::kBufferSize);
 
   // The joined file is written under a new unique name and, when a file name was asked
   // for, renamed to it only once complete: a failure never leaves a partial file under

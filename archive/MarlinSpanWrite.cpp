@@ -106,8 +106,11 @@ int TMarlin::WriteSpan(const std::string& inFileName, const std::string& outFile
 
 void TMarlin::SplitOntoVolumes() {
   SpanCall& call = *span_;
+  call.Buffer.resize(SpanCall::kBufferSize);
   struct stat st {};
   if (::stat(fReadName.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw EMarlin(11001, true);
+  // The set's name must name a file: the volume names are made from it.
+  if (fWriteName.empty() || fWriteName.back() == '/' || DirExists(fWriteName)) throw EMarlin(11009, true);
   EndOfCentralDir e;
   OpenEOC(e, true);
   if (::fstat(fReadHandle.Fd(), &st) == 0) {
