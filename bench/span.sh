@@ -24,8 +24,10 @@ zip -q -0 -r in.zip data
 rm -rf data
 echo "archive: $(stat -c %s in.zip) bytes, $files entries; volumes of 100 MiB; $rounds rounds"
 
-# Runs a command under /usr/bin/time; prints "seconds peak-kB".
+# Runs a command under /usr/bin/time; prints "seconds peak-kB". Dirty pages of earlier
+# runs are written out first, so that no run pays for another's writes.
 measure() {
+  sync
   /usr/bin/time -v -o time.txt "$@" >/dev/null 2>run.txt || { cat run.txt >&2; exit 1; }
   awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + t[i] }
               /Maximum resident set size/ { kb = $2 }
@@ -33,8 +35,10 @@ measure() {
 }
 
 declare -A best_time best_mem
+times=""
 record() {  # name "seconds kB"
   read -r s kb <<<"$2"
+  times="$times $s"
   if [[ -z "${best_time[$1]:-}" ]] || awk -v a="$s" -v b="${best_time[$1]}" 'BEGIN { exit !(a < b) }'; then
     best_time[$1]=$s
   fi
@@ -49,7 +53,8 @@ for ((r = 1; r <= rounds; r++)); do
   record "zip -s 0 (join)" "$(measure zip -q -s 0 iz/set.zip --out iz-joined.zip)"
   record "tessera-cli join (join)" "$(measure "$cli" join "ts/$last" ts-joined.zip)"
   cmp -s in.zip ts-joined.zip || { echo "joined archive differs from the source" >&2; exit 1; }
-  echo "round $r: $(ls ts | wc -l) volumes, joined archive identical to the source"
+  echo "round $r: $(ls ts | wc -l) volumes, joined archive identical to the source; seconds:$times"
+  times=""
   rm -rf iz ts iz-joined.zip ts-joined.zip
 done
 
