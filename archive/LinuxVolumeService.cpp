@@ -1,5 +1,9 @@
 #include <sys/statvfs.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QVariantMap>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -174,4 +178,75 @@ bool LinuxVolumeService::DiskSpace(const std::string& root, int64_t& freeBytes, 
   freeBytes = int64_t(st.f_bavail) * int64_t(st.f_frsize);
   totalBytes = int64_t(st.f_blocks) * int64_t(st.f_frsize);
   return true;
+}
+
+// ---- labelling and formatting through UDisks2 ----
+
+bool VolumeService::SetLabel(const std::string&, const std::string&) { return false; }
+
+FormatStatus VolumeService::Format(const std::string&, const std::string&) { return FormatStatus::Failed; }
+
+namespace {
+
+constexpr const char* kUDisks = "org.freedesktop.UDisks2";
+constexpr const char* kFilesystem = "org.freedesktop.UDisks2.Filesystem";
+constexpr const char* kBlock = "org.freedesktop.UDisks2.Block";
+
+// UDisks2 names a block device's object after its kernel name, escaping every byte
+// other than letters, digits and '_' as _xx.
+QString BlockObjectPath(const std::string& root) {
+  LinuxVolumeService::Mount m;
+  if (!FindMount(root, m) || m.Source.rfind("/dev/", 0) != 0) return {};
+  std::error_code ec;
+  const std::string name = fs::canonical(m.Source, ec).filename().string();
+  if (ec || name.empty()) return {};
+  QString path = "/org/freedesktop/UDisks2/block_devices/";
+  for (const unsigned char c : name) {
+    if (std::isalnum(c) || c == '_') path += QChar(c);
+    else path += QString::asprintf("_%02x", c);
+  }
+  return path;
+}
+
+// A blocking call that may wait for the user to authorise it.
+QDBusMessage Call(const QString& object, const char* interface, const char* method, const QVariantList& args,
+                  int timeoutMs) {
+  QDBusMessage call = QDBusMessage::createMethodCall(kUDisks, object, interface, method);
+  call.setArguments(args);
+  call.setInteractiveAuthorizationAllowed(true);
+  return QDBusConnection::systemBus().call(call, QDBus::Block, timeoutMs);
+}
+
+bool Failed(const QDBusMessage& reply) { return reply.type() != QDBusMessage::ReplyMessage; }
+
+FormatStatus StatusOf(const QDBusMessage& reply) {
+  const QString error = reply.errorName();
+  if (error.endsWith(".Cancelled") || error.endsWith(".NotAuthorizedDismissed")) return FormatStatus::Cancelled;
+  return FormatStatus::Failed;
+}
+
+}  // namespace
+
+// Only removable disks are ever relabelled or formatted, whoever asks.
+bool LinuxVolumeService::SetLabel(const std::string& root, const std::string& label) {
+  if (KindOf(root) != DriveKind::Removable) return false;
+  const QString object = BlockObjectPath(root);
+  if (object.isEmpty() || !QDBusConnection::systemBus().isConnected()) return false;
+  return !Failed(Call(object, kFilesystem, "SetLabel", {QString::fromStdString(label), QVariantMap()}, 120000));
+}
+
+FormatStatus LinuxVolumeService::Format(const std::string& root, const std::string& label) {
+  const QString object = BlockObjectPath(root);
+  if (object.isEmpty() || KindOf(root) != DriveKind::Removable) return FormatStatus::NotPossible;
+  if (!QDBusConnection::systemBus().isConnected()) return FormatStatus::Failed;
+  // A mounted file system cannot be formatted; afterwards it is mounted again, where the
+  // system's automounter puts it.
+  QDBusMessage reply = Call(object, kFilesystem, "Unmount", {QVariantMap()}, 120000);
+  if (Failed(reply)) return StatusOf(reply);
+  QVariantMap options;
+  options["label"] = QString::fromStdString(label);
+  reply = Call(object, kBlock, "Format", {QString("vfat"), options}, 6 * 3600 * 1000);
+  const FormatStatus status = Failed(reply) ? StatusOf(reply) : FormatStatus::Done;
+  Call(object, kFilesystem, "Mount", {QVariantMap()}, 120000);
+  return status;
 }

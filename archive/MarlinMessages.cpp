@@ -88,6 +88,12 @@ constexpr MessageRow kMessages[] = {
     {11044, "Error while copying the zip archive comment"},
     {11045, "This is the first file in a backup set,\nplease choose the last file of this set"},
     {11046, "Please insert disk volume %.1d"},
+    // Multi-volume sets: limits of the 32-bit set layout, and the format question.
+    {11101, "This archive uses Zip64 records, which a multi-volume set cannot hold"},
+    {11102, "A header is too large to fit on an empty volume"},
+    {11103, "A multi-volume set cannot have more than 999 volumes"},
+    {11104, "The output file is one of the files being read"},
+    {11105, "Format the disk in drive %s with the label %s?\nEverything on it will be erased. No uses the disk as it is."},
 };
 
 }  // namespace

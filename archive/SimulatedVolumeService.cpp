@@ -22,6 +22,8 @@ struct SimulatedVolumeService::Impl {
   };
 
   std::shared_ptr<VolumeService> Fallback;
+  FormatStatus FormatOutcome = FormatStatus::Done;
+  int Formats = 0;
   std::map<std::string, Drive> Drives;  // by path without trailing '/'
   std::vector<Disk> Disks;
 
@@ -134,3 +136,35 @@ bool SimulatedVolumeService::DiskSpace(const std::string& root, int64_t& freeByt
   freeBytes = std::max<int64_t>(0, disk.Capacity - used);
   return true;
 }
+
+// ---- labelling and formatting ----
+
+bool SimulatedVolumeService::SetLabel(const std::string& root, const std::string& label) {
+  Impl::Drive* drive = d->DriveAt(root);
+  if (!drive) return d->Fallback->SetLabel(root, label);
+  if (drive->Inserted < 0) return false;
+  Impl::Disk& disk = d->DiskAt(drive->Inserted);
+  if (!disk.Formatted) return false;
+  disk.Label = label;
+  return true;
+}
+
+FormatStatus SimulatedVolumeService::Format(const std::string& root, const std::string& label) {
+  Impl::Drive* drive = d->DriveAt(root);
+  if (!drive) return d->Fallback->Format(root, label);
+  if (OnFormat) OnFormat();
+  ++d->Formats;
+  if (drive->Inserted < 0) return FormatStatus::NotPossible;
+  if (d->FormatOutcome != FormatStatus::Done) return d->FormatOutcome;
+  Impl::Disk& disk = d->DiskAt(drive->Inserted);
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(disk.DrivePath, ec)) fs::remove_all(e.path(), ec);
+  if (ec) return FormatStatus::Failed;
+  disk.Label = label;
+  disk.Formatted = true;
+  return FormatStatus::Done;
+}
+
+void SimulatedVolumeService::SetFormatOutcome(FormatStatus outcome) { d->FormatOutcome = outcome; }
+
+int SimulatedVolumeService::FormatCount() const { return d->Formats; }

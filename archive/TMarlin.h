@@ -2,7 +2,9 @@
 // The archive component: settings, the archive's directory and geometry, messages and
 // events, and the operations on archives.
 
+#include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +19,7 @@
 #include "ZipRecords.h"
 
 class TMarlin;
+struct SpanCall;
 
 using TNotifyEvent = std::function<void(TMarlin* sender)>;
 using TProgressEvent =
@@ -283,4 +286,59 @@ class TMarlin {
  private:
   void ReadCentralDirectory();
   void ReadZip64End(const EndOfCentralDir& e);
+  // ==== multi-volume sets: span writer, span reader, disk formatting ====
+ public:
+  // Splits the single-file archive `inFileName` onto volumes named after `outFileName`:
+  // labelled removable disks, or numbered files (name001.zip, ...) on a hard disk.
+  // 0 on success; -7 after a reported error, -8 out of memory, -9 any other failure.
+  int WriteSpan(const std::string& inFileName, const std::string& outFileName);
+  // Joins the set whose last volume is `inFileName` into one archive. `outFileName` is a
+  // file name (its extension becomes ".zip") or a folder ending in '/' (a new unique
+  // name there); on success it holds the joined archive's name. Results as WriteSpan;
+  // a failed join leaves no joined file behind.
+  int ReadSpan(const std::string& inFileName, std::string& outFileName);
+  // Formats the removable disk in DriveRoot with the label VolumeLabel, asking first when
+  // ConfirmErase is set: -1 error (also while another format runs anywhere in the
+  // program), -2 cancelled by the user, -3 no format took place, 0 formatted.
+  int FormatVolume();
+
+  const std::string& WriteName() const { return fWriteName; }
+  int64_t BytesOnVolume() const { return fBytesOnVolume; }
+  int FormatState() const { return fFormatState.load(); }
+  int FormatResult() const { return fFormatResult; }
+
+ protected:
+  // Writes `len` bytes to the volumes, starting the next volume first when fewer than
+  // `minFit` bytes are left on this one (a header group is never cut).
+  void WriteToVolume(const void* buffer, int64_t len, int64_t minFit);
+  // Copies `len` bytes from ReadHandle to the volumes; a short read raises `errId`.
+  void CopyToVolumes(int64_t len, int errId);
+  // Copies `len` bytes from the volumes (going on to the next one at the end of a
+  // volume) to the joined file; a short read elsewhere raises `errId`.
+  void CopyFromVolumes(int64_t len, int errId);
+  // Appends `len` bytes to the joined file; a short write raises `errId`.
+  void WriteJoined(const void* buffer, int64_t len, int errId);
+
+  std::string fWriteName;
+  FileHandle fWriteHandle;
+  int64_t fBytesOnVolume = 0;
+  timespec fSetDateTime{};  // the date stamp every volume or joined file gets
+  bool fSpanProgress = false;
+  std::atomic<int> fFormatState{0};  // 0 waiting, 2 finished
+  int fFormatResult = -3;
+
+ private:
+  void SplitOntoVolumes();
+  void PrepareVolume(int64_t minFit);
+  void OpenNextVolume();
+  void CloseVolume();
+  void AdvanceVolume();
+  void JoinVolumes(std::string& outFileName);
+  void ReadAcross(void* buffer, size_t len, int errId);
+  void SkipAcross(int64_t len, int errId);
+  void NextVolumeIfAtEnd();
+  void OpenSetVolume(int n);
+
+  SpanCall* span_ = nullptr;  // state of the running WriteSpan or ReadSpan
+  // ==== end of multi-volume sets ====
 };

@@ -4,6 +4,7 @@
 // running system; SimulatedVolumeService adds removable drives whose disks are folders.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,14 @@ enum class VolumeStatus {
   NotReady,          // no disk in the drive
   GeneralFailure,    // a disk that cannot be read as a file system, such as an unformatted one
   Failed
+};
+
+// How formatting a disk ended.
+enum class FormatStatus {
+  Done,
+  Cancelled,    // by the user, e.g. at the authorisation question
+  Failed,
+  NotPossible   // no disk, or not a disk that can be formatted
 };
 
 struct VolumeInfo {
@@ -34,6 +43,11 @@ class VolumeService {
   virtual VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) = 0;
   // Bytes available to this user and total bytes; false when unknown.
   virtual bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) = 0;
+
+  // Labelling and formatting removable disks (multi-volume sets). Format may take long
+  // and is called off the user-interface thread. Without a back end both fail.
+  virtual bool SetLabel(const std::string& root, const std::string& label);
+  virtual FormatStatus Format(const std::string& root, const std::string& label);
 };
 
 class LinuxVolumeService : public VolumeService {
@@ -45,6 +59,9 @@ class LinuxVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+  // Through UDisks2 on the system bus.
+  bool SetLabel(const std::string& root, const std::string& label) override;
+  FormatStatus Format(const std::string& root, const std::string& label) override;
 
   struct Mount {
     std::string Root;    // with a trailing '/'
@@ -86,6 +103,15 @@ class SimulatedVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+
+  // Formatting empties the disk's folder, sets its label and marks it formatted, unless
+  // an outcome other than Done is set for the formats to come.
+  bool SetLabel(const std::string& root, const std::string& label) override;
+  FormatStatus Format(const std::string& root, const std::string& label) override;
+  void SetFormatOutcome(FormatStatus outcome);
+  int FormatCount() const;
+  // Runs on the formatting thread at the start of each format.
+  std::function<void()> OnFormat;
 
  private:
   struct Impl;

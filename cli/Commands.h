@@ -14,6 +14,8 @@ using Args = std::vector<std::string>;
 int ListCommand(const Args& args);
 int SfxCommand(const Args& args);
 int UnsfxCommand(const Args& args);
+int SpanCommand(const Args& args);
+int JoinCommand(const Args& args);
 
 // A component wired for the command line: messages to standard error, boxes on the
 // terminal.

@@ -18,6 +18,8 @@ const Command kCommands[] = {
     {"list", "list [--tsv] ARCHIVE", ListCommand},
     {"sfx", "sfx [OPTIONS] ARCHIVE.zip   (options: tessera-cli sfx --help)", SfxCommand},
     {"unsfx", "unsfx [--no-trash] ARCHIVE.exe", UnsfxCommand},
+    {"span", "span [-s|--volume-size SIZE] [--keep-free SIZE] [--min-free SIZE] [-v] ARCHIVE SETNAME", SpanCommand},
+    {"join", "join [-v] LASTVOLUME OUT", JoinCommand},
 };
 
 int Usage(FILE* out) {

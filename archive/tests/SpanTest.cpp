@@ -1,0 +1,428 @@
+// Multi-volume sets: splitting onto numbered files and removable disks, joining sets
+// written by this component and by Info-ZIP, formatting disks, and refusals.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ScriptedUi.h"
+#include "TMarlin.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+// An archive written as a stream by Python: every entry has a data descriptor and zero
+// sizes in its local header. Two names differ only in case; one entry has a long name,
+// an extra field and a comment of the given lengths.
+std::string MakeStreamedArchive(const TempDir& dir, int extraLength, int commentLength) {
+  const std::string path = dir / "source.zip";
+  Python(R"PY(
+import random, sys, zipfile
+class Stream:  # no seek or tell: zipfile then streams
+    def __init__(self, f): self.f = f
+    def write(self, b): return self.f.write(b)
+    def flush(self): self.f.flush()
+extra, comment = int(sys.argv[2]), int(sys.argv[3])
+with open(sys.argv[1], 'wb') as f, zipfile.ZipFile(Stream(f), 'w') as z:
+    z.comment = b'comment of the set'
+    def add(name, data, method=zipfile.ZIP_DEFLATED, **kw):
+        i = zipfile.ZipInfo(name, (2022, 3, 4, 5, 6, 8))
+        i.compress_type = method
+        for k, v in kw.items(): setattr(i, k, v)
+        z.writestr(i, data)
+    add('Readme.txt', b'upper\n' * 300)
+    add('README.txt', b'lower\n' * 200)
+    add('noise.bin', random.Random(7).randbytes(300000), zipfile.ZIP_STORED)
+    add('d/' + 'n' * 2000, b'long', extra=b'\xfe\xca' + (extra - 4).to_bytes(2, 'little') + b'x' * (extra - 4),
+        comment=b'c' * comment)
+)PY",
+         {path, std::to_string(extraLength), std::to_string(commentLength)});
+  return path;
+}
+
+// Three stored entries of seeded noise, about 230 kB.
+std::string MakePlainArchive(const TempDir& dir) {
+  const std::string path = dir / "plain.zip";
+  Python(R"PY(
+import random, sys, zipfile
+r = random.Random(3)
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, size in [('a.bin', 100000), ('b.bin', 80000), ('c.bin', 50000)]:
+        z.writestr(name, r.randbytes(size))
+)PY",
+         {path});
+  return path;
+}
+
+std::string Numbered(const TempDir& dir, const std::string& stem, int n) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%s%03d.zip", stem.c_str(), n);
+  return dir / name;
+}
+
+std::vector<std::string> FilesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Entry names and data as Python reads them, for comparing archives made by others.
+std::string Contents(const std::string& archive) {
+  return Python("import sys,zipfile,hashlib\nz=zipfile.ZipFile(sys.argv[1])\n"
+                "print([(i.filename, hashlib.md5(z.read(i)).hexdigest()) for i in z.infolist()])",
+                {archive});
+}
+
+struct Component {
+  ScriptedUi ui;
+  TMarlin m;
+  explicit Component(std::shared_ptr<VolumeService> volumes = nullptr) : m(&ui, std::move(volumes)) {}
+};
+
+// A removable drive with disks of 100000 bytes.
+struct Drive {
+  TempDir dir;
+  std::shared_ptr<SimulatedVolumeService> volumes = std::make_shared<SimulatedVolumeService>();
+  std::string path = dir / "A";
+  explicit Drive(int disks, bool formatted = true) {
+    volumes->AddDrive(path);
+    for (int i = 0; i < disks; ++i) volumes->AddDisk(path, "", 100000, formatted);
+  }
+  std::string Set() const { return path + "/set.zip"; }
+  std::string Prompt(const std::string& what) const { return what + "\nin drive: " + path + "/"; }
+  std::string Prompt(int volume, int of) const {
+    return Prompt("Please insert disk volume " + std::to_string(volume) + " of " + std::to_string(of));
+  }
+};
+
+}  // namespace
+
+TEST(Span, NumberedFilesRoundTripAndInfoZip) {
+  TempDir dir;
+  const std::string source = MakeStreamedArchive(dir, 20000, 30000);
+  const std::string original = ReadFile(source);
+  fs::create_directory(dir.Path() / "set");
+  Component c;
+  c.m.SetMaxVolumeSize(70000);
+  c.m.SetMinFreeVolumeSize(0);
+  ASSERT_EQ(c.m.WriteSpan(source, dir / "set/backup.zip"), 0) << c.m.LastMessage();
+  EXPECT_TRUE(c.ui.Boxes.empty());
+  EXPECT_EQ(ReadFile(source), original);
+
+  const int count = c.m.CurrentDiskNo() + 1;
+  ASSERT_GE(count, 6);
+  EXPECT_EQ(ReadFile(Numbered(dir, "set/backup", 1)).substr(0, 8), std::string("PK\x07\x08PK\x03\x04", 8));
+  for (int v = 1; v <= count; ++v) {
+    const std::string volume = ReadFile(Numbered(dir, "set/backup", v));
+    EXPECT_LE(volume.size(), 70000u);
+    // A volume ends short only where the next header group did not fit.
+    if (v < count && volume.size() < 70000u) {
+      EXPECT_EQ(ReadFile(Numbered(dir, "set/backup", v + 1)).substr(0, 2), "PK");
+    }
+  }
+
+  // Joined back, the archive is the source byte for byte; the extension is always .zip.
+  std::string out = dir / "joined.dat";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", count), out), 0) << c.m.LastMessage();
+  EXPECT_EQ(out, dir / "joined.zip");
+  EXPECT_TRUE(ReadFile(out) == original);
+  std::string folder = dir / "";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", count), folder), 0);
+  EXPECT_EQ(fs::path(folder).parent_path(), dir.Path());
+  EXPECT_TRUE(fs::path(folder).filename().string().starts_with("zip") && folder.ends_with(".zip")) << folder;
+  EXPECT_TRUE(ReadFile(folder) == original);
+
+  // Info-ZIP joins the same volumes under its own split names.
+  fs::create_directory(dir.Path() / "iz");
+  for (int v = 1; v <= count; ++v) {
+    char name[16];
+    std::snprintf(name, sizeof name, v < count ? "s.z%02d" : "s.zip", v);
+    fs::copy_file(Numbered(dir, "set/backup", v), dir / ("iz/" + std::string(name)));
+  }
+  CommandResult r = RunCommand("zip -q -s 0 s.zip --out j.zip && unzip -tq j.zip", dir / "iz");
+  EXPECT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(Contents(dir / "iz/j.zip"), Contents(source));
+  EXPECT_NE(Contents(source).find("'README.txt'"), std::string::npos);
+}
+
+TEST(Span, JoinsInfoZipSplitSets) {
+  TempDir dir;
+  const std::string source = MakeStreamedArchive(dir, 100, 100);
+  CommandResult r = RunCommand("zip -q -s 64k source.zip --out s.zip", dir.Path().string());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  int count = 0;
+  for (int v = 1;; ++v) {
+    char name[16];
+    std::snprintf(name, sizeof name, "s.z%02d", v);
+    if (!fs::exists(dir / name)) break;
+    fs::rename(dir / name, Numbered(dir, "vol", v));
+    count = v;
+  }
+  fs::rename(dir / "s.zip", Numbered(dir, "vol", ++count));
+  ASSERT_GE(count, 4);
+
+  Component c;
+  std::string out = dir / "joined.zip";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "vol", count), out), 0) << c.m.LastMessage();
+  r = RunCommand("unzip -tq joined.zip", dir.Path().string());
+  EXPECT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(Contents(out), Contents(source));
+
+  // Other volumes than the last, and a missing one: nothing is left behind.
+  const auto before = FilesIn(dir.Path());
+  std::string other = dir / "other.zip";
+  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", 1), other), -7);
+  EXPECT_EQ(c.m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
+  EXPECT_TRUE(other.empty());
+  other = dir / "other.zip";
+  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", 2), other), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11038);
+  fs::remove(Numbered(dir, "vol", 2));
+  other = dir / "other.zip";
+  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", count), other), -7);
+  EXPECT_EQ(c.m.LastMessage(), "Input file does not exist");
+  EXPECT_EQ(FilesIn(dir.Path()).size(), before.size() - 1);
+  EXPECT_FALSE(c.m.SluiceBusy());
+}
+
+TEST(Span, ThreeDiskSetWithPrompts) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  Drive a(3);
+  a.volumes->Insert(0);
+  Component c(a.volumes);
+  c.ui.Then(boxresult::Ok);
+  // Disk 1 is left in the drive: its volume is recognised as an earlier one of this set.
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::No);
+  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
+  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  ASSERT_EQ(c.m.WriteSpan(source, a.Set()), 0) << c.m.LastMessage();
+  const std::string previous =
+      "ATTENTION: This is previous disk no 1!!!\nAre you sure you want to overwrite the contents";
+  EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, 3), a.Prompt(2, 3), previous, a.Prompt(2, 3),
+                                                        a.Prompt(3, 3)}));
+  const BoxRequest& question = c.ui.Boxes[2];
+  EXPECT_EQ(question.Caption, "Confirm");
+  EXPECT_EQ(question.Buttons, BoxButtons::YesNoCancel);
+  EXPECT_EQ(question.Icon, BoxIcon::Warning);
+  EXPECT_EQ(question.DefaultButton, 1);
+  EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::OkCancel);
+  for (int d = 0; d < 3; ++d) EXPECT_EQ(a.volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
+  EXPECT_EQ(fs::file_size(a.volumes->DiskFolder(0) + "/set.zip"), 100000u);
+  EXPECT_FALSE(c.m.KilnBusy());
+
+  // Joining, started with the middle disk; a wrong disk brings the same prompt back.
+  a.volumes->Insert(1);
+  Component j(a.volumes);
+  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(0); });
+  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
+  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  std::string out = work / "joined.zip";
+  ASSERT_EQ(j.m.ReadSpan(a.Set(), out), 0) << j.m.LastMessage();
+  EXPECT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
+                                                        a.Prompt(2, 3), a.Prompt(2, 3), a.Prompt(3, 3)}));
+  EXPECT_EQ(j.ui.Boxes[0].Icon, BoxIcon::Stop);
+  EXPECT_TRUE(ReadFile(out) == ReadFile(source));
+}
+
+TEST(Span, RefusalsOnARemovableDrive) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  Drive a(3);
+  a.volumes->Insert(0);
+  Component c(a.volumes);
+
+  // Cancel is silent and leaves nothing.
+  c.ui.Then(boxresult::Cancel);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.ui.Boxes.size(), 1u);
+  EXPECT_EQ(c.m.LastErrCode(), 11007);
+  c.m.SetUnattended(true);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.m.LastMessage(), "Unattended disk spanning not implemented");
+  EXPECT_EQ(c.ui.Boxes.size(), 1u);
+  c.m.SetUnattended(false);
+
+  // Cancelled in the middle of a volume: the unfinished volume goes.
+  c.ui.Then(boxresult::Ok);
+  c.m.OnProgress = [](TMarlin* m, ProgressType t, const std::string&, int64_t) {
+    if (t == ProgressType::ProgrUpdate) m->SetCancelRequested(true);
+  };
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.ui.Boxes.size(), 2u);
+  EXPECT_TRUE(FilesIn(a.path).empty());
+  c.m.OnProgress = nullptr;
+  c.m.SetCancelRequested(false);
+
+  // An existing file of another set: the question, and Cancel keeps the file.
+  WriteFile(a.Set(), "someone's file");
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Cancel);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.ui.BoxTexts().back(), "There is already a file " + a.Set() + "\nDo you want to overwrite this file");
+  EXPECT_EQ(ReadFile(a.Set()), "someone's file");
+
+  // A disk with less room than MinFreeVolumeSize: refused and its new file removed;
+  // Retry asks for a disk again.
+  const int small = a.volumes->AddDisk(a.path, "", 50000);
+  a.volumes->Insert(small);
+  c.ui.Boxes.clear();
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Retry, [&] { a.volumes->Insert(1); });
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(small); });
+  c.ui.Then(boxresult::Cancel);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  const int estimate = int(1 + (fs::file_size(source) + 4) / 50000);
+  const std::string noRoom = "This disk has not enough free space available";
+  EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, estimate), noRoom, a.Prompt(1, 3),
+                                                        a.Prompt(2, 3), noRoom}));
+  EXPECT_EQ(c.ui.Boxes[1].Buttons, BoxButtons::RetryCancel);
+  EXPECT_EQ(c.ui.Boxes[1].Icon, BoxIcon::Stop);
+  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_EQ(fs::file_size(a.volumes->DiskFolder(1) + "/set.zip"), 100000u);
+}
+
+TEST(Span, FormattingDisks) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  Drive a(3, false);
+  a.volumes->Insert(0);
+  WriteFile(a.volumes->DiskFolder(0) + "/old", "old");
+  Component c(a.volumes);
+  c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
+  c.m.SetConfirmErase(false);
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
+  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  ASSERT_EQ(c.m.WriteSpan(source, a.Set()), 0) << c.m.LastMessage();
+  EXPECT_EQ(c.ui.Boxes.size(), 3u);
+  EXPECT_EQ(a.volumes->FormatCount(), 3);
+  for (int d = 0; d < 3; ++d) {
+    EXPECT_TRUE(a.volumes->Formatted(d));
+    EXPECT_EQ(a.volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
+    EXPECT_EQ(FilesIn(a.volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+  }
+
+  // Asked first when ConfirmErase is set: No formats nothing, Cancel cancels.
+  c.m.SetConfirmErase(true);
+  c.ui.Boxes.clear();
+  c.ui.Then(boxresult::No);
+  EXPECT_EQ(c.m.FormatVolume(), -3);
+  EXPECT_EQ(c.ui.BoxTexts().front(), "Format the disk in drive " + a.path + "/ with the label PKBACK# 003?\n"
+                                     "Everything on it will be erased. No uses the disk as it is.");
+  EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
+  c.ui.Then(boxresult::Cancel);
+  EXPECT_EQ(c.m.FormatVolume(), -2);
+  EXPECT_EQ(FilesIn(a.path), std::vector<std::string>{"set.zip"});
+
+  // One format at a time in the whole program, asked from inside the running one.
+  struct BusyUi : ScriptedUi {
+    std::function<void()> During;
+    void ProcessEvents() override {
+      if (auto f = std::exchange(During, nullptr)) f();
+    }
+  } ui;
+  struct Formatter : TMarlin {
+    using TMarlin::TMarlin;
+    using TMarlin::fDriveRoot;
+  } first(&ui, a.volumes), second(&ui, a.volumes);
+  first.fDriveRoot = a.path + "/";
+  first.SetConfirmErase(false);
+  int nested = 0;
+  ui.During = [&] { nested = second.FormatVolume(); };
+  EXPECT_EQ(first.FormatVolume(), 0);
+  EXPECT_EQ(nested, -1);
+  EXPECT_TRUE(FilesIn(a.path).empty());
+
+  // A failed format ends the set with a shown cancel, a cancelled one silently.
+  a.volumes->SetFormatOutcome(FormatStatus::Failed);
+  c.m.SetConfirmErase(false);
+  c.ui.Boxes.clear();
+  c.ui.Then(boxresult::Ok);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.ui.BoxTexts().back(), "User canceled operation");
+  a.volumes->SetFormatOutcome(FormatStatus::Cancelled);
+  c.ui.Then(boxresult::Ok);
+  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.ui.Boxes.size(), 3u);
+
+  // A hard disk is never formatted.
+  TempDir other;
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  volumes->AddDrive(other / "C", DriveKind::Fixed);
+  volumes->Insert(volumes->AddDisk(other / "C", "", 100000));
+  Formatter fixed(nullptr, volumes);
+  fixed.fDriveRoot = other / "C/";
+  fixed.SetConfirmErase(false);
+  EXPECT_EQ(fixed.FormatVolume(), -3);
+  EXPECT_EQ(volumes->FormatCount(), 0);
+  // Nor is anything that is not a block device.
+  EXPECT_EQ(LinuxVolumeService::Instance()->Format("/proc/", "PKBACK# 001"), FormatStatus::NotPossible);
+  EXPECT_FALSE(LinuxVolumeService::Instance()->SetLabel("/proc/", "PKBACK# 001"));
+}
+
+TEST(Span, BadInputLosesNothing) {
+  TempDir dir;
+  Component c;
+  c.m.SetMinFreeVolumeSize(0);
+
+  // A central header group larger than a volume: an error, not an endless set.
+  const std::string big = MakeStreamedArchive(dir, 60000, 60000);
+  fs::create_directory(dir.Path() / "out");
+  c.m.SetMaxVolumeSize(100000);
+  EXPECT_EQ(c.m.WriteSpan(big, dir / "out/s.zip"), -7);
+  EXPECT_EQ(c.m.LastMessage(), "A header is too large to fit on an empty volume");
+  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+
+  // A central header pointing between local headers.
+  std::string bytes = ReadFile(big);
+  const size_t central = bytes.find("PK\x01\x02");
+  bytes[central + 42] = char(bytes[central + 42] + 1);
+  WriteFile(dir / "moved.zip", bytes);
+  EXPECT_EQ(c.m.WriteSpan(dir / "moved.zip", dir / "out/s.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11026);
+  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_EQ(ReadFile(dir / "moved.zip"), bytes);
+
+  // A volume that would replace the source.
+  fs::copy_file(big, dir / "out/s001.zip");
+  EXPECT_EQ(c.m.WriteSpan(dir / "out/s001.zip", dir / "out/s.zip"), -7);
+  EXPECT_EQ(c.m.LastMessage(), "The output file is one of the files being read");
+  EXPECT_EQ(ReadFile(dir / "out/s001.zip"), ReadFile(big));
+  fs::remove(dir / "out/s001.zip");
+
+  // Zip64 end records cannot be described by a set.
+  Python("import sys,zipfile\nzipfile.ZIP_FILECOUNT_LIMIT = 1\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n    z.writestr('a', 'a')\n    z.writestr('b', 'b')\n",
+         {dir / "z64.zip"});
+  EXPECT_EQ(c.m.WriteSpan(dir / "z64.zip", dir / "out/s.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11101);
+
+  // A volume whose directory names a local header that is not there, and a truncated
+  // volume: no joined file is left behind.
+  c.m.SetMaxVolumeSize(150000);
+  ASSERT_EQ(c.m.WriteSpan(big, dir / "out/s.zip"), 0) << c.m.LastMessage();
+  const int count = c.m.CurrentDiskNo() + 1;
+  const std::string last = Numbered(dir, "out/s", count);
+  const std::string good = ReadFile(last);
+  std::string wrong = good;
+  wrong[wrong.find("PK\x01\x02") + 42] ^= 1;
+  WriteFile(last, wrong);
+  std::string out = dir / "j.zip";
+  EXPECT_EQ(c.m.ReadSpan(last, out), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11026);
+  EXPECT_TRUE(out.empty());
+  WriteFile(last, good);
+  fs::resize_file(last, good.size() - 30);
+  out = dir / "j.zip";
+  EXPECT_EQ(c.m.ReadSpan(last, out), -7);
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
+}
