@@ -57,7 +57,7 @@ struct TFormatOptions {
 
 // One remembered row of the last sort.
 struct TSortedListEntry {
-  QString Str;  // the sort column's text (upper case when the sort ignored case)
+  QString Str;  // the sort column's text
   int RowNum = 0;  // the row's index before the sort
 };
 using TSortedList = std::vector<TSortedListEntry>;

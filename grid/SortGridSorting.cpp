@@ -48,12 +48,15 @@ class SortKeys {
  public:
   SortKeys(const TSortedList& entries, const TSortOptions& options) : entries_(entries), options_(options) {
     const size_t n = entries.size();
+    const QLocale locale;
+    // Not case sensitive: every kind compares the upper-case forms.
+    auto text = [&](size_t i) { return options.SortCaseSensitive ? entries[i].Str : locale.toUpper(entries[i].Str); };
     switch (options.SortStyle) {
       case TSortStyle::ssNumeric: {
         const TLocaleFormats formats = TLocaleFormats::FromLocale(QLocale());
         numbers_.resize(n);
         valid_.resize(n);
-        for (size_t i = 0; i < n; ++i) valid_[i] = TextToNumber(entries[i].Str, formats, numbers_[i]);
+        for (size_t i = 0; i < n; ++i) valid_[i] = TextToNumber(text(i), formats, numbers_[i]);
         break;
       }
       case TSortStyle::ssDateTime:
@@ -63,17 +66,18 @@ class SortKeys {
         times_.resize(n);
         valid_.resize(n);
         for (size_t i = 0; i < n; ++i)
-          valid_[i] = dateTime ? TextToDateTime(entries[i].Str, formats, times_[i])
-                               : TextToTime(entries[i].Str, formats, times_[i]);
+          valid_[i] = dateTime ? TextToDateTime(text(i), formats, times_[i]) : TextToTime(text(i), formats, times_[i]);
         break;
       }
       case TSortStyle::ssCustom:
+        strings_.reserve(n);
+        for (size_t i = 0; i < n; ++i) strings_.push_back(text(i));
         break;
       default: {
         QCollator collator{QLocale()};
         collator.setCaseSensitivity(Qt::CaseSensitive);
         texts_.reserve(n);
-        for (size_t i = 0; i < n; ++i) texts_.push_back(collator.sortKey(entries[i].Str));
+        for (size_t i = 0; i < n; ++i) texts_.push_back(collator.sortKey(text(i)));
       }
     }
   }
@@ -103,7 +107,7 @@ class SortKeys {
         return Sign(times_[a] - times_[b]);
       case TSortStyle::ssCustom:
         // Without a function nothing is reordered.
-        return options_.SortCompare ? Sign(options_.SortCompare(entries_[a].Str, entries_[b].Str)) : 0;
+        return options_.SortCompare ? Sign(options_.SortCompare(strings_[a], strings_[b])) : 0;
       default:
         return Sign(texts_[a].compare(texts_[b]));
     }
@@ -111,6 +115,7 @@ class SortKeys {
 
   const TSortedList& entries_;
   const TSortOptions& options_;
+  std::vector<QString> strings_;
   std::vector<QCollatorSortKey> texts_;
   std::vector<long double> numbers_;
   std::vector<int64_t> times_;
@@ -164,10 +169,9 @@ void TSortGrid::SortRows(int ACol, const TSortOptions& Options) {
   if (last < first) return;
   const int n = last - first + 1;
   TSortedList entries(n);
-  const QLocale locale;
   for (int i = 0; i < n; ++i) {
     entries[i].RowNum = first + i;
-    entries[i].Str = Options.SortCaseSensitive ? Cells(ACol, first + i) : locale.toUpper(Cells(ACol, first + i));
+    entries[i].Str = Cells(ACol, first + i);
   }
 
   // A failing comparison function leaves the rows and the remembered order untouched.

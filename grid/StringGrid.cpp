@@ -33,14 +33,15 @@ TStringGrid::~TStringGrid() = default;
 // ---- cells ----
 
 QString TStringGrid::Cells(int ACol, int ARow) const {
-  if (ARow < 0 || ARow >= rowCount_ || ACol < 0) return {};
-  const auto& texts = rows_[ARow].texts;
+  if (ARow < 0 || ARow >= rowCount_ || ACol < 0 || !rows_[ARow]) return {};
+  const auto& texts = rows_[ARow]->texts;
   return ACol < static_cast<int>(texts.size()) ? texts[ACol] : QString();
 }
 
 void TStringGrid::SetCells(int ACol, int ARow, const QString& Value) {
   if (ARow < 0 || ARow >= rowCount_ || ACol < 0 || ACol >= colCount_) return;
-  auto& texts = rows_[ARow].texts;
+  if (!rows_[ARow] && Value.isEmpty()) return;
+  auto& texts = RowData(ARow).texts;
   if (ACol >= static_cast<int>(texts.size())) {
     if (Value.isEmpty()) return;
     texts.resize(ACol + 1);
@@ -55,14 +56,15 @@ void TStringGrid::SetCells(int ACol, int ARow, const QString& Value) {
 }
 
 QVariant TStringGrid::Objects(int ACol, int ARow) const {
-  if (ARow < 0 || ARow >= rowCount_ || ACol < 0) return {};
-  const auto& objects = rows_[ARow].objects;
+  if (ARow < 0 || ARow >= rowCount_ || ACol < 0 || !rows_[ARow]) return {};
+  const auto& objects = rows_[ARow]->objects;
   return ACol < static_cast<int>(objects.size()) ? objects[ACol] : QVariant();
 }
 
 void TStringGrid::SetObjects(int ACol, int ARow, const QVariant& Value) {
   if (ARow < 0 || ARow >= rowCount_ || ACol < 0 || ACol >= colCount_) return;
-  auto& objects = rows_[ARow].objects;
+  if (!rows_[ARow] && !Value.isValid()) return;
+  auto& objects = RowData(ARow).objects;
   if (ACol >= static_cast<int>(objects.size())) {
     if (!Value.isValid()) return;
     objects.resize(ACol + 1);
@@ -80,7 +82,7 @@ QStringList TStringGrid::Rows(int ARow) const {
 
 void TStringGrid::SetRows(int ARow, const QStringList& Value) {
   if (ARow < 0 || ARow >= rowCount_) return;
-  auto& texts = rows_[ARow].texts;
+  auto& texts = RowData(ARow).texts;
   texts.assign(Value.begin(), Value.begin() + std::min<qsizetype>(Value.size(), colCount_));
   InvalidateRow(ARow);
 }
@@ -100,13 +102,13 @@ void TStringGrid::SetCols(int ACol, const QStringList& Value) {
 
 void TStringGrid::CopyRow(int From, int To) {
   if (From < 0 || From >= rowCount_ || To < 0 || To >= rowCount_ || From == To) return;
-  rows_[To] = rows_[From];
+  rows_[To] = rows_[From] ? std::make_unique<CellRow>(*rows_[From]) : nullptr;
   InvalidateRow(To);
 }
 
 void TStringGrid::ClearRow(int ARow) {
   if (ARow < 0 || ARow >= rowCount_) return;
-  rows_[ARow] = CellRow();
+  rows_[ARow].reset();
   if (EditorMode() && ARow == current_.Y) SetCells(current_.X, ARow, QString());
   InvalidateRow(ARow);
 }
@@ -114,8 +116,9 @@ void TStringGrid::ClearRow(int ARow) {
 void TStringGrid::ClearCol(int ACol) {
   if (ACol < 0 || ACol >= colCount_) return;
   for (auto& row : rows_) {
-    if (ACol < static_cast<int>(row.texts.size())) row.texts[ACol].clear();
-    if (ACol < static_cast<int>(row.objects.size())) row.objects[ACol] = QVariant();
+    if (!row) continue;
+    if (ACol < static_cast<int>(row->texts.size())) row->texts[ACol].clear();
+    if (ACol < static_cast<int>(row->objects.size())) row->objects[ACol] = QVariant();
   }
   if (EditorMode() && ACol == current_.X) SetCells(ACol, current_.Y, QString());
   InvalidateGrid();
@@ -137,6 +140,11 @@ int TStringGrid::IndexOfInRow(int ARow, const QString& S) const {
   for (int c = 0; c < colCount_; ++c)
     if (collator.compare(Cells(c, ARow), S) == 0) return c;
   return -1;
+}
+
+TStringGrid::CellRow& TStringGrid::RowData(int ARow) {
+  if (!rows_[ARow]) rows_[ARow] = std::make_unique<CellRow>();
+  return *rows_[ARow];
 }
 
 // ---- dimensions ----
@@ -161,8 +169,9 @@ void TStringGrid::ChangeSize(int newColCount, int newRowCount) {
   if (newColCount < oldColCount) {
     // Cut texts off at the new edge, so that widening again shows empty cells.
     for (auto& row : rows_) {
-      if (static_cast<int>(row.texts.size()) > newColCount) row.texts.resize(newColCount);
-      if (static_cast<int>(row.objects.size()) > newColCount) row.objects.resize(newColCount);
+      if (!row) continue;
+      if (static_cast<int>(row->texts.size()) > newColCount) row->texts.resize(newColCount);
+      if (static_cast<int>(row->objects.size()) > newColCount) row->objects.resize(newColCount);
     }
   }
   colCount_ = newColCount;
@@ -485,9 +494,22 @@ void TStringGrid::InvalidateGrid() { viewport()->update(); }
 // ---- rows and columns ----
 
 void TStringGrid::RearrangeRows(int First, const std::vector<int>& Sources) {
-  std::vector<CellRow> scratch(Sources.size());
-  for (size_t i = 0; i < Sources.size(); ++i) scratch[i] = std::move(rows_[Sources[i]]);
-  for (size_t i = 0; i < Sources.size(); ++i) rows_[First + i] = std::move(scratch[i]);
+  // Follow the permutation's cycles, moving each row once, with no scratch copy.
+  const int n = static_cast<int>(Sources.size());
+  std::vector<bool> done(n, false);
+  for (int start = 0; start < n; ++start) {
+    if (done[start]) continue;
+    std::unique_ptr<CellRow> carried = std::move(rows_[First + start]);
+    int at = start;
+    for (;;) {
+      done[at] = true;
+      const int from = Sources[at] - First;
+      if (from == start) break;
+      rows_[First + at] = std::move(rows_[First + from]);
+      at = from;
+    }
+    rows_[First + at] = std::move(carried);
+  }
   if (EditorMode()) editor_->setText(Cells(current_.X, current_.Y));
   viewport()->update();
 }
@@ -510,8 +532,9 @@ void TStringGrid::MoveColumnData(int from, int to) {
     else std::rotate(cells.begin() + to, cells.begin() + from, cells.begin() + from + 1);
   };
   for (auto& row : rows_) {
-    move(row.texts);
-    move(row.objects);
+    if (!row) continue;
+    move(row->texts);
+    move(row->objects);
   }
   move(colWidths_);
   MoveAdjust(current_.X, from, to);
@@ -542,7 +565,7 @@ void TStringGrid::DeleteRow(int ARow) {
   const bool wasCurrent = current_.Y == ARow;
   if (ARow != rowCount_ - 1) MoveRowData(ARow, rowCount_ - 1);
   if (wasCurrent) current_.Y = anchor_.Y = ARow;
-  rows_[rowCount_ - 1] = CellRow();
+  rows_[rowCount_ - 1].reset();
   if (rowCount_ > 1) SetRowCount(rowCount_ - 1);
   else viewport()->update();
 }
@@ -553,8 +576,9 @@ void TStringGrid::DeleteColumn(int ACol) {
   if (ACol != colCount_ - 1) MoveColumnData(ACol, colCount_ - 1);
   if (wasCurrent) current_.X = anchor_.X = ACol;
   for (auto& row : rows_) {
-    if (static_cast<int>(row.texts.size()) >= colCount_) row.texts.resize(colCount_ - 1);
-    if (static_cast<int>(row.objects.size()) >= colCount_) row.objects.resize(colCount_ - 1);
+    if (!row) continue;
+    if (static_cast<int>(row->texts.size()) >= colCount_) row->texts.resize(colCount_ - 1);
+    if (static_cast<int>(row->objects.size()) >= colCount_) row->objects.resize(colCount_ - 1);
   }
   if (colCount_ > 1) SetColCount(colCount_ - 1);
   else viewport()->update();

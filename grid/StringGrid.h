@@ -187,6 +187,7 @@ class TStringGrid : public QAbstractScrollArea {
     std::vector<QVariant> objects;
   };
 
+  CellRow& RowData(int ARow);
   void ChangeSize(int newColCount, int newRowCount);
   void MoveRowData(int from, int to);
   void MoveColumnData(int from, int to);
@@ -205,7 +206,9 @@ class TStringGrid : public QAbstractScrollArea {
   int SizingColumnAt(QPoint p) const;
   void PaintCell(QPainter& painter, int ACol, int ARow, const QRect& rect);
 
-  std::vector<CellRow> rows_;
+  // One pointer per row, null while the row is empty: rows are cheap to create and to
+  // move around, which sorting does with all of them.
+  std::vector<std::unique_ptr<CellRow>> rows_;
   std::vector<int> colWidths_;
   int colCount_ = 5;
   int rowCount_ = 5;
