@@ -148,13 +148,9 @@ void TSortGrid::UpdateScrollPage() {
   }
 }
 
-TGridDrawState TSortGrid::GetDrawState(int ACol, int ARow) const {
-  TGridDrawState state;
-  if (ARow < FixedRows() && ACol < FixedCols()) state.Include(TGridDrawFlag::gdFixed);
-  if (Focused() && ACol == Col() && ARow == Row()) state.Include(TGridDrawFlag::gdFocused);
-  if (Selection().Contains(ACol, ARow)) state.Include(TGridDrawFlag::gdSelected);
-  return state;
-}
+// Measuring passes the state drawing would pass, so that a format chosen by state (a
+// bold header, say) is measured as it will be drawn.
+TGridDrawState TSortGrid::GetDrawState(int ACol, int ARow) const { return DrawStateOf(ACol, ARow); }
 
 void TSortGrid::AutoSizeCol(int ACol) {
   if (ACol < 0 || ACol >= ColCount()) return;

@@ -183,7 +183,7 @@ void TSortGrid::MoveToCell(int ACol, int ARow) {
   ACol = std::max(ACol, FixedCols());
   ARow = std::max(ARow, FixedRows());
   if (ACol >= ColCount() || ARow >= RowCount()) return;
-  if (SelectCell(ACol, ARow)) FocusCell(ACol, ARow, true);
+  if (MoveCurrent(ACol, ARow, true, true)) Click();
 }
 
 bool TSortGrid::FindCell(const QString& S, int& ACol, int& ARow) {

@@ -588,9 +588,11 @@ void TStringGrid::DeleteColumn(int ACol) {
 
 void TStringGrid::SetOptions(TGridOptions Value) {
   if (Value == options_) return;
+  const bool wasAlways = options_.Contains(TGridOption::goAlwaysShowEditor);
   options_ = Value;
-  if (!options_.Contains(TGridOption::goEditing)) HideEditor();
-  else if (options_.Contains(TGridOption::goAlwaysShowEditor) && Focused()) ShowEditor();
+  const bool always = options_.Contains(TGridOption::goAlwaysShowEditor);
+  if (!options_.Contains(TGridOption::goEditing) || (wasAlways && !always)) HideEditor();
+  else if (always && !wasAlways && Focused()) ShowEditor();
   ClampCurrent();
   if (!options_.Contains(TGridOption::goRangeSelect)) anchor_ = current_;
   viewport()->update();

@@ -174,6 +174,18 @@ TEST_F(DrawingTest, AutoSizeMeasuresWithTheCellFormat) {
                                 bigMetrics.horizontalAdvance("x"));
 }
 
+TEST_F(DrawingTest, AutoSizeMeasuresFixedCellsAsTheyAreDrawn) {
+  g.SetCells(1, 0, "Modified at");
+  g.OnGetCellFormat = [](TSortGrid*, int, int, TGridDrawState state, TFormatOptions& f) {
+    if (state.Contains(TGridDrawFlag::gdFixed)) f.Font->setBold(true);
+  };
+  g.AutoSizeCol(1);
+  QFont bold = g.font();
+  bold.setBold(true);
+  const QFontMetrics m(bold);
+  EXPECT_EQ(g.ColWidths(1), m.horizontalAdvance("Modified at") + m.horizontalAdvance("x"));
+}
+
 TEST_F(DrawingTest, DemoPicture) {
   Fill(g, {{"Name", "Size", "Packed", "Modified"},
            {"readme.txt", "1204", "512", "1/5/2024 9:30 AM"},
