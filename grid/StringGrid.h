@@ -159,7 +159,8 @@ class TStringGrid : public QAbstractScrollArea {
   // Row First + i takes the content of row Sources[i]; Sources is a permutation of
   // First .. First + size - 1.
   void RearrangeRows(int First, const std::vector<int>& Sources);
-  // Like MoveCurrent in a keyboard move: no Click.
+  // Makes a scrolling cell current if the cell-selection check allows it, without the
+  // Click notification; false when refused or outside the scrolling cells.
   bool MoveCurrent(int ACol, int ARow, bool MoveAnchor, bool Show);
   void ShowEditor(const QString* initialText = nullptr);
   void HideEditor();
