@@ -1,0 +1,78 @@
+#pragma once
+// Small value types shared by the string grid and the sort grid: option sets, cell
+// coordinates and ranges, and a font that carries its text colour.
+
+#include <QColor>
+#include <QFont>
+#include <cstdint>
+#include <initializer_list>
+#include <type_traits>
+
+// A set over a small enum class, one bit per enumerator ordinal.
+template <typename E>
+class TGridSet {
+  static_assert(std::is_enum_v<E>);
+
+ public:
+  constexpr TGridSet() = default;
+  constexpr TGridSet(std::initializer_list<E> values) {
+    for (E v : values) bits_ |= Bit(v);
+  }
+  constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
+  constexpr TGridSet& Include(E v) { bits_ |= Bit(v); return *this; }
+  constexpr TGridSet& Exclude(E v) { bits_ &= ~Bit(v); return *this; }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr uint32_t Bits() const { return bits_; }
+  static constexpr TGridSet FromBits(uint32_t bits) { TGridSet s; s.bits_ = bits; return s; }
+  constexpr bool operator==(const TGridSet&) const = default;
+
+ private:
+  static constexpr uint32_t Bit(E v) { return uint32_t{1} << static_cast<unsigned>(v); }
+  uint32_t bits_ = 0;
+};
+
+enum class TGridOption {
+  goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine, goRangeSelect,
+  goDrawFocusSelected, goRowSizing, goColSizing, goRowMoving, goColMoving, goEditing,
+  goTabs, goRowSelect, goAlwaysShowEditor, goThumbTracking
+};
+using TGridOptions = TGridSet<TGridOption>;
+
+enum class TGridDrawFlag { gdSelected, gdFocused, gdFixed };
+using TGridDrawState = TGridSet<TGridDrawFlag>;
+
+enum class TGridState { gsNormal, gsSelecting, gsRowSizing, gsColSizing, gsRowMoving, gsColMoving };
+
+enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+
+struct TGridCoord {
+  int X = 0;
+  int Y = 0;
+  bool operator==(const TGridCoord&) const = default;
+};
+
+// An inclusive range of cells.
+struct TGridRect {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  bool Contains(int ACol, int ARow) const {
+    return ACol >= Left && ACol <= Right && ARow >= Top && ARow <= Bottom;
+  }
+  bool operator==(const TGridRect&) const = default;
+};
+
+// QFont has no colour, but a cell's text colour travels with its font everywhere the
+// grid hands fonts around (footer font, per-cell format), so the two are kept together.
+class TFont : public QFont {
+ public:
+  TFont() = default;
+  TFont(const QFont& font, QColor color = Qt::black) : QFont(font), color_(color) {}
+  QColor Color() const { return color_; }
+  void SetColor(QColor c) { color_ = c; }
+  bool operator==(const TFont& o) const { return QFont::operator==(o) && color_ == o.color_; }
+
+ private:
+  QColor color_ = Qt::black;
+};

@@ -1,0 +1,212 @@
+// Drawing, checked on rendered images: footer rows, alignment and clipping, the sort
+// symbol's place, bevels, scroll bar pages and auto-sized columns. Also renders a demo
+// picture (sortgrid-demo.png in the test's build folder) for a person to look at.
+
+#include <QFontMetrics>
+#include <QFrame>
+#include <QScrollBar>
+
+#include "GridTestSupport.h"
+#include "SortSymbols.h"
+
+namespace {
+
+const QColor kBase(250, 250, 240), kLight(255, 255, 255), kDark(100, 100, 100), kButton(210, 210, 210);
+
+class DrawingTest : public GridTest {
+ protected:
+  void SetUp() override {
+    GridTest::SetUp();
+    QPalette p = g.palette();
+    p.setColor(QPalette::Base, kBase);
+    p.setColor(QPalette::Light, kLight);
+    p.setColor(QPalette::Dark, kDark);
+    p.setColor(QPalette::Button, kButton);
+    p.setColor(QPalette::Text, Qt::black);
+    g.setPalette(p);
+    g.setFrameStyle(QFrame::NoFrame);
+    g.SetScrollBars(TScrollStyle::ssNone);
+    Fill(g, {{"", "Name", "Size"}, {"1", "alpha", "120"}, {"2", "beta", "3"}, {"", "Total", "123"}});
+    g.resize(400, 300);
+    g.show();
+  }
+  QImage Render() { return g.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+  // Pixels of `rect` whose colour is not `background`.
+  static int Ink(const QImage& img, const QRect& rect, QColor background) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+      for (int x = rect.left(); x <= rect.right(); ++x)
+        if (img.pixelColor(x, y) != background) ++n;
+    return n;
+  }
+  TSortGrid g;
+};
+
+TEST_F(DrawingTest, FooterRowsHaveTheirColourAndFontEvenWhenSelected) {
+  g.SetFooterRows(1);
+  TFont font(g.font(), QColor(0, 0, 255));
+  font.setBold(true);
+  g.SetFooterFont(font);
+  g.SetRow(3);  // the footer row is the selected one
+  g.SetCol(1);
+  const QImage img = Render();
+  const QRect footer = g.CellRect(2, 3);
+  EXPECT_EQ(img.pixelColor(footer.right() - 1, footer.top() + 1), QColor(0, 255, 255));
+  int blue = 0;
+  for (int y = footer.top(); y <= footer.bottom(); ++y)
+    for (int x = footer.left(); x <= footer.right(); ++x) {
+      const QColor c = img.pixelColor(x, y);
+      if (c.blue() > 150 && c.red() < 100 && c.green() < 100) ++blue;
+    }
+  EXPECT_GT(blue, 5);
+  const QRect normal = g.CellRect(2, 2);
+  EXPECT_EQ(img.pixelColor(normal.right() - 1, normal.top() + 1), kBase);
+}
+
+TEST_F(DrawingTest, RightAlignedTextWiderThanItsCellIsClippedAtTheLeft) {
+  g.SetAlignmentHorz(TAlignment::taRightJustify);
+  g.SetCells(1, 2, "");
+  g.SetColWidths(2, 30);
+  g.SetCells(2, 2, "WWWWWWWWWWWW");
+  const QImage img = Render();
+  const QRect cell = g.CellRect(2, 2);
+  EXPECT_GT(Ink(img, QRect(cell.left(), cell.top(), 3, cell.height()), kBase), 0);
+  EXPECT_EQ(Ink(img, g.CellRect(1, 2), kBase), 0);
+  // The right end of the text stays 2 pixels inside the cell.
+  EXPECT_EQ(Ink(img, QRect(cell.right() - 1, cell.top(), 2, cell.height()), kBase), 0);
+  EXPECT_GT(Ink(img, QRect(cell.right() - 5, cell.top(), 3, cell.height()), kBase), 0);
+}
+
+TEST_F(DrawingTest, SortSymbolSitsBesideTheHeaderTextInRowZeroOnly) {
+  const QImage glyph = SortSymbolPicture("SORTAZ");
+  g.SetColWidths(1, 150);
+  g.SetSortSymbol(TSortSymbol::sgGlyph);
+  g.SetSortColumn(1);
+  auto symbolAt = [&](const QImage& img, int x, int y) {
+    for (int j = 0; j < glyph.height(); ++j)
+      for (int i = 0; i < glyph.width(); ++i) {
+        const QColor c = glyph.pixelColor(i, j);
+        const QColor want = c == QColor(0, 255, 255) ? kButton : c;
+        if (img.pixelColor(x + i, y + j) != want) return false;
+      }
+    return true;
+  };
+  const QRect header = g.CellRect(1, 0);
+  const int x = header.left() + 2 + QFontMetrics(g.font()).horizontalAdvance("Name") + 2;
+  EXPECT_TRUE(symbolAt(Render(), x, header.top() + 2));
+
+  // Hidden text leaves the symbol where the text would have put it.
+  g.OnGetCellFormat = [](TSortGrid*, int, int, TGridDrawState, TFormatOptions& f) { f.HideText = true; };
+  EXPECT_TRUE(symbolAt(Render(), x, header.top() + 2));
+  g.OnGetCellFormat = nullptr;
+
+  g.SetFixedRows(2);
+  const QImage two = Render();
+  EXPECT_TRUE(symbolAt(two, x, header.top() + 2));
+  const QRect second = g.CellRect(1, 1);
+  EXPECT_FALSE(symbolAt(two, second.left() + 2 + QFontMetrics(g.font()).horizontalAdvance("alpha") + 2,
+                        second.top() + 2));
+
+  g.SetFixedRows(0);
+  const QImage none = Render();
+  int navy = 0;
+  for (int yy = 0; yy < none.height(); ++yy)
+    for (int xx = 0; xx < none.width(); ++xx) navy += none.pixelColor(xx, yy) == QColor(0, 0, 128);
+  EXPECT_EQ(navy, 0);
+}
+
+TEST_F(DrawingTest, FooterBevelOnNonFixedFooterCellsOnly) {
+  g.SetFooterRows(1);
+  g.SetFooterColor(kBase);
+  g.SetFooterBevelStyle(TCellBevelStyle::cbRaised);
+  QImage img = Render();
+  const QRect footer = g.CellRect(2, 3);
+  const int midX = footer.center().x(), midY = footer.center().y();
+  EXPECT_EQ(img.pixelColor(footer.left(), midY), kLight);
+  EXPECT_EQ(img.pixelColor(midX, footer.top()), kLight);
+  EXPECT_EQ(img.pixelColor(footer.right(), midY), kDark);
+  EXPECT_EQ(img.pixelColor(midX, footer.bottom()), kDark);
+  const QRect plain = g.CellRect(2, 2);
+  EXPECT_EQ(img.pixelColor(plain.left(), plain.center().y()), kBase);
+
+  // A lowered footer shows that the fixed footer cell keeps the fixed cell's own edges.
+  g.SetFooterBevelStyle(TCellBevelStyle::cbLowered);
+  img = Render();
+  EXPECT_EQ(img.pixelColor(footer.left(), midY), kDark);
+  const QRect fixedFooter = g.CellRect(0, 3);
+  EXPECT_EQ(img.pixelColor(fixedFooter.left(), fixedFooter.center().y()), kLight);
+}
+
+TEST_F(DrawingTest, ScrollBarPageIsTheVisibleShare) {
+  g.SetScrollBars(TScrollStyle::ssVertical);
+  g.SetColCount(2);
+  g.SetDefaultRowHeight(20);
+  g.SetRowCount(40);
+  g.resize(300, 220);  // ten rows of 21 pixels: the header and 9 scrolling rows
+  QApplication::processEvents();
+  ASSERT_EQ(g.VisibleRowCount(), 9);
+  const QScrollBar* bar = g.verticalScrollBar();
+  ASSERT_EQ(bar->minimum(), 0);
+  ASSERT_EQ(bar->maximum(), 30);
+  EXPECT_EQ(bar->pageStep(), 8);  // 10 / 40 * 31 = 7.75
+  g.SetProportionalScrollBars(false);
+  EXPECT_EQ(bar->pageStep(), 0);
+  g.SetProportionalScrollBars(true);
+  g.SetRowCount(80);  // the page follows the grid's size
+  EXPECT_EQ(bar->maximum(), 70);
+  EXPECT_EQ(bar->pageStep(), 9);  // 10 / 80 * 71 = 8.875
+}
+
+TEST_F(DrawingTest, AutoSizeMeasuresWithTheCellFormat) {
+  g.SetColCount(5);
+  g.AutoSizeCol(4);
+  EXPECT_EQ(g.ColWidths(4), QFontMetrics(g.font()).horizontalAdvance("x"));
+
+  QFont big = g.font();
+  big.setPointSize(big.pointSize() * 3);
+  g.OnGetCellFormat = [&](TSortGrid*, int, int row, TGridDrawState, TFormatOptions& f) {
+    if (row == 2) *f.Font = TFont(big);
+  };
+  g.AutoSizeCol(1);
+  // "beta" in the big font is the widest; the big font stays for the rows after it.
+  const QFontMetrics bigMetrics(big);
+  EXPECT_EQ(g.ColWidths(1), std::max(bigMetrics.horizontalAdvance("beta"), bigMetrics.horizontalAdvance("Total")) +
+                                bigMetrics.horizontalAdvance("x"));
+}
+
+TEST_F(DrawingTest, AutoSizeMeasuresFixedCellsAsTheyAreDrawn) {
+  g.SetCells(1, 0, "Modified at");
+  g.OnGetCellFormat = [](TSortGrid*, int, int, TGridDrawState state, TFormatOptions& f) {
+    if (state.Contains(TGridDrawFlag::gdFixed)) f.Font->setBold(true);
+  };
+  g.AutoSizeCol(1);
+  QFont bold = g.font();
+  bold.setBold(true);
+  const QFontMetrics m(bold);
+  EXPECT_EQ(g.ColWidths(1), m.horizontalAdvance("Modified at") + m.horizontalAdvance("x"));
+}
+
+TEST_F(DrawingTest, DemoPicture) {
+  Fill(g, {{"Name", "Size", "Packed", "Modified"},
+           {"readme.txt", "1204", "512", "1/5/2024 9:30 AM"},
+           {"photo.jpg", "2048576", "2040000", "12/24/2023 6:00 PM"},
+           {"notes.md", "88", "80", "3/1/2024 11:15 AM"},
+           {"4 files", "2049868", "2040592", ""}});
+  g.SetFixedCols(0);
+  g.SetFooterRows(1);
+  g.SetSortSymbol(TSortSymbol::sgGlyph);
+  g.OnGetCellFormat = [](TSortGrid* s, int col, int row, TGridDrawState, TFormatOptions& f) {
+    if ((col == 1 || col == 2) && row > 0) f.AlignmentHorz = TAlignment::taRightJustify;
+    if (s->IsFooterRow(row)) f.Font->setBold(true);
+  };
+  g.SortByColumn(1);
+  g.AutoSizeColumns(false, 24);
+  g.resize(g.ColWidths(0) + g.ColWidths(1) + g.ColWidths(2) + g.ColWidths(3) + 8, 5 * 25 + 4);
+  const QImage img = Render();
+  ASSERT_FALSE(img.isNull());
+  EXPECT_TRUE(img.save("sortgrid-demo.png"));
+  EXPECT_EQ(g.Cells(0, 1), "notes.md");
+  EXPECT_EQ(g.Cells(0, 4), "4 files");
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+// Sorting: detection of the comparison kind, stable order, footer rows, Unsort, header
+// clicks and the current row.
+
+#include <QCollator>
+#include <numeric>
+#include <random>
+
+#include "GridTestSupport.h"
+#include "SortGridConversions.h"
+#include "SortSymbols.h"
+
+namespace {
+
+class SortingTest : public GridTest {};
+
+// A grid with a header row and one fixed column holding row labels, so that whole rows
+// can be followed by their label.
+void FillKeys(TSortGrid& g, const QStringList& keys) {
+  g.SetColCount(2);
+  g.SetRowCount(static_cast<int>(keys.size()) + 1);
+  g.SetCells(0, 0, "label");
+  g.SetCells(1, 0, "key");
+  for (int i = 0; i < keys.size(); ++i) {
+    g.SetCells(0, i + 1, QString("r%1").arg(i));
+    g.SetCells(1, i + 1, keys[i]);
+  }
+}
+
+QStringList Keys(const TSortGrid& g) { return g.Cols(1).mid(1); }
+QStringList Labels(const TSortGrid& g) { return g.Cols(0).mid(1); }
+
+TEST_F(SortingTest, DetectsTheKindFromTheTextsAndSortsByIt) {
+  TSortGrid g;
+  FillKeys(g, {"10", "9", "100", "-2.5e1"});
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssNumeric);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"-2.5e1", "9", "10", "100"}));
+
+  // One empty cell turns the column into text.
+  FillKeys(g, {"10", "9", "", "100"});
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssAlphabetic);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"", "10", "100", "9"}));
+
+  FillKeys(g, {"12/31/2023 11:00 PM", "1/2/2024", "12/31/2023 9:15 AM", "3/1/24 0:00"});
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssDateTime);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"12/31/2023 9:15 AM", "12/31/2023 11:00 PM", "1/2/2024", "3/1/24 0:00"}));
+
+  // A time alone is also a date and time; either way it sorts by the time of day.
+  FillKeys(g, {"1:00 PM", "9:30", "12:00 AM", "13:00:01"});
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssDateTime);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"12:00 AM", "9:30", "1:00 PM", "13:00:01"}));
+  g.SortByColumn(1, {TSortStyle::ssTime, TSortDirection::sdDescending, false, {}});
+  EXPECT_EQ(Keys(g), QStringList({"13:00:01", "1:00 PM", "9:30", "12:00 AM"}));
+
+  FillKeys(g, {"banana", "Apple", "cherry", "apple"});
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssAlphabetic);
+  g.SortByColumn(1);  // not case sensitive: Apple and apple tie and keep their order
+  EXPECT_EQ(Keys(g), QStringList({"Apple", "apple", "banana", "cherry"}));
+}
+
+TEST_F(SortingTest, ConversionsFollowTheLocale) {
+  const TLocaleFormats de = TLocaleFormats::FromLocale(QLocale(QLocale::German, QLocale::Germany));
+  long double n = 0;
+  int64_t t = 0, u = 0;
+  EXPECT_TRUE(TextToNumber(u" -1,5e2 ", de, n));
+  EXPECT_EQ(n, -150);
+  EXPECT_FALSE(TextToNumber(u"1.000,5", de, n));  // no thousands separators
+  EXPECT_FALSE(TextToNumber(u"1,5,0", de, n));
+  EXPECT_FALSE(TextToNumber(u"+", de, n));
+  EXPECT_FALSE(TextToNumber(u"1e", de, n));
+  EXPECT_TRUE(TextToDateTime(u"02.01.2024 10:30", de, t));
+  EXPECT_TRUE(TextToDateTime(u"1.2.2024", de, u));
+  EXPECT_GT(u, t);  // day first: 1 February is after 2 January
+  EXPECT_FALSE(TextToDateTime(u"31.02.2024", de, t));
+  EXPECT_FALSE(TextToTime(u"24:00", de, t));
+  EXPECT_FALSE(TextToTime(u"13:00 PM", de, t));
+  EXPECT_FALSE(TextToDateTime(u"", de, t));
+}
+
+TEST_F(SortingTest, EqualKeysKeepTheirOrderInBothDirections) {
+  TSortGrid g;
+  FillKeys(g, {"b", "a", "b", "a", "c"});
+  g.SortByColumn(1);
+  EXPECT_EQ(Labels(g), QStringList({"r1", "r3", "r0", "r2", "r4"}));
+  TSortOptions desc;
+  desc.SortDirection = TSortDirection::sdDescending;
+  g.SortByColumn(1, desc);
+  EXPECT_EQ(Labels(g), QStringList({"r4", "r0", "r2", "r1", "r3"}));
+  EXPECT_EQ(g.SortDirection(), TSortDirection::sdDescending);
+}
+
+TEST_F(SortingTest, MatchesAStableSortOnRandomTexts) {
+  // The converted keys must give exactly the order of comparing the texts themselves.
+  std::mt19937 rng(7);
+  const QStringList words{"alpha", "Alpha", "ALPHA", "beta", "Äpfel", "apfel", "zeta", "10", "9", "é", "e", "E"};
+  QStringList keys;
+  for (int i = 0; i < 300; ++i) keys.append(words[rng() % words.size()] + QString(rng() % 2 ? "x" : ""));
+  for (bool caseSensitive : {false, true}) {
+    TSortGrid g;
+    FillKeys(g, keys);
+    TSortOptions o;
+    o.SortCaseSensitive = caseSensitive;
+    g.SortByColumn(1, o);
+    std::vector<int> expected(keys.size());
+    std::iota(expected.begin(), expected.end(), 0);
+    QCollator collator;
+    QLocale locale;
+    auto key = [&](int i) { return caseSensitive ? keys[i] : locale.toUpper(keys[i]); };
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](int a, int b) { return collator.compare(key(a), key(b)) < 0; });
+    QStringList expectedLabels;
+    for (int i : expected) expectedLabels.append(QString("r%1").arg(i));
+    EXPECT_EQ(Labels(g), expectedLabels) << "case sensitive: " << caseSensitive;
+  }
+}
+
+TEST_F(SortingTest, TextsThatDoNotConvertTieAndNothingIsLost) {
+  // 2 < x and x < 1 by row order, 1 < 2 by value: no order satisfies all three, and the
+  // middle-pivot quicksort leaves these three rows as they are.
+  TSortGrid g;
+  FillKeys(g, {"2", "x", "1"});
+  const TSortOptions numeric{TSortStyle::ssNumeric, TSortDirection::sdAscending, false, {}};
+  g.SortByColumn(1, numeric);
+  EXPECT_EQ(Keys(g), QStringList({"2", "x", "1"}));
+
+  std::mt19937 rng(3);
+  QStringList keys;
+  for (int i = 0; i < 500; ++i) keys.append(rng() % 4 ? QString::number(rng() % 50) : QString("n/a"));
+  FillKeys(g, keys);
+  g.SortByColumn(1, numeric);
+  QStringList after = Keys(g), before = keys;
+  after.sort();
+  before.sort();
+  EXPECT_EQ(after, before);
+  g.Unsort();
+  EXPECT_EQ(Keys(g), keys);
+}
+
+TEST_F(SortingTest, FooterRowsStayUnlessSortFooter) {
+  TSortGrid g;
+  FillKeys(g, {"3", "1", "2", "0"});
+  g.SetFooterRows(1);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"1", "2", "3", "0"}));
+  g.SetSortFooter(true);
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"0", "1", "2", "3"}));
+}
+
+TEST_F(SortingTest, UnsortRestoresTheOrderBeforeTheLastSort) {
+  TSortGrid g;
+  FillKeys(g, {"c", "a", "b"});
+  g.SetRow(1);  // holds c
+  g.SortByColumn(1);
+  EXPECT_EQ(g.Row(), 3);  // the current row followed its data
+  g.SetCells(0, 1, "edited");  // edits stay with their rows
+  ASSERT_TRUE(g.CanUnsort());
+  g.Unsort();
+  EXPECT_EQ(Keys(g), QStringList({"c", "a", "b"}));
+  EXPECT_EQ(g.Cells(0, 2), "edited");
+  EXPECT_EQ(g.Row(), 1);
+  EXPECT_FALSE(g.Sorted());
+  EXPECT_FALSE(g.CanUnsort());
+
+  // An excluded footer row makes Unsort change nothing, twice.
+  FillKeys(g, {"c", "a", "b", "total"});
+  g.SetFooterRows(1);
+  g.SortByColumn(1);
+  const QStringList sorted = Keys(g);
+  g.Unsort();
+  g.Unsort();
+  EXPECT_EQ(Keys(g), sorted);
+}
+
+TEST_F(SortingTest, BeginSortSeesTheDetectedKindAndMayChangeTheOptions) {
+  TSortGrid g;
+  FillKeys(g, {"2", "10", "1"});
+  std::vector<TSortStyle> seen;
+  int ended = -1;
+  g.OnBeginSort = [&](TSortGrid*, int, TSortOptions& o) {
+    seen.push_back(o.SortStyle);
+    o.SortDirection = TSortDirection::sdDescending;
+  };
+  g.OnEndSort = [&](TSortGrid*, int col) { ended = col; };
+  g.SetSortSymbol(TSortSymbol::sgArrow);
+  g.SortByColumn(1);
+  EXPECT_EQ(seen, std::vector<TSortStyle>{TSortStyle::ssNumeric});
+  EXPECT_EQ(Keys(g), QStringList({"10", "2", "1"}));
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(g.SymbolBitmap().size(), QSize(8, 7));
+  EXPECT_EQ(g.SymbolBitmap(), SortSymbolPicture("SORTDN"));
+}
+
+TEST_F(SortingTest, AFailingComparisonLeavesRowsAndUnsortAlone) {
+  TSortGrid g;
+  FillKeys(g, {"c", "a", "b"});
+  TSortOptions o;
+  o.SortStyle = TSortStyle::ssCustom;
+  o.SortCompare = [](const QString&, const QString&) -> int { throw std::runtime_error("no"); };
+  bool ended = false;
+  g.OnEndSort = [&](TSortGrid*, int) { ended = true; };
+  EXPECT_THROW(g.SortByColumn(1, o), std::runtime_error);
+  EXPECT_FALSE(ended);
+  EXPECT_FALSE(g.Sorting());
+  EXPECT_TRUE(g.Sorted());
+  g.Unsort();
+  EXPECT_EQ(Keys(g), QStringList({"c", "a", "b"}));
+
+  o.SortCompare = [](const QString& a, const QString& b) { return b.compare(a); };
+  g.SortByColumn(1, o);
+  EXPECT_EQ(Keys(g), QStringList({"c", "b", "a"}));
+}
+
+TEST_F(SortingTest, TooFewRowsOrABadColumnSortNothing) {
+  TSortGrid g;
+  FillKeys(g, {"b"});
+  int begun = 0;
+  g.OnBeginSort = [&](TSortGrid*, int, TSortOptions&) { ++begun; };
+  g.SortByColumn(1);
+  FillKeys(g, {"b", "a"});
+  g.SortByColumn(-1);
+  g.SortByColumn(2);
+  EXPECT_EQ(begun, 0);
+  EXPECT_EQ(Keys(g), QStringList({"b", "a"}));
+}
+
+class HeaderClickTest : public SortingTest {
+ protected:
+  void SetUp() override {
+    SortingTest::SetUp();
+    FillKeys(g, {"b", "c", "a"});
+    g.OnClickSort = [this](TSortGrid*, int col, int row, TSortOptions&) { clicks.push_back({col, row}); };
+    g.OnBeginSort = [this](TSortGrid*, int, TSortOptions&) { ++begun; };
+    ShowFocused(g);
+  }
+  void ClickHeader(Qt::MouseButton button, Qt::KeyboardModifiers mods = {}) {
+    const QRect r = g.CellRect(1, 0);
+    QTest::mouseClick(g.viewport(), button, mods, r.center());
+  }
+  TSortGrid g;
+  std::vector<TGridCoord> clicks;
+  int begun = 0;
+};
+
+TEST_F(HeaderClickTest, ButtonChoosesTheDirectionAndModifiersPreventTheSort) {
+  ClickHeader(Qt::RightButton);
+  EXPECT_EQ(Keys(g), QStringList({"c", "b", "a"}));
+  ClickHeader(Qt::LeftButton);
+  EXPECT_EQ(Keys(g), QStringList({"a", "b", "c"}));
+  ClickHeader(Qt::RightButton);
+  ClickHeader(Qt::MiddleButton);
+  EXPECT_EQ(Keys(g), QStringList({"a", "b", "c"}));
+  ASSERT_EQ(clicks.size(), 4u);
+  EXPECT_EQ(clicks[0], (TGridCoord{1, 0}));
+
+  for (auto mod : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier}) ClickHeader(Qt::RightButton, mod);
+  EXPECT_EQ(Keys(g), QStringList({"a", "b", "c"}));
+  EXPECT_EQ(clicks.size(), 4u);
+
+  g.SetSortOnClick(false);
+  ClickHeader(Qt::RightButton);
+  EXPECT_EQ(Keys(g), QStringList({"a", "b", "c"}));
+}
+
+TEST_F(HeaderClickTest, NoSortWhileTheEditorIsShown) {
+  g.SetOptions(TGridOptions(g.Options()).Include(TGridOption::goEditing).Include(TGridOption::goAlwaysShowEditor));
+  QApplication::processEvents();
+  ASSERT_TRUE(g.EditorMode());
+  ClickHeader(Qt::LeftButton);
+  EXPECT_EQ(clicks.size(), 1u);
+  EXPECT_EQ(begun, 0);
+  EXPECT_EQ(Keys(g), QStringList({"b", "c", "a"}));
+}
+
+}  // namespace
