@@ -1,9 +1,5 @@
 #include <sys/statvfs.h>
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QVariantMap>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -180,7 +176,7 @@ bool LinuxVolumeService::DiskSpace(const std::string& root, int64_t& freeBytes, 
   return true;
 }
 
-// ---- labelling and formatting through UDisks2 ----
+// ---- labelling and formatting, through the program's disk manager ----
 
 bool VolumeService::SetLabel(const std::string&, const std::string&) { return false; }
 
@@ -188,65 +184,34 @@ FormatStatus VolumeService::Format(const std::string&, const std::string&) { ret
 
 namespace {
 
-constexpr const char* kUDisks = "org.freedesktop.UDisks2";
-constexpr const char* kFilesystem = "org.freedesktop.UDisks2.Filesystem";
-constexpr const char* kBlock = "org.freedesktop.UDisks2.Block";
+std::shared_ptr<DiskManager>& InstalledDiskManager() {
+  static std::shared_ptr<DiskManager> manager;
+  return manager;
+}
 
-// UDisks2 names a block device's object after its kernel name, escaping every byte
-// other than letters, digits and '_' as _xx.
-QString BlockObjectPath(const std::string& root) {
+// The device behind a removable drive, or empty.
+std::string RemovableDevice(LinuxVolumeService& volumes, const std::string& root) {
   LinuxVolumeService::Mount m;
-  if (!FindMount(root, m) || m.Source.rfind("/dev/", 0) != 0) return {};
-  std::error_code ec;
-  const std::string name = fs::canonical(m.Source, ec).filename().string();
-  if (ec || name.empty()) return {};
-  QString path = "/org/freedesktop/UDisks2/block_devices/";
-  for (const unsigned char c : name) {
-    if (std::isalnum(c) || c == '_') path += QChar(c);
-    else path += QString::asprintf("_%02x", c);
-  }
-  return path;
-}
-
-// A blocking call that may wait for the user to authorise it.
-QDBusMessage Call(const QString& object, const char* interface, const char* method, const QVariantList& args,
-                  int timeoutMs) {
-  QDBusMessage call = QDBusMessage::createMethodCall(kUDisks, object, interface, method);
-  call.setArguments(args);
-  call.setInteractiveAuthorizationAllowed(true);
-  return QDBusConnection::systemBus().call(call, QDBus::Block, timeoutMs);
-}
-
-bool Failed(const QDBusMessage& reply) { return reply.type() != QDBusMessage::ReplyMessage; }
-
-FormatStatus StatusOf(const QDBusMessage& reply) {
-  const QString error = reply.errorName();
-  if (error.endsWith(".Cancelled") || error.endsWith(".NotAuthorizedDismissed")) return FormatStatus::Cancelled;
-  return FormatStatus::Failed;
+  if (volumes.KindOf(root) != DriveKind::Removable || !FindMount(root, m) || m.Source.rfind("/dev/", 0) != 0) return {};
+  return m.Source;
 }
 
 }  // namespace
 
+void LinuxVolumeService::SetDiskManager(std::shared_ptr<DiskManager> manager) {
+  InstalledDiskManager() = std::move(manager);
+}
+
 // Only removable disks are ever relabelled or formatted, whoever asks.
 bool LinuxVolumeService::SetLabel(const std::string& root, const std::string& label) {
-  if (KindOf(root) != DriveKind::Removable) return false;
-  const QString object = BlockObjectPath(root);
-  if (object.isEmpty() || !QDBusConnection::systemBus().isConnected()) return false;
-  return !Failed(Call(object, kFilesystem, "SetLabel", {QString::fromStdString(label), QVariantMap()}, 120000));
+  const std::string device = RemovableDevice(*this, root);
+  const auto& manager = InstalledDiskManager();
+  return !device.empty() && manager && manager->SetLabel(device, label);
 }
 
 FormatStatus LinuxVolumeService::Format(const std::string& root, const std::string& label) {
-  const QString object = BlockObjectPath(root);
-  if (object.isEmpty() || KindOf(root) != DriveKind::Removable) return FormatStatus::NotPossible;
-  if (!QDBusConnection::systemBus().isConnected()) return FormatStatus::Failed;
-  // A mounted file system cannot be formatted; afterwards it is mounted again, where the
-  // system's automounter puts it.
-  QDBusMessage reply = Call(object, kFilesystem, "Unmount", {QVariantMap()}, 120000);
-  if (Failed(reply)) return StatusOf(reply);
-  QVariantMap options;
-  options["label"] = QString::fromStdString(label);
-  reply = Call(object, kBlock, "Format", {QString("vfat"), options}, 6 * 3600 * 1000);
-  const FormatStatus status = Failed(reply) ? StatusOf(reply) : FormatStatus::Done;
-  Call(object, kFilesystem, "Mount", {QVariantMap()}, 120000);
-  return status;
+  const std::string device = RemovableDevice(*this, root);
+  if (device.empty()) return FormatStatus::NotPossible;
+  const auto& manager = InstalledDiskManager();
+  return manager ? manager->Format(device, label) : FormatStatus::Failed;
 }

@@ -27,6 +27,15 @@ enum class FormatStatus {
   NotPossible   // no disk, or not a disk that can be formatted
 };
 
+// Relabels and formats block devices. The component itself needs nothing beyond QtCore;
+// the program installs a manager that talks to the system's disk service.
+class DiskManager {
+ public:
+  virtual ~DiskManager() = default;
+  virtual bool SetLabel(const std::string& device, const std::string& label) = 0;
+  virtual FormatStatus Format(const std::string& device, const std::string& label) = 0;
+};
+
 struct VolumeInfo {
   std::string Label;
   uint32_t Serial = 0;
@@ -59,9 +68,10 @@ class LinuxVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
-  // Through UDisks2 on the system bus.
+  // Through the installed disk manager; without one both fail.
   bool SetLabel(const std::string& root, const std::string& label) override;
   FormatStatus Format(const std::string& root, const std::string& label) override;
+  static void SetDiskManager(std::shared_ptr<DiskManager> manager);
 
   struct Mount {
     std::string Root;    // with a trailing '/'

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "UDisksManager.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ int UsageError(const std::string& text) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("Tessera");
+  LinuxVolumeService::SetDiskManager(MakeUDisksManager());
   if (argc < 2) return Usage(stderr);
   if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return Usage(stdout);
   const Args args(argv + 2, argv + argc);

@@ -5,31 +5,11 @@
 #include <QColor>
 #include <QFont>
 #include <cstdint>
-#include <initializer_list>
-#include <type_traits>
 
-// A set over a small enum class, one bit per enumerator ordinal.
+#include "OptionSet.h"
+
 template <typename E>
-class TGridSet {
-  static_assert(std::is_enum_v<E>);
-
- public:
-  constexpr TGridSet() = default;
-  constexpr TGridSet(std::initializer_list<E> values) {
-    for (E v : values) bits_ |= Bit(v);
-  }
-  constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
-  constexpr TGridSet& Include(E v) { bits_ |= Bit(v); return *this; }
-  constexpr TGridSet& Exclude(E v) { bits_ &= ~Bit(v); return *this; }
-  constexpr bool Empty() const { return bits_ == 0; }
-  constexpr uint32_t Bits() const { return bits_; }
-  static constexpr TGridSet FromBits(uint32_t bits) { TGridSet s; s.bits_ = bits; return s; }
-  constexpr bool operator==(const TGridSet&) const = default;
-
- private:
-  static constexpr uint32_t Bit(E v) { return uint32_t{1} << static_cast<unsigned>(v); }
-  uint32_t bits_ = 0;
-};
+using TGridSet = OptionSet<E>;
 
 enum class TGridOption {
   goFixedVertLine, goFixedHorzLine, goVertLine, goHorzLine, goRangeSelect,
