@@ -51,13 +51,11 @@ void TMarlin::List() {
     return;
   }
 
-  // The report waits until the cursor is normal again, so that a box never shows busy.
-  enum class Failure { None, Marlin, Memory, Other } failure = Failure::None;
-  std::optional<EMarlin> caught;
   uint64_t offset = 0;
+  Trapped failure;
   {
     BusyCursor busy(*this);
-    try {
+    failure = Trap([&] {
       fReadName = fZipFilename;
       fDriveRoot = volumes_->DriveRootOf(AbsolutePath(fReadName));
       if (!CheckDrive()) throw EMarlin(11004, fDriveRoot);
@@ -87,24 +85,12 @@ void TMarlin::List() {
       if (int64_t(offset) < 0 || fReadHandle.Seek(int64_t(offset), SEEK_SET) < 0) throw EMarlin(10201, true);
       ReadCentralDirectory();
       fLastDiskNo = int(dir.DiskNumber);
-    } catch (const EMarlin& ex) {
-      failure = Failure::Marlin;
-      caught.emplace(ex);
-    } catch (const std::bad_alloc&) {
-      failure = Failure::Memory;
-    } catch (...) {
-      failure = Failure::Other;
-    }
+    });
   }
   fReadHandle.Close();
 
-  switch (failure) {
-    case Failure::Marlin: ReportException(*caught); break;
-    case Failure::Memory: ReportMessage(10103); break;
-    case Failure::Other: ReportMessage(10202); break;
-    case Failure::None: break;
-  }
-  if (failure != Failure::None) {
+  ReportTrapped(failure, 10202);
+  if (failure.Failed()) {
     fZipFilename.clear();
     fPrefixSize = 0;
   } else {

@@ -67,23 +67,13 @@ int TMarlin::ReadSpan(const std::string& inFileName, std::string& outFileName) {
   fReadHandle.Close();
   fWriteHandle.Close();
 
-  enum class Failure { None, Marlin, Memory, Other } failure = Failure::None;
-  std::optional<EMarlin> caught;
+  Trapped failure;
   {
     BusyCursor busy(*this);
-    try {
-      JoinVolumes(outFileName);
-    } catch (const EMarlin& e) {
-      failure = Failure::Marlin;
-      caught.emplace(e);
-    } catch (const std::bad_alloc&) {
-      failure = Failure::Memory;
-    } catch (...) {
-      failure = Failure::Other;
-    }
+    failure = Trap([&] { JoinVolumes(outFileName); });
     if (OnProgress) OnProgress(this, ProgressType::ProgrEndOfBatch, "", 0);
     fReadHandle.Close();
-    if (failure != Failure::None) {
+    if (failure.Failed()) {
       // The partial file is this call's own, never the user's: it goes for good.
       fWriteHandle.Close();
       if (!call.JoinedName.empty()) {
@@ -93,13 +83,7 @@ int TMarlin::ReadSpan(const std::string& inFileName, std::string& outFileName) {
     }
   }
 
-  int result = 0;
-  switch (failure) {
-    case Failure::Marlin: ReportException(*caught); result = -7; break;
-    case Failure::Memory: ReportMessage(10103); result = -8; break;
-    case Failure::Other: ReportMessage(11024); result = -9; break;
-    case Failure::None: break;
-  }
+  const int result = ReportTrapped(failure, 11024);
   fSluiceBusy = false;
   span_ = nullptr;
   return result;

@@ -58,25 +58,14 @@ int TMarlin::WriteSpan(const std::string& inFileName, const std::string& outFile
   fWriteHandle.Close();
   fSpanProgress = false;
 
-  // Reports wait until the cursor is normal again, so that a box never shows busy.
-  enum class Failure { None, Marlin, Memory, Other } failure = Failure::None;
-  std::optional<EMarlin> caught;
+  Trapped failure;
   {
     BusyCursor busy(*this);
     if (fVerbose && OnMessage)
       OnMessage(this, 0, "Now creating spanning chunks from " + inFileName + " to " + outFileName);
-    try {
-      SplitOntoVolumes();
-    } catch (const EMarlin& e) {
-      failure = Failure::Marlin;
-      caught.emplace(e);
-    } catch (const std::bad_alloc&) {
-      failure = Failure::Memory;
-    } catch (...) {
-      failure = Failure::Other;
-    }
+    failure = Trap([&] { SplitOntoVolumes(); });
     if (OnProgress) OnProgress(this, ProgressType::ProgrEndOfBatch, "", 0);
-    if (failure == Failure::None) {
+    if (!failure.Failed()) {
       CloseVolume();
     } else {
       // An unfinished set is of no use: take back every volume file still in reach. Disks
@@ -92,13 +81,7 @@ int TMarlin::WriteSpan(const std::string& inFileName, const std::string& outFile
     fReadHandle.Close();
   }
 
-  int result = 0;
-  switch (failure) {
-    case Failure::Marlin: ReportException(*caught); result = -7; break;
-    case Failure::Memory: ReportMessage(10103); result = -8; break;
-    case Failure::Other: ReportMessage(11024); result = -9; break;
-    case Failure::None: break;
-  }
+  const int result = ReportTrapped(failure, 11024);
   fKilnBusy = false;
   span_ = nullptr;
   return result;

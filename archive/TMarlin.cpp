@@ -82,6 +82,16 @@ void TMarlin::ReportException(const EMarlin& e) {
   if (OnMessage) OnMessage(this, 0, fLastMessage);
 }
 
+int TMarlin::ReportTrapped(const Trapped& t, int otherId) {
+  switch (t.kind) {
+    case Trapped::Kind::Marlin: ReportException(*t.error); return -7;
+    case Trapped::Kind::Memory: ReportMessage(10103); return -8;
+    case Trapped::Kind::Other: ReportMessage(otherId); return -9;
+    case Trapped::Kind::None: break;
+  }
+  return 0;
+}
+
 void TMarlin::ClearContents() {
   while (!fContents.empty()) fContents.pop_back();
 }

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -208,6 +210,32 @@ class TMarlin {
   static std::string ApplicationTitle();
   int ShowBox(const std::string& text, BoxButtons buttons, BoxIcon icon, int defaultButton = 0);
   void ProcessEvents();
+
+  // What went wrong in the trapped part of an operation. Operations report it only once
+  // the busy cursor is gone, so that no box shows busy.
+  struct Trapped {
+    enum class Kind { None, Marlin, Memory, Other } kind = Kind::None;
+    std::optional<EMarlin> error;
+    bool Failed() const { return kind != Kind::None; }
+  };
+  template <typename Body>
+  static Trapped Trap(Body&& body) {
+    Trapped t;
+    try {
+      body();
+    } catch (const EMarlin& e) {
+      t.kind = Trapped::Kind::Marlin;
+      t.error.emplace(e);
+    } catch (const std::bad_alloc&) {
+      t.kind = Trapped::Kind::Memory;
+    } catch (...) {
+      t.kind = Trapped::Kind::Other;
+    }
+    return t;
+  }
+  // Reports a trapped failure: the EMarlin itself, 10103 for memory, `otherId` for the
+  // rest. Returns 0, or -7, -8, -9 in the same order.
+  int ReportTrapped(const Trapped& t, int otherId);
 
   // Shows the busy cursor for the lifetime of the guard.
   class BusyCursor {
