@@ -19,6 +19,7 @@
 #include "MarlinUi.h"
 #include "VolumeService.h"
 #include "ZipRecords.h"
+#include "CompressionLibraries.h"
 
 class TMarlin;
 struct SpanCall;
@@ -130,8 +131,10 @@ class TMarlin {
   bool SluiceBusy() const { return fSluiceBusy; }
   // The comment as read by List, decoded by the current code-page rules.
   std::string ArchiveComment() const;
-  int KilnVersion() const { return fKilnVersion; }
-  int SluiceVersion() const { return fSluiceVersion; }
+  // The library's version; a library not loaded is loaded for the question. 0 when it
+  // cannot be loaded or lacks an entry point.
+  int KilnVersion();
+  int SluiceVersion();
   int64_t BatchTotalSize() const { return fBatchTotalSize; }
   uintptr_t OwnerWindow() const { return fOwnerWindow; }
 
@@ -160,6 +163,23 @@ class TMarlin {
   // Reads the directory of ZipFilename into Contents; reports every failure itself and
   // fires OnDirUpdate in every case.
   void List();
+
+  // Adds the files of FSpecArgs to ZipFilename by the compressor library (splitting the
+  // result onto volumes when asked); SuccessCount is the number of files added.
+  void Add();
+  // Extracts (or with ExtrTest, tests) the entries of FSpecArgs, every entry when it is
+  // empty, by the decompressor library below ExtrBaseDir.
+  void Extract();
+  // Removes the entries of FSpecArgs from ZipFilename by the compressor library.
+  void Delete();
+
+  // ---- compression libraries, shared by every instance ----
+  void LoadKilnLib();
+  void LoadSluiceLib();
+  static void UnloadKilnLib();
+  static void UnloadSluiceLib();
+  // The libraries' callback: progress, messages, passwords; -1 asks them to stop.
+  static int32_t DllCallback(CallbackRecord* record);
 
   // ---- shared helpers ----
   // Reports a component message: box (unless Unattended), LastMessage/LastErrCode, OnMessage.
