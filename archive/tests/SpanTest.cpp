@@ -369,6 +369,58 @@ TEST(Span, FormattingDisks) {
   EXPECT_FALSE(LinuxVolumeService::Instance()->SetLabel("/proc/", "PKBACK# 001"));
 }
 
+// A desktop mounts every disk under a path of its own, and a formatted disk again under
+// another: the drive is followed by its device, never lost for its old mount point.
+TEST(Span, DisksMountedUnderNewPaths) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string drive = work / "usb";
+  volumes->AddDrive(drive, DriveKind::Removable, true);
+  std::vector<int> disks;
+  for (int i = 0; i < 3; ++i) disks.push_back(volumes->AddDisk(drive, "", 100000));
+  WriteFile(volumes->DiskFolder(disks[1]) + "/old", "old");
+  volumes->Insert(disks[0]);
+  const std::string firstMount = volumes->DiskFolder(disks[0]);
+  ASSERT_NE(firstMount, drive);
+
+  // Written with formatting, which mounts each disk once more.
+  Component c(volumes);
+  c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
+  c.m.SetConfirmErase(false);
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
+  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  ASSERT_EQ(c.m.WriteSpan(source, firstMount + "/set.zip"), 0) << c.m.LastMessage();
+  EXPECT_EQ(c.ui.Boxes.size(), 3u);
+  EXPECT_EQ(volumes->FormatCount(), 3);
+  for (int d : disks) {
+    EXPECT_EQ(volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
+    EXPECT_EQ(FilesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+  }
+  EXPECT_EQ(c.m.DriveRoot(), volumes->DiskFolder(disks[2]) + "/");
+  EXPECT_EQ(c.m.WriteName(), volumes->DiskFolder(disks[2]) + "/set.zip");
+
+  // Joined without automounting: each disk asked for is mounted by the component, and an
+  // empty drive is asked for again rather than called undefined.
+  volumes->SetAutomount(false);
+  volumes->Eject(drive);
+  volumes->Insert(disks[2]);
+  const std::string last = volumes->MountPointOf(drive, true);
+  ASSERT_FALSE(last.empty());
+  const int mountsBefore = volumes->MountCount();
+  Component j(volumes);
+  j.ui.Then(boxresult::Ok, [&] { volumes->Eject(drive); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[0]); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  std::string out = work / "joined.zip";
+  ASSERT_EQ(j.m.ReadSpan(last + "set.zip", out), 0) << j.m.LastMessage();
+  EXPECT_TRUE(ReadFile(out) == ReadFile(source));
+  EXPECT_EQ(volumes->MountCount() - mountsBefore, 3);
+  EXPECT_EQ(j.ui.Boxes.size(), 4u);
+}
+
 TEST(Span, BadInputLosesNothing) {
   TempDir dir;
   Component c;
