@@ -153,7 +153,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.m.PrefixSize(), stub.size());
-  EXPECT_EQ(r.m.EntryCount(), 3);
+  ASSERT_EQ(r.m.EntryCount(), 3);
 
   // Info-ZIP's -A moves the offsets so that they count from the start of the file.
   const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
@@ -163,6 +163,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_TRUE(fixed.messages.empty());
   EXPECT_FALSE(fixed.m.OffsetMismatch());
   EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
+  ASSERT_FALSE(fixed.m.Contents().empty());
   EXPECT_EQ(fixed.m.Contents()[0].LocalHeaderOffset, stub.size());
 }
 
@@ -227,6 +228,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
   WriteFile(path, bad);
   r.messages.clear();
   r.Open(path);
+  ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.back(), "Seek error reading Zip archive!");
 
   // A name running past the end of the file.
@@ -343,5 +345,6 @@ TEST(DirectoryReader, EndRecordWithoutRaising) {
   ASSERT_TRUE(p.Find(dir / "g.zip", e));
   EXPECT_EQ(e.EntriesTotal, 3);
   EXPECT_EQ(p.EOCDOffset(), fs::file_size(zip) - 23);
+  ASSERT_FALSE(ui.Boxes.empty());
   EXPECT_EQ(ui.BoxTexts().back(), "Warning - Garbage at the end of the zipfile!");
 }

@@ -206,6 +206,7 @@ TEST(Span, ThreeDiskSetWithPrompts) {
       "ATTENTION: This is previous disk no 1!!!\nAre you sure you want to overwrite the contents";
   EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, 3), a.Prompt(2, 3), previous, a.Prompt(2, 3),
                                                         a.Prompt(3, 3)}));
+  ASSERT_EQ(c.ui.Boxes.size(), 5u);
   const BoxRequest& question = c.ui.Boxes[2];
   EXPECT_EQ(question.Caption, "Confirm");
   EXPECT_EQ(question.Buttons, BoxButtons::YesNoCancel);
@@ -228,6 +229,7 @@ TEST(Span, ThreeDiskSetWithPrompts) {
   ASSERT_EQ(j.m.ReadSpan(a.Set(), out), 0) << j.m.LastMessage();
   EXPECT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
                                                         a.Prompt(2, 3), a.Prompt(2, 3), a.Prompt(3, 3)}));
+  ASSERT_FALSE(j.ui.Boxes.empty());
   EXPECT_EQ(j.ui.Boxes[0].Icon, BoxIcon::Stop);
   EXPECT_TRUE(ReadFile(out) == ReadFile(source));
 }
@@ -266,6 +268,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   c.ui.Then(boxresult::Ok);
   c.ui.Then(boxresult::Cancel);
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().back(), "There is already a file " + a.Set() + "\nDo you want to overwrite this file");
   EXPECT_EQ(ReadFile(a.Set()), "someone's file");
 
@@ -284,6 +287,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   const std::string noRoom = "This disk has not enough free space available";
   EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, estimate), noRoom, a.Prompt(1, 3),
                                                         a.Prompt(2, 3), noRoom}));
+  ASSERT_GE(c.ui.Boxes.size(), 2u);
   EXPECT_EQ(c.ui.Boxes[1].Buttons, BoxButtons::RetryCancel);
   EXPECT_EQ(c.ui.Boxes[1].Icon, BoxIcon::Stop);
   EXPECT_TRUE(FilesIn(a.path).empty());
@@ -316,6 +320,7 @@ TEST(Span, FormattingDisks) {
   c.ui.Boxes.clear();
   c.ui.Then(boxresult::No);
   EXPECT_EQ(c.m.FormatVolume(), -3);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().front(), "Format the disk in drive " + a.path + "/ with the label PKBACK# 003?\n"
                                      "Everything on it will be erased. No uses the disk as it is.");
   EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
@@ -348,6 +353,7 @@ TEST(Span, FormattingDisks) {
   c.ui.Boxes.clear();
   c.ui.Then(boxresult::Ok);
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().back(), "User canceled operation");
   a.volumes->SetFormatOutcome(FormatStatus::Cancelled);
   c.ui.Then(boxresult::Ok);
