@@ -149,6 +149,63 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   EXPECT_NE(Contents(source).find("'README.txt'"), std::string::npos);
 }
 
+// Every volume size from the smallest that holds a header up to one beyond the archive:
+// between them the cut falls before, inside and after every header and every record, the
+// directory's first header among them. Each set joins back byte for byte, and its end
+// record says where the directory starts as the volumes show it.
+TEST(Span, EveryCutPosition) {
+  TempDir dir;
+  const std::string source = dir / "small.zip";
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.comment = b'set comment'
+    for k, name in enumerate(['a.txt', 'folder/b.txt', 'c.bin', 'd.txt']):
+        i = zipfile.ZipInfo(name, (2021, 1, 2, 3, 4, 6))
+        i.compress_type = zipfile.ZIP_DEFLATED if k % 2 else zipfile.ZIP_STORED
+        i.comment = b'note %d' % k
+        z.writestr(i, bytes([65 + k]) * (40 + 30 * k))
+)PY",
+         {source});
+  const std::string original = ReadFile(source);
+  const size_t smallest = 100;  // the largest header group (a central header with its comment) and the marker
+  ASSERT_GT(original.size(), 400u);
+  int sets = 0;
+  for (size_t size = smallest; size <= original.size() + 1; ++size) {
+    SCOPED_TRACE("volume size " + std::to_string(size));
+    const fs::path folder = dir.Path() / "set";
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    Component c;
+    c.m.SetMaxVolumeSize(int64_t(size));
+    c.m.SetMinFreeVolumeSize(0);
+    ASSERT_EQ(c.m.WriteSpan(source, (folder / "v.zip").string()), 0) << c.m.LastMessage();
+    const int count = c.m.CurrentDiskNo() + 1;
+    std::vector<std::string> volumes;
+    for (int v = 1; v <= count; ++v) volumes.push_back(ReadFile(Numbered(dir, "set/v", v)));
+
+    const std::string& last = volumes.back();
+    const size_t endAt = last.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(endAt, std::string::npos);
+    ASSERT_EQ(endAt + EndOfCentralDir::Size + 11, last.size());
+    const EndOfCentralDir end = EndOfCentralDir::Decode(reinterpret_cast<const uint8_t*>(last.data() + endAt));
+    EXPECT_EQ(end.DiskNumber, count - 1);
+    ASSERT_LT(end.CentralStartDisk, volumes.size());
+    const std::string& first = volumes[end.CentralStartDisk];
+    EXPECT_EQ(first.substr(end.CentralDirStart, 4), std::string("PK\x01\x02", 4));
+    size_t onLastDisk = 0;
+    for (size_t at = 0; (at = last.find(std::string("PK\x01\x02", 4), at)) != std::string::npos; ++at) ++onLastDisk;
+    EXPECT_EQ(end.EntriesOnDisk, onLastDisk);
+
+    std::string out = dir / "joined.zip";
+    fs::remove(out);
+    ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/v", count), out), 0) << c.m.LastMessage();
+    ASSERT_TRUE(ReadFile(out) == original);
+    ++sets;
+  }
+  EXPECT_GT(sets, 300);
+}
+
 TEST(Span, JoinsInfoZipSplitSets) {
   TempDir dir;
   const std::string source = MakeStreamedArchive(dir, 100, 100);
