@@ -240,20 +240,30 @@ std::string RemovableDevice(LinuxVolumeService& volumes, const std::string& root
 std::string LinuxVolumeService::DriveIdOf(const std::string& root) {
   Mount m;
   if (KindOf(root) != DriveKind::Removable || !FindMount(root, m)) return {};
-  return WholeDisk(m.Source);
+  const std::string disk = WholeDisk(m.Source);
+  // A stick plugged in again, or the next one in the same port, comes back under another
+  // device name: the port's link names the drive for as long as it is in use.
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/dev/disk/by-path", ec)) {
+    std::error_code ec2;
+    if (fs::canonical(e.path(), ec2) == disk && !ec2) return e.path().string();
+  }
+  return disk;
 }
 
 std::string LinuxVolumeService::MountPointOf(const std::string& id, bool mount) {
-  if (id.empty()) return {};
+  std::error_code ec;
+  const std::string disk = id.empty() ? std::string() : fs::canonical(id, ec).string();
+  if (ec || disk.empty()) return {};
   auto mounted = [&]() -> std::string {
     for (const auto& m : Mounts())
-      if (m.Source.rfind("/dev/", 0) == 0 && WholeDisk(m.Source) == id) return m.Root;
+      if (m.Source.rfind("/dev/", 0) == 0 && WholeDisk(m.Source) == disk) return m.Root;
     return {};
   };
   std::string root = mounted();
   const auto& manager = InstalledDiskManager();
   if (!root.empty() || !mount || !manager) return root;
-  for (const std::string& device : DeviceAndPartitions(id))
+  for (const std::string& device : DeviceAndPartitions(disk))
     if (manager->Mount(device) && !(root = mounted()).empty()) return root;
   return {};
 }

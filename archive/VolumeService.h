@@ -78,7 +78,8 @@ class LinuxVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
-  // The whole-disk device (/dev/sdb for /dev/sdb1) of a removable drive.
+  // The port link (/dev/disk/by-path) of a removable drive, else its whole-disk device
+  // (/dev/sdb for /dev/sdb1).
   std::string DriveIdOf(const std::string& root) override;
   // Mounting goes through the installed disk manager.
   std::string MountPointOf(const std::string& id, bool mount) override;

@@ -92,10 +92,11 @@ struct SetOnDrive {
   }
 };
 
-// Runs `body` in a child process chrooted into `root`; with `withProc`, in a mount
-// namespace of its own with only /proc mounted (the mount ends with the child). Returns the
-// child's complaints, or "SKIP: ..." when the system does not allow it.
-std::string InChroot(const fs::path& root, bool withProc, const std::function<std::string()>& body) {
+// Runs `body` in a child process: with `ownMounts` in a mount namespace of its own (every
+// mount made there ends with the child), chrooted into `root` when it is given, with /proc
+// mounted there when `mountProc`. Returns the child's complaints, or "SKIP: ..." when the
+// system does not allow it.
+std::string InChild(bool ownMounts, const fs::path& root, bool mountProc, const std::function<std::string()>& body) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "SKIP: no pipe";
   const pid_t pid = ::fork();
@@ -107,14 +108,14 @@ std::string InChroot(const fs::path& root, bool withProc, const std::function<st
       ::_exit(0);
     };
     auto refused = [&](const char* what) { finish(std::string("SKIP: ") + what + ": " + std::strerror(errno)); };
-    if (withProc) {
+    if (ownMounts) {
       if (::unshare(CLONE_NEWNS) != 0) refused("no mount namespace of our own");
       // Inside a chroot "/" may be no mount point; then nothing here may be mounted
       // without it showing outside.
       if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) refused("mounts cannot be made private");
     }
-    if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) refused("no chroot");
-    if (withProc && ::mount("proc", "/proc", "proc", 0, nullptr) != 0) refused("cannot mount /proc");
+    if (!root.empty() && (::chroot(root.c_str()) != 0 || ::chdir("/") != 0)) refused("no chroot");
+    if (mountProc && ::mount("proc", "/proc", "proc", 0, nullptr) != 0) refused("cannot mount /proc");
     finish(body());
   }
   ::close(pipeFds[1]);
@@ -182,14 +183,66 @@ struct ChrootTree {
 // only /proc, or cannot be read at all): the file system is then a fixed drive at "/".
 TEST(Volumes, NoMountTableInAChroot) {
   ChrootTree tree;
-  const std::string report = InChroot(tree.root, false, [] { return ListInsideChroot(false); });
+  const std::string report = InChild(false, tree.root, false, [] { return ListInsideChroot(false); });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
 }
 
 TEST(Volumes, OnlyProcMountedInAChroot) {
   ChrootTree tree;
-  const std::string report = InChroot(tree.root, true, [] { return ListInsideChroot(true); });
+  const std::string report = InChild(true, tree.root, true, [] { return ListInsideChroot(true); });
+  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+  EXPECT_EQ(report, "");
+}
+
+// A real disk (a loop device; partitions of one get no device nodes in every set-up, so
+// the file system fills the disk): it is found wherever it is mounted, and mounted through
+// the disk manager when it is not.
+TEST(Volumes, DiskFollowedToItsMount) {
+  TempDir dir;
+  const std::string image = dir / "disk.img";
+  WriteFile(image, std::string(8 << 20, '\0'));
+  const CommandResult mkfs = RunCommand("mkfs.ext2 -q -F " + Quote(image) + " 2>&1");
+  if (mkfs.Status != 0) GTEST_SKIP() << "no file system made: " << mkfs.Output;
+  const CommandResult attach = RunCommand("losetup -f --show " + Quote(image) + " 2>&1");
+  if (attach.Status != 0) GTEST_SKIP() << "no loop device: " << attach.Output;
+  const std::string disk = attach.Output.substr(0, attach.Output.find('\n'));
+  struct Detach {
+    std::string device;
+    ~Detach() { RunCommand("losetup -d " + Quote(device)); }
+  } detach{disk};
+  const std::string mountPoint = dir / "mnt";
+  fs::create_directory(mountPoint);
+
+  const std::string report = InChild(true, {}, false, [&] {
+    struct Mounter : DiskManager {
+      std::string at;
+      std::vector<std::string> asked;
+      bool SetLabel(const std::string&, const std::string&) override { return false; }
+      FormatStatus Format(const std::string&, const std::string&) override { return FormatStatus::Failed; }
+      bool Mount(const std::string& device) override {
+        asked.push_back(device);
+        return ::mount(device.c_str(), at.c_str(), "ext2", 0, nullptr) == 0;
+      }
+    };
+    auto mounter = std::make_shared<Mounter>();
+    mounter->at = mountPoint;
+    LinuxVolumeService::SetDiskManager(mounter);
+    LinuxVolumeService linux;
+    std::string complaints;
+    auto check = [&](bool ok, const std::string& what) {
+      if (!ok) complaints += what + "\n";
+    };
+    check(linux.MountPointOf(disk, false).empty(), "an unmounted disk has a mount point");
+    check(mounter->asked.empty(), "mounted without being asked to");
+    const std::string root = linux.MountPointOf(disk, true);
+    check(root == mountPoint + "/", "mounted at '" + root + "'");
+    check(mounter->asked == std::vector<std::string>{disk}, "asked to mount something else");
+    check(linux.MountPointOf(disk, false) == root, "the mount is not found again");
+    check(linux.DriveRootOf(mountPoint + "/x") == root, "the mount does not hold its files");
+    LinuxVolumeService::SetDiskManager(nullptr);
+    return complaints;
+  });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
 }
