@@ -23,8 +23,9 @@ bool TMarlin::FollowDrive() {
     fDriveId = volumes_->DriveExists(fDriveRoot) ? volumes_->DriveIdOf(fDriveRoot) : std::string();
     fDriveIdRoot = fDriveRoot;
   }
-  if (fDriveId.empty()) return volumes_->DriveExists(fDriveRoot);
-  if (volumes_->DriveExists(fDriveRoot) && volumes_->DriveIdOf(fDriveRoot) == fDriveId) return true;
+  // A root that still holds a file system is never left: it is what the caller chose.
+  if (volumes_->DriveExists(fDriveRoot)) return true;
+  if (fDriveId.empty()) return false;
   const std::string now = volumes_->MountPointOf(fDriveId, true);
   if (now.empty()) return false;
   // The names of this operation move with the disk; ZipFilename too, so that the next
