@@ -21,7 +21,8 @@ constexpr int kMaxSetVolumes = 999;         // three digits in names and labels
 
 bool IsFile(const std::string& name) {
   struct stat st {};
-  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  // Only a regular file: opening a pipe or a device to read would wait or never end.
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string AbsolutePath(const std::string& name) {

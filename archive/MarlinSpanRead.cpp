@@ -19,6 +19,8 @@ using namespace span;
 
 namespace {
 
+constexpr int kMaxVolumes = 999;  // three digits in names and labels
+
 bool IsFile(const std::string& name) {
   struct stat st {};
   return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -39,7 +41,7 @@ std::string WithZipExtension(const std::string& name) {
 // The number in the three characters in front of the extension; -1 when there is none.
 int FileVolumeNumber(const std::string& name) {
   size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < NameStart(name)) dot = name.size();
+  if (dot == std::string::npos || dot <= NameStart(name)) dot = name.size();
   if (dot < NameStart(name) + 3) return -1;
   const std::string digits = name.substr(dot - 3, 3);
   if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return -1;
@@ -139,6 +141,14 @@ void TMarlin::JoinVolumes(std::string& outFileName) {
     throw EMarlin(11104, true);
   fSetDateTime = FileTime(fReadHandle);
   if (fCentralDir.Zip64Bytes > 0) throw EMarlin(11101, true);
+  if (e.DiskNumber >= kMaxVolumes || e.CentralStartDisk >= kMaxVolumes) throw EMarlin(11103, true);
+  if (e.DiskNumber == 0) {
+    // A set of one volume still starts with the span marker; an archive without it is
+    // no set at all.
+    uint8_t marker[4];
+    if (fReadHandle.Seek(0, SEEK_SET) != 0 || fReadHandle.Read(marker, 4) != 4 || GetLE32(marker) != zipsig::SpanMarker)
+      throw EMarlin(11106, fReadName);
+  }
   fLastDiskNo = e.DiskNumber;
   fCurrentDiskNo = e.DiskNumber;
   if (e.CentralStartDisk != e.DiskNumber) OpenSetVolume(e.CentralStartDisk);

@@ -23,8 +23,9 @@ constexpr int kMaxVolumes = 999;  // three digits in names and labels
 std::string NumberedName(const std::string& name, const std::string& digits) {
   const size_t slash = name.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  // A leading dot starts a hidden name, not an extension.
   size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < nameStart) dot = name.size();
+  if (dot == std::string::npos || dot <= nameStart) dot = name.size();
   return name.substr(0, dot) + digits + name.substr(dot);
 }
 
@@ -314,7 +315,9 @@ void TMarlin::OpenNextVolume() {
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0) {
       if (st.st_dev == call.SourceDev && st.st_ino == call.SourceIno) throw EMarlin(11104, true);
-      if (fUnattended) throw EMarlin(11025, true);
+      // On a hard disk nobody could change the answer by swapping a disk: say what is in
+      // the way instead of blaming the missing user.
+      if (fUnattended) throw hardDisk ? EMarlin(11039, name) : EMarlin(11025, true);
       // On a hard disk every volume has a file of its own, so an existing one is never
       // an earlier volume of this set.
       const int labelNo = hardDisk ? fCurrentDiskNo + 1 : LabelNumber(fVolumeLabel);
@@ -337,13 +340,18 @@ void TMarlin::OpenNextVolume() {
     if (hardDisk) call.HardDiskVolumes.push_back(name);
 
     QueryDiskSpace(DiskSpaceWanted::Free);
+    // On a hard disk the minimum is about the file system's room, not about the volume
+    // size asked for, and no retry can bring more of it.
+    const int64_t room = fVolumeFreeBytes - (fCurrentDiskNo == 0 ? fKeepFreeOnDisk1 : 0);
     if (fMaxVolumeSize > 0 && fMaxVolumeSize < fVolumeFreeBytes) fVolumeFreeBytes = fMaxVolumeSize;
     if (fCurrentDiskNo == 0) fVolumeFreeBytes -= fKeepFreeOnDisk1;
     // A volume that cannot take a single byte is refused even when no minimum is set.
-    if (fMinFreeVolumeSize > fVolumeFreeBytes || fVolumeFreeBytes <= 0) {
+    const bool tooSmall = fVolumeFreeBytes <= 0 || fMinFreeVolumeSize > (hardDisk ? room : fVolumeFreeBytes);
+    if (tooSmall) {
       fWriteHandle.Close();
       ::unlink(name.c_str());
       if (hardDisk) call.HardDiskVolumes.pop_back();
+      if (hardDisk) throw EMarlin(11032, true);
       if (fUnattended) throw EMarlin(11025, true);
       const int answer =
           ShowBox(LoadMessageText(11032, "This disk has not enough free space available"), BoxButtons::RetryCancel,
