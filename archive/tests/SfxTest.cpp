@@ -250,7 +250,6 @@ TEST(SfxConversion, OnlyFilesAndLinksAreReplaced) {
   fs::create_directory(dir / "a.exe");
   WriteFile(dir / "a.exe/keep.txt", "mine");
   Converter c(stub);
-  c.m.SetHowToDelete(DeleteOpts::htdAllowUndo);
   c.m.SetZipFilename(zip);
   EXPECT_EQ(c.m.ConvertSFX(), -1);
   EXPECT_EQ(c.messages.back(), dir / "a.exe" + " is in the way and is not a file: it is left as it is");
@@ -265,7 +264,6 @@ TEST(SfxConversion, OnlyFilesAndLinksAreReplaced) {
 
   fs::remove_all(dir / "a.exe");
   fs::create_symlink("elsewhere.exe", dir / "a.exe");
-  c.m.SetHowToDelete(DeleteOpts::htdFinal);
   c.m.SetZipFilename(zip);
   ASSERT_EQ(c.m.ConvertSFX(), 0) << c.m.LastMessage();
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "a.exe")));

@@ -518,7 +518,7 @@ TEST(Span, JoinedFileUnnamedUntilComplete) {
 
   fs::create_directory(dir.Path() / "out/j.zip");
   out = dir / "out/j.dat";
-  c.m.SetHowToDelete(DeleteOpts::htdAllowUndo);
+  c.m.SetHowToDelete(DeleteOpts::htdFinal);
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
   EXPECT_EQ(c.m.LastErrCode(), 11107);
   EXPECT_TRUE(fs::is_directory(dir / "out/j.zip"));
