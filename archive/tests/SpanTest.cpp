@@ -435,7 +435,7 @@ TEST(Span, PeerLayouts) {
   // one before.
   Python("import sys, zipfile\n"
          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for i in range(6000): z.writestr('t/%05d' % i, b'%d' % i)\n",
+         "    for i in range(2500): z.writestr('t/%05d' % i, b'%d' % i)\n",
          {dir / "tiny.zip"});
   CommandResult r = RunCommand("zip -q -s 64k tiny.zip --out s.zip", dir.Path().string());
   ASSERT_EQ(r.Status, 0) << r.Output;
@@ -522,4 +522,23 @@ TEST(Span, JoinedFileUnnamedUntilComplete) {
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
   EXPECT_EQ(c.m.LastErrCode(), 11107);
   EXPECT_TRUE(fs::is_directory(dir / "out/j.zip"));
+}
+
+// A hard disk short of the minimum free space: refused with that reason at once, since
+// no retry can bring more room.
+TEST(Span, HardDiskWithoutRoom) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string disk = work / "D";
+  volumes->AddDrive(disk, DriveKind::Fixed);
+  volumes->Insert(volumes->AddDisk(disk, "", 50000));
+  Component c(volumes);
+  c.m.SetMaxVolumeSize(20000);
+  EXPECT_EQ(c.m.WriteSpan(source, disk + "/s.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11032);
+  // The error itself is the only box: no question to retry.
+  ASSERT_EQ(c.ui.BoxTexts(), std::vector<std::string>{"This disk has not enough free space available"});
+  EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::Ok);
+  EXPECT_TRUE(FilesIn(disk).empty());
 }
