@@ -111,7 +111,7 @@ bool TMarlin::IsRightDisk(DriveKind kind) {
     const size_t slash = fReadName.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = fReadName.rfind('.');
-    if (dot == std::string::npos || dot < nameStart) dot = fReadName.size();
+    if (dot == std::string::npos || dot <= nameStart) dot = fReadName.size();
     const size_t digits = std::min<size_t>(3, dot - nameStart);
     fReadName.replace(dot - digits, digits, VolumeNumberText());
     return true;

@@ -386,13 +386,16 @@ class TMarlin {
   void SplitOntoVolumes();
   void PrepareVolume(int64_t minFit);
   void OpenNextVolume();
-  void CloseVolume();
+  bool CloseVolume();
   void AdvanceVolume();
   void JoinVolumes(std::string& outFileName);
   void ReadAcross(void* buffer, size_t len, int errId);
   void SkipAcross(int64_t len, int errId);
-  void NextVolumeIfAtEnd();
+  void NextVolumeIfAtEnd(int errId);
   void OpenSetVolume(int n);
+  void OpenNextSetVolume(int errId);
+  void CreateJoinedFile(const std::string& folder, bool keepPrivate);
+  std::string NameJoinedFile(const std::string& folder);
 
   SpanCall* span_ = nullptr;  // state of the running WriteSpan or ReadSpan
   // ==== end of multi-volume sets ====

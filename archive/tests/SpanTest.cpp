@@ -541,3 +541,119 @@ TEST(Span, BadInputLosesNothing) {
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
   EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
 }
+
+// Layouts other writers produce: Info-ZIP sets whose headers start a new split file, data
+// descriptors without their signature, and Zip64 sizes in local headers only.
+TEST(Span, PeerLayouts) {
+  TempDir dir;
+  // Info-ZIP records a local header that starts a split file as lying at the end of the
+  // one before.
+  Python("import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for i in range(2500): z.writestr('t/%05d' % i, b'%d' % i)\n",
+         {dir / "tiny.zip"});
+  CommandResult r = RunCommand("zip -q -s 64k tiny.zip --out s.zip", dir.Path().string());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  int count = 0;
+  for (int v = 1;; ++v) {
+    char name[16];
+    std::snprintf(name, sizeof name, "s.z%02d", v);
+    if (!fs::exists(dir / name)) break;
+    fs::rename(dir / name, Numbered(dir, "SET", v));
+    count = v;
+  }
+  fs::rename(dir / "s.zip", Numbered(dir, "SET", ++count));
+  Component c;
+  std::string out = dir / "joined.zip";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "SET", count), out), 0) << c.m.LastMessage();
+  EXPECT_EQ(Contents(out), Contents(dir / "tiny.zip"));
+
+  // Descriptors of 12 bytes after every entry; the joined set is the archive again.
+  const std::string bare = dir / "bare.zip";
+  Python(R"PY(
+import struct, sys, zlib
+entries = [(b'one.txt', b'first' * 100), (b'two.bin', bytes(range(256)) * 300), (b'three', b'')]
+out, central = b'', b''
+for name, data in entries:
+    crc = zlib.crc32(data)
+    central += struct.pack('<4sHHHHHHLLLHHHHHLL', b'PK\x01\x02', 20, 20, 8, 0, 0, 0, crc, len(data), len(data),
+                           len(name), 0, 0, 0, 0, 0, len(out)) + name
+    out += struct.pack('<4sHHHHHLLLHH', b'PK\x03\x04', 20, 8, 0, 0, 0, 0, 0, 0, len(name), 0) + name + data
+    out += struct.pack('<LLL', crc, len(data), len(data))
+end = struct.pack('<4sHHHHLLH', b'PK\x05\x06', 0, 0, 3, 3, len(central), len(out), 0)
+open(sys.argv[1], 'wb').write(out + central + end)
+import zipfile
+assert zipfile.ZipFile(sys.argv[1]).testzip() is None
+)PY",
+         {bare});
+  fs::create_directory(dir.Path() / "bare");
+  c.m.SetMaxVolumeSize(30000);
+  c.m.SetMinFreeVolumeSize(0);
+  ASSERT_EQ(c.m.WriteSpan(bare, dir / "bare/b.zip"), 0) << c.m.LastMessage();
+  out = dir / "bare-joined.zip";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "bare/b", c.m.CurrentDiskNo() + 1), out), 0) << c.m.LastMessage();
+  EXPECT_EQ(ReadFile(out), ReadFile(bare));
+
+  // Python's force_zip64 puts 0xFFFFFFFF sizes in the local header only.
+  Python("import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    with z.open('big', 'w', force_zip64=True) as f: f.write(b'x' * 5000)\n",
+         {dir / "local64.zip"});
+  EXPECT_EQ(c.m.WriteSpan(dir / "local64.zip", dir / "bare/l.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11101);
+  EXPECT_FALSE(fs::exists(Numbered(dir, "bare/l", 1)));
+}
+
+// While a join runs, its output has no name in the folder: a join that is killed leaves
+// nothing behind. A folder under the asked name stays.
+TEST(Span, JoinedFileUnnamedUntilComplete) {
+  TempDir dir;
+  const std::string source = MakePlainArchive(dir);
+  fs::create_directory(dir.Path() / "set");
+  fs::create_directory(dir.Path() / "out");
+  Component c;
+  c.m.SetMaxVolumeSize(70000);
+  c.m.SetMinFreeVolumeSize(0);
+  ASSERT_EQ(c.m.WriteSpan(source, dir / "set/s.zip"), 0) << c.m.LastMessage();
+  const std::string last = Numbered(dir, "set/s", c.m.CurrentDiskNo() + 1);
+
+  size_t seen = 0, updates = 0;
+  c.m.OnProgress = [&](TMarlin*, ProgressType type, const std::string&, int64_t) {
+    if (type != ProgressType::ProgrUpdate) return;
+    ++updates;
+    seen = std::max(seen, FilesIn(dir.Path() / "out").size());
+  };
+  std::string out = dir / "out/";
+  ASSERT_EQ(c.m.ReadSpan(last, out), 0) << c.m.LastMessage();
+  EXPECT_GT(updates, 3u);
+  EXPECT_EQ(seen, 0u);
+  EXPECT_EQ(FilesIn(dir.Path() / "out").size(), 1u);
+  EXPECT_EQ(ReadFile(out), ReadFile(source));
+  EXPECT_EQ(fs::path(out).filename().string().substr(0, 3), "zip");
+
+  fs::create_directory(dir.Path() / "out/j.zip");
+  out = dir / "out/j.dat";
+  c.m.SetHowToDelete(DeleteOpts::htdFinal);
+  EXPECT_EQ(c.m.ReadSpan(last, out), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11107);
+  EXPECT_TRUE(fs::is_directory(dir / "out/j.zip"));
+}
+
+// A hard disk short of the minimum free space: refused with that reason at once, since
+// no retry can bring more room.
+TEST(Span, HardDiskWithoutRoom) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string disk = work / "D";
+  volumes->AddDrive(disk, DriveKind::Fixed);
+  volumes->Insert(volumes->AddDisk(disk, "", 50000));
+  Component c(volumes);
+  c.m.SetMaxVolumeSize(20000);
+  EXPECT_EQ(c.m.WriteSpan(source, disk + "/s.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11032);
+  // The error itself is the only box: no question to retry.
+  ASSERT_EQ(c.ui.BoxTexts(), std::vector<std::string>{"This disk has not enough free space available"});
+  EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::Ok);
+  EXPECT_TRUE(FilesIn(disk).empty());
+}
