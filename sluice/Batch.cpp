@@ -66,10 +66,12 @@ class Reporter {
   bool cancelled_ = false;
 };
 
-// Names come from the archive: control characters never reach a message.
+// Names come from the archive: control characters never reach a message, and a '\' stored
+// by a broken archiver shows as the separator it is taken for.
 std::string Printable(std::string s) {
   for (char& c : s)
     if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
+    else if (c == '\\') c = '/';
   return s;
 }
 

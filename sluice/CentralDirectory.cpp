@@ -1,5 +1,7 @@
 #include "CentralDirectory.h"
 
+#include "CodePage437.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +195,9 @@ ArchiveDirectory ReadDirectory(int fd) {
       return a;
     }
     e.name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLen);
+    // Names from DOS and Windows archivers are in the OEM code page unless flagged UTF-8.
+    if (!(e.flags & 0x0800) && (e.hostSystem == 0 || e.hostSystem == 6 || (e.hostSystem == 11 && h[4] == 50)))
+      e.name = Cp437ToUtf8(e.name);
     ReadExtra(e, h + kCentralSize + nameLen, extraLen, packed32, unpacked32, offset32);
     if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
     e.localOffset += shift;

@@ -107,7 +107,7 @@ TEST(Safety, HostileNamesAndLinksStayInside) {
   EXPECT_EQ(ReadFile(target + "/good.txt"), "good");
   EXPECT_EQ(ReadFile(target + "/sub/inlink"), "good");
   EXPECT_TRUE(fs::is_directory(fs::symlink_status(target + "/up")));
-  for (const char* name : {"../evil1", "abs-evil", "..\\evil2", "evil3", "C:evil4"})
+  for (const char* name : {"../evil1", "abs-evil", "../evil2", "evil3", "C:evil4"})
     EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, name)) << name << "\n" << o.AllMessages();
   EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, "pre/evil5: refused"));
   EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, "out: refused: the link points outside"));
