@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "CentralDirectory.h"
 #include "EntryDecoder.h"
@@ -79,6 +80,7 @@ struct Job {
   size_t index = 0;                // in the directory
   std::vector<std::string> parts;  // below the extract folder
   bool nameSafe = true;
+  size_t after = SIZE_MAX;  // an earlier job with the same target, to finish first
   // Written by the worker before `finished`, read by the reporting thread after.
   std::atomic<uint64_t> done{0};
   std::atomic<bool> finished{false};
@@ -170,6 +172,14 @@ bool Batch::Select() {
       if (job->parts.size() > 1) job->parts.erase(job->parts.begin(), job->parts.end() - 1);
     }
     jobs_.push_back(std::move(job));
+  }
+  // Entries that land on the same file are written in archive order, as peers do.
+  std::unordered_map<std::string, size_t> targets;
+  for (size_t j = 0; j < jobs_.size(); ++j) {
+    std::string key;
+    for (const std::string& part : jobs_[j]->parts) key += part + '/';
+    const auto [it, added] = targets.try_emplace(key, j);
+    if (!added) jobs_[j]->after = it->second, it->second = j;
   }
   for (size_t s = 0; s < o_.specs.size(); ++s)
     if (!matched[s]) reporter_.Message(kLibErrNoMatch, Printable(o_.specs[s]) + ": no file matches");
@@ -350,6 +360,10 @@ void Batch::Work() {
     const size_t i = next_++;
     if (i >= jobs_.size() || stop_) break;
     Job& job = *jobs_[i];
+    if (job.after != SIZE_MAX && !o_.test) {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return jobs_[job.after]->finished || stop_; });
+    }
     Process(job, decoder);
     {
       std::lock_guard lock(mutex_);
