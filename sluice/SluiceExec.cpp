@@ -93,7 +93,6 @@ SLUICE_EXPORT int32_t SluiceExec(SluiceParamsCommon* common) {
     if (c.PasswordText) o.password.assign(c.PasswordText, strnlen(c.PasswordText, PASSWORD_BUFFER_SIZE - 1));
     o.test = c.TestOn, o.update = c.UpdateOn, o.freshen = c.FreshenOn && !c.UpdateOn;
     o.dirNames = c.DirNamesOn, o.overwrite = c.OverwriteOn, o.verbose = c.VerboseOn;
-    o.attended = c.WindowHandle != 0;
     o.callback = c.CallbackProc, o.caller = c.Caller;
     return sluice::RunBatch(o);
   } catch (const std::bad_alloc&) {
