@@ -76,6 +76,35 @@ std::string Printable(std::string s) {
   return s;
 }
 
+// Folders a worker has opened (and made) on the way to its files. Entries of one folder
+// come together, and walking each path anew costs two calls per component.
+class FolderCache {
+ public:
+  explicit FolderCache(int root) : root_(root) {}
+  ~FolderCache() { Clear(); }
+  FolderCache(const FolderCache&) = delete;
+  FolderCache& operator=(const FolderCache&) = delete;
+
+  // A descriptor the cache owns, or -1 with `why` and `err` set.
+  int Open(const std::vector<std::string>& parts, size_t count, entrypaths::FolderFailure& why, int& err) {
+    std::string key;
+    for (size_t i = 0; i < count; ++i) key += parts[i] + '/';
+    if (const auto it = open_.find(key); it != open_.end()) return it->second;
+    if (open_.size() >= 64) Clear();
+    const int fd = entrypaths::OpenFolders(root_, parts, count, true, why, err);
+    if (fd >= 0) open_.emplace(std::move(key), fd);
+    return fd;
+  }
+
+ private:
+  void Clear() {
+    for (const auto& [key, fd] : open_) ::close(fd);
+    open_.clear();
+  }
+  int root_;
+  std::unordered_map<std::string, int> open_;
+};
+
 struct Job {
   size_t index = 0;                // in the directory
   std::vector<std::string> parts;  // below the extract folder
@@ -101,8 +130,8 @@ class Batch {
  private:
   bool Select();
   void Work();
-  void Process(Job& job, EntryDecoder& decoder);
-  void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder);
+  void Process(Job& job, EntryDecoder& decoder, FolderCache& folders);
+  void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders);
   DecodeResult DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink);
   bool ReportJob(Job& job);
   void MakeLink(Job& job);
@@ -219,7 +248,7 @@ DecodeResult Batch::DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& d
   return r;
 }
 
-void Batch::Process(Job& job, EntryDecoder& decoder) {
+void Batch::Process(Job& job, EntryDecoder& decoder, FolderCache& folders) {
   const ArchiveEntry& e = dir_.entries[job.index];
   if (o_.test) {
     const DecodeResult r = DecodeEntry(job, e, decoder, [](const uint8_t*, size_t) { return true; });
@@ -236,15 +265,14 @@ void Batch::Process(Job& job, EntryDecoder& decoder) {
     job.ok = true;
     return;
   }
-  Extract(job, e, decoder);
+  Extract(job, e, decoder, folders);
 }
 
-void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
+void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders) {
   const bool isDir = e.IsDir() && !e.IsSymlink();
   entrypaths::FolderFailure why;
   int err = 0;
-  const int parent =
-      entrypaths::OpenFolders(root_, job.parts, isDir ? job.parts.size() : job.parts.size() - 1, true, why, err);
+  const int parent = folders.Open(job.parts, isDir ? job.parts.size() : job.parts.size() - 1, why, err);
   if (parent < 0) {
     if (why == entrypaths::FolderFailure::LinkInWay)
       Say(job, kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
@@ -254,7 +282,6 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
               std::strerror(err));
     return;
   }
-  std::unique_ptr<int, void (*)(int*)> parentGuard(new int(parent), [](int* fd) { ::close(*fd), delete fd; });
   if (isDir) {
     job.ok = true;  // times and modes are set at the end
     return;
@@ -356,6 +383,7 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
 
 void Batch::Work() {
   EntryDecoder decoder(fd_, o_.archive, dir_.archiveStart, dir_.archiveEnd);
+  FolderCache folders(root_);
   for (;;) {
     const size_t i = next_++;
     if (i >= jobs_.size() || stop_) break;
@@ -364,7 +392,7 @@ void Batch::Work() {
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] { return jobs_[job.after]->finished || stop_; });
     }
-    Process(job, decoder);
+    Process(job, decoder, folders);
     {
       std::lock_guard lock(mutex_);
       job.finished = true;

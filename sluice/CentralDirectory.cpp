@@ -161,23 +161,32 @@ ArchiveDirectory ReadDirectory(int fd) {
   const uint64_t shift = dirAt - dirStart;
   a.archiveStart = shift;
 
-  std::vector<uint8_t> dir(dirSize);
-  if (!ReadAt(fd, dirAt, dir.data(), dir.size())) {
-    a.error = "cannot read the archive's directory";
-    return a;
-  }
-  size_t p = 0;
+  // Read in windows, so that memory follows the entries, not a size the file claims.
+  std::vector<uint8_t> dir;
+  uint64_t dirFrom = 0;  // offset in the directory of dir[0]
+  auto directory = [&](uint64_t from, size_t size) -> const uint8_t* {
+    if (from > dirSize || size > dirSize - from) return nullptr;
+    if (from < dirFrom || from + size > dirFrom + dir.size()) {
+      dir.resize(size_t(std::min<uint64_t>(std::max<size_t>(size, 1 << 20), dirSize - from)));
+      dirFrom = from;
+      if (!ReadAt(fd, dirAt + from, dir.data(), dir.size())) return nullptr;
+    }
+    return &dir[size_t(from - dirFrom)];
+  };
+  uint64_t p = 0;
   for (uint64_t n = 0; n < count; ++n) {
-    if (p + kCentralSize > dir.size() || LE32(&dir[p]) != zipsig::Central) {
+    const uint8_t* fixed = directory(p, kCentralSize);
+    if (!fixed || LE32(fixed) != zipsig::Central) {
       a.error = "the archive's directory is damaged";
       return a;
     }
-    const CentralFileHeader h = CentralFileHeader::Decode(&dir[p]);
-    if (p + kCentralSize + h.VariableLength() > dir.size()) {
+    const CentralFileHeader h = CentralFileHeader::Decode(fixed);
+    const uint8_t* record = directory(p, kCentralSize + h.VariableLength());
+    if (!record) {
       a.error = "the archive's directory is damaged";
       return a;
     }
-    const uint8_t* name = &dir[p + kCentralSize];
+    const uint8_t* name = record + kCentralSize;
     const uint8_t* extra = name + h.NameLength;
     ZipDirEntry z;
     z.AssignHeader(h);
