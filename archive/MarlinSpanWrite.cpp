@@ -302,14 +302,14 @@ void TMarlin::OpenNextVolume() {
   for (;;) {
     const DriveKind kind = AskForDisk();
     const bool hardDisk = IsHardDisk(kind);
-    const std::string name = hardDisk ? NumberedName(fWriteName, VolumeNumberText()) : fWriteName;
-
     if (!hardDisk && fAddOptions.Contains(AddOptsEnum::AddDiskSpanErase)) {
       fVolumeLabel = kSetLabelPrefix + VolumeNumberText();
       const int formatted = FormatVolume();
       if (formatted == -2) throw EMarlin(11007, false);
       if (formatted == -1) throw EMarlin(11007, true);
     }
+    // After the format: a freshly formatted disk may be mounted under a new path.
+    const std::string name = hardDisk ? NumberedName(fWriteName, VolumeNumberText()) : fWriteName;
 
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0) {

@@ -203,6 +203,9 @@ class TMarlin {
   // Three digits of CurrentDiskNo + 1 ("001" for volume 0).
   std::string VolumeNumberText() const;
   bool CheckDrive();
+  // Keeps DriveRoot on the drive's current disk where the system mounts each disk under a
+  // path of its own; false when the drive holds no usable disk. See fDriveId.
+  bool FollowDrive();
   DriveKind AskForDisk();
   bool IsRightDisk(DriveKind kind);
   void OpenVolume(int n);
@@ -312,6 +315,10 @@ class TMarlin {
   std::string fReadName;
   FileHandle fReadHandle;
   std::string fDriveRoot;
+  // The removable drive behind fDriveRoot (its device) and the root it was learnt at: an
+  // operation that sets a new DriveRoot makes FollowDrive learn the drive afresh.
+  std::string fDriveId;
+  std::string fDriveIdRoot;
   std::string fVolumeLabel;
   uint32_t fVolumeSerial = 0;
   uint64_t fPrefixSize = 0;

@@ -153,7 +153,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.m.PrefixSize(), stub.size());
-  EXPECT_EQ(r.m.EntryCount(), 3);
+  ASSERT_EQ(r.m.EntryCount(), 3);
 
   // Info-ZIP's -A moves the offsets so that they count from the start of the file.
   const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
@@ -163,6 +163,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_TRUE(fixed.messages.empty());
   EXPECT_FALSE(fixed.m.OffsetMismatch());
   EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
+  ASSERT_FALSE(fixed.m.Contents().empty());
   EXPECT_EQ(fixed.m.Contents()[0].LocalHeaderOffset, stub.size());
 }
 
@@ -227,6 +228,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
   WriteFile(path, bad);
   r.messages.clear();
   r.Open(path);
+  ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.back(), "Seek error reading Zip archive!");
 
   // A name running past the end of the file.
@@ -313,6 +315,45 @@ TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   EXPECT_EQ(r.m.Contents()[4].UnpackedSize, 0xFFFFFFFFu);
   EXPECT_EQ(r.m.PrefixSize(), 777u);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
+
+  // Every field of every Zip64 extra, the last one included, as Python reads them.
+  Reader plain;
+  plain.Open(path);
+  std::string ours;
+  for (const ZipDirEntry& e : plain.m.Contents())
+    ours += std::to_string(e.UnpackedSize64) + " " + std::to_string(e.PackedSize64) + " " +
+            std::to_string(e.LocalHeaderOffset64) + "\n";
+  const std::string python = Python(
+      "import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    print(i.file_size, i.compress_size, i.header_offset)\n",
+      {path});
+  EXPECT_EQ(ours, python);
+  ASSERT_EQ(plain.m.EntryCount(), 5);
+  EXPECT_EQ(plain.m.Contents()[4].LocalHeaderOffset, 0xFFFFFFFFu);
+  EXPECT_EQ(plain.m.Contents()[4].PackedSize, 0xFFFFFFFFu);
+}
+
+// The end record at every distance from the end of the file that a short comment or a few
+// stray bytes give, the one-byte cases above all.
+TEST(DirectoryReader, EndRecordNearTheEnd) {
+  TempDir dir;
+  for (const std::string comment : {"", "x", "xy"}) {
+    const std::string zip = MakePythonArchive(dir, "c" + std::to_string(comment.size()) + ".zip", comment);
+    for (const std::string trailing : {"", "!", "!?"}) {
+      SCOPED_TRACE(std::to_string(comment.size()) + "-byte comment, " + std::to_string(trailing.size()) +
+                   " trailing bytes");
+      const std::string path = dir / "tail.zip";
+      WriteFile(path, ReadFile(zip) + trailing);
+      Reader r;
+      r.Open(path);
+      EXPECT_EQ(r.m.LastErrCode(), trailing.empty() ? 0 : 10204) << r.m.LastMessage();
+      EXPECT_EQ(r.m.EntryCount(), 3);
+      EXPECT_EQ(r.m.ArchiveComment(), comment);
+      EXPECT_EQ(r.m.LogicalSize(), fs::file_size(zip));
+      EXPECT_EQ(r.messages, trailing.empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+    }
+  }
 }
 
 TEST(DirectoryReader, EndRecordWithoutRaising) {
@@ -343,5 +384,6 @@ TEST(DirectoryReader, EndRecordWithoutRaising) {
   ASSERT_TRUE(p.Find(dir / "g.zip", e));
   EXPECT_EQ(e.EntriesTotal, 3);
   EXPECT_EQ(p.EOCDOffset(), fs::file_size(zip) - 23);
+  ASSERT_FALSE(ui.Boxes.empty());
   EXPECT_EQ(ui.BoxTexts().back(), "Warning - Garbage at the end of the zipfile!");
 }
