@@ -1,0 +1,225 @@
+#include "CentralDirectory.h"
+
+#include "CodePage437.h"
+#include "ZipRecords.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+namespace sluice {
+namespace {
+
+constexpr size_t kEndSize = EndOfCentralDir::Size, kCentralSize = CentralFileHeader::Size,
+                 kLocalSize = LocalFileHeader::Size, kZip64EndSize = Zip64EndOfCentralDir::MinSize,
+                 kLocatorSize = Zip64EndLocator::Size;
+constexpr auto LE16 = GetLE16;
+constexpr auto LE32 = GetLE32;
+constexpr auto LE64 = GetLE64;
+
+bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, p, count, off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n, offset += uint64_t(n), count -= size_t(n);
+  }
+  return true;
+}
+
+int64_t DosToUnix(uint32_t dos) {
+  const DosDateTime d = DosDateTime::FromPacked(dos);
+  tm t{};
+  t.tm_year = d.Year - 1900;
+  t.tm_mon = d.Month - 1;
+  t.tm_mday = d.Day;
+  t.tm_hour = d.Hour;
+  t.tm_min = d.Minute;
+  t.tm_sec = d.Second;
+  t.tm_isdst = -1;
+  return int64_t(std::mktime(&t));
+}
+
+// The exact times of the Unix and NTFS extra fields, and what WinZip AES hides.
+void ReadExtra(ArchiveEntry& e, const uint8_t* p, size_t size) {
+  while (size >= 4) {
+    const uint16_t id = LE16(p), len = LE16(p + 2);
+    if (size_t(len) + 4 > size) break;
+    const uint8_t* d = p + 4;
+    if (id == 0x9901 && len >= 7) {
+      e.aesVersion = LE16(d);
+      e.aesStrength = d[4];
+      e.aesMethod = LE16(d + 5);
+    } else if (id == 0x5455 && len >= 5 && (d[0] & 1)) {
+      e.mtime = int32_t(LE32(d + 1));
+      e.exactTime = true;
+    } else if (id == 0x000A && len >= 32 && !e.exactTime) {
+      // NTFS: a list of tags; tag 1 holds modification, access and creation FILETIMEs.
+      size_t at = 4;
+      while (at + 4 <= len) {
+        const uint16_t tag = LE16(d + at), tagLen = LE16(d + at + 2);
+        if (tag == 1 && tagLen >= 8 && at + 4 + 8 <= len) {
+          const uint64_t ft = LE64(d + at + 4);
+          e.mtime = int64_t(ft / 10000000ull) - 11644473600ll;
+          e.exactTime = true;
+          break;
+        }
+        at += 4 + size_t(tagLen);
+      }
+    }
+    p += 4 + len, size -= 4 + size_t(len);
+  }
+}
+
+// Marks every entry whose local header and data share bytes with another's.
+void MarkOverlaps(std::vector<ArchiveEntry>& entries) {
+  std::vector<size_t> order;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (!entries[i].localBad) order.push_back(i);
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return entries[a].localOffset < entries[b].localOffset; });
+  uint64_t reach = 0;
+  size_t reacher = SIZE_MAX;
+  for (size_t i : order) {
+    ArchiveEntry& e = entries[i];
+    const uint64_t end = e.dataOffset + e.packed;
+    if (reacher != SIZE_MAX && e.localOffset < reach) {
+      e.overlaps = true;
+      entries[reacher].overlaps = true;
+    }
+    if (reacher == SIZE_MAX || end > reach) reach = end, reacher = i;
+  }
+}
+
+}  // namespace
+
+bool ArchiveEntry::IsSymlink() const { return S_ISLNK(UnixMode()); }
+
+ArchiveDirectory ReadDirectory(int fd) {
+  ArchiveDirectory a;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    a.error = "cannot read the archive";
+    return a;
+  }
+  const uint64_t fileSize = uint64_t(st.st_size);
+  const size_t window = size_t(std::min<uint64_t>(fileSize, 65535 + kEndSize + kLocatorSize + kZip64EndSize));
+  std::vector<uint8_t> tail(window);
+  if (window < kEndSize || !ReadAt(fd, fileSize - window, tail.data(), window)) {
+    a.error = "not a ZIP archive";
+    return a;
+  }
+  size_t at = SIZE_MAX;
+  for (size_t i = window - kEndSize + 1; i-- > 0;)
+    if (LE32(&tail[i]) == zipsig::EndOfCentral && i + kEndSize + LE16(&tail[i + 20]) <= window) {
+      at = i;
+      break;
+    }
+  if (at == SIZE_MAX) {
+    a.error = "not a ZIP archive";
+    return a;
+  }
+  const EndOfCentralDir end = EndOfCentralDir::Decode(&tail[at]);
+  const uint64_t endAt = fileSize - window + at;
+  a.archiveEnd = endAt + kEndSize + end.ArchiveCommentLength;
+  if (end.DiskNumber != 0 || end.CentralStartDisk != 0) {
+    a.error = "an archive of several volumes must be joined first";
+    return a;
+  }
+  uint64_t count = end.EntriesTotal, dirSize = end.CentralDirSize, dirStart = end.CentralDirStart;
+  uint64_t dirEnd = endAt;  // where the directory really ends
+  Zip64EndLocator locator;
+  if (at >= kLocatorSize && Zip64EndLocator::Decode(&tail[at - kLocatorSize], locator)) {
+    uint8_t rec[kZip64EndSize];
+    Zip64EndOfCentralDir end64;
+    // The stored offset may not count the prefix; the record lies just before the locator.
+    const uint64_t expected = endAt - kLocatorSize - kZip64EndSize;
+    uint64_t found = UINT64_MAX;
+    for (uint64_t candidate : {expected, locator.EndOffset})
+      if (candidate <= expected && ReadAt(fd, candidate, rec, sizeof rec) && Zip64EndOfCentralDir::Decode(rec, end64)) {
+        found = candidate;
+        break;
+      }
+    if (found == UINT64_MAX) {
+      a.error = "the Zip64 end record is missing";
+      return a;
+    }
+    count = end64.EntriesTotal, dirSize = end64.CentralDirSize, dirStart = end64.CentralDirStart;
+    dirEnd = found;
+  }
+  if (dirSize > dirEnd || dirStart > dirEnd - dirSize || count > dirSize / kCentralSize) {
+    a.error = "the archive's directory is damaged";
+    return a;
+  }
+  // Offsets may count from the start of the file or from the start of the archive behind a
+  // prefix: the distance between the stored and the real directory tells which.
+  const uint64_t dirAt = dirEnd - dirSize;
+  const uint64_t shift = dirAt - dirStart;
+  a.archiveStart = shift;
+
+  // Read in windows, so that memory follows the entries, not a size the file claims.
+  std::vector<uint8_t> dir;
+  uint64_t dirFrom = 0;  // offset in the directory of dir[0]
+  auto directory = [&](uint64_t from, size_t size) -> const uint8_t* {
+    if (from > dirSize || size > dirSize - from) return nullptr;
+    if (from < dirFrom || from + size > dirFrom + dir.size()) {
+      dir.resize(size_t(std::min<uint64_t>(std::max<size_t>(size, 1 << 20), dirSize - from)));
+      dirFrom = from;
+      if (!ReadAt(fd, dirAt + from, dir.data(), dir.size())) return nullptr;
+    }
+    return &dir[size_t(from - dirFrom)];
+  };
+  uint64_t p = 0;
+  for (uint64_t n = 0; n < count; ++n) {
+    const uint8_t* fixed = directory(p, kCentralSize);
+    if (!fixed || LE32(fixed) != zipsig::Central) {
+      a.error = "the archive's directory is damaged";
+      return a;
+    }
+    const CentralFileHeader h = CentralFileHeader::Decode(fixed);
+    const uint8_t* record = directory(p, kCentralSize + h.VariableLength());
+    if (!record) {
+      a.error = "the archive's directory is damaged";
+      return a;
+    }
+    const uint8_t* name = record + kCentralSize;
+    const uint8_t* extra = name + h.NameLength;
+    ZipDirEntry z;
+    z.AssignHeader(h);
+    z.ApplyZip64Extra(extra, h.ExtraLength);
+    ArchiveEntry e;
+    e.hostSystem = h.HostSystem;
+    e.flags = h.GeneralFlag;
+    e.method = h.Method;
+    e.dosTime = h.ModDateTime;
+    e.crc = h.Crc32;
+    e.packed = z.PackedSize64, e.unpacked = z.UnpackedSize64, e.localOffset = z.LocalHeaderOffset64;
+    e.externalAttr = h.ExternalAttr;
+    e.name.assign(reinterpret_cast<const char*>(name), h.NameLength);
+    // Names from DOS and Windows archivers are in the OEM code page unless flagged UTF-8.
+    if (!z.IsUtf8() && (e.hostSystem == 0 || e.hostSystem == 6 || (e.hostSystem == 11 && h.SpecVersion == 50)))
+      e.name = Cp437ToUtf8(e.name);
+    ReadExtra(e, extra, h.ExtraLength);
+    if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
+    e.localOffset += shift;
+    uint8_t local[kLocalSize];
+    if (e.localOffset > dirAt || dirAt - e.localOffset < kLocalSize || !ReadAt(fd, e.localOffset, local, kLocalSize) ||
+        LE32(local) != zipsig::Local) {
+      e.localBad = true;
+    } else {
+      const LocalFileHeader l = LocalFileHeader::Decode(local);
+      e.dataOffset = e.localOffset + kLocalSize + l.NameLength + l.ExtraLength;
+      if (e.dataOffset > dirAt || e.packed > dirAt - e.dataOffset) e.localBad = true;
+    }
+    a.entries.push_back(std::move(e));
+    p += kCentralSize + h.VariableLength();
+  }
+  MarkOverlaps(a.entries);
+  return a;
+}
+
+}  // namespace sluice
