@@ -89,6 +89,7 @@ struct EntrySource {
       uint64_t n = std::min<uint64_t>(want, item->target.size() - done);
       std::memcpy(out, item->target.data() + done, n);
       done += n;
+      if (!Report(static_cast<int64_t>(n), done == item->target.size())) return Fail(ZIP_ER_CANCELLED, 0);
       return static_cast<int64_t>(n);
     }
     if (!deflated) return ReadPlain(out, want);
