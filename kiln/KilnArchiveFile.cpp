@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <random>
@@ -120,6 +121,9 @@ struct ArchiveFile {
   bool Flush() {
     if (writeBuffer.empty()) return true;
     if (!WriteAll(writeFd, writeBuffer.data(), writeBuffer.size())) return false;
+    // Start writing back now, so that the flush before the rename has little left to do.
+    sync_file_range(writeFd, static_cast<off_t>(writePos), static_cast<off_t>(writeBuffer.size()),
+                    SYNC_FILE_RANGE_WRITE);
     writePos += writeBuffer.size();
     writeBuffer.clear();
     return true;
@@ -308,9 +312,18 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
 zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* info, zip_error_t* error) {
   auto* a = new ArchiveFile;
   a->path = path;
-  size_t slash = path.rfind('/');
-  a->dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  a->base = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Replacing an archive reached through a link writes the file it points to, not a new
+  // file in place of the link.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      a->path = real;
+      free(real);
+    }
+  }
+  size_t slash = a->path.rfind('/');
+  a->dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : a->path.substr(0, slash));
+  a->base = slash == std::string::npos ? a->path : a->path.substr(slash + 1);
   a->info = info;
   zip_error_init(&a->error);
   zip_source_t* src = zip_source_function_create(Callback, a, error);

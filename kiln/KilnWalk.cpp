@@ -69,7 +69,7 @@ class Walker {
     while (dirent* e = readdir(d)) {
       std::string n = e->d_name;
       if (n == "." || n == "..") continue;
-      if (n[0] == '.' && !request_.hiddenFiles) continue;
+      if (n[0] == '.' && !request_.hiddenFiles && n != pattern) continue;  // unless named as such
       names.push_back(std::move(n));
     }
     closedir(d);
