@@ -127,7 +127,8 @@ int RunAdd(const Request& request, Reporter& reporter) {
     }
   }
 
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  // Bounded so that the blocks in flight stay small on machines with many cores.
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
   std::set<size_t> excluded;
   std::vector<size_t> engineIndex(items.size(), 0);
   for (;;) {

@@ -49,6 +49,9 @@ for level in 6 9; do
   run "kiln level $level" "$build/kiln/tests/kiln_measure" "$build/lib/libkiln.so" "$work/k.zip" $level .
   printf '%-22s zip %d bytes, kiln %d bytes\n' "sizes" "$(stat -c %s "$work/z.zip")" "$(stat -c %s "$work/k.zip")"
 done
+cp "$work/z.zip" "$work/z2.zip"
 run "zip -d" zip -q -d "$work/z.zip" d05/s2/f0005.txt
+# The library flushes the new archive to disk before it replaces the old one; zip does not.
+run "zip -d, then sync" sh -c "zip -q -d '$work/z2.zip' d05/s2/f0005.txt && sync '$work/z2.zip'"
 run "kiln delete" "$build/kiln/tests/kiln_measure" "$build/lib/libkiln.so" "$work/k.zip" 6 -d d05/s2/f0005.txt
 unzip -tq "$work/k.zip"
