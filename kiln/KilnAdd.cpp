@@ -8,6 +8,8 @@
 #include "KilnTypes.h"
 #include "KilnWalk.h"
 
+#include <ZipRecords.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,9 +49,8 @@ bool DescribeEntry(zip_t* za, zip_uint64_t idx, const AddItem& item, bool deflat
   zip_file_extra_field_delete_by_id(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_ALL,
                                     ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
   if (item.st.st_mtime >= 0 && item.st.st_mtime <= INT32_MAX) {
-    uint32_t t = static_cast<uint32_t>(item.st.st_mtime);
-    zip_uint8_t ut[5] = {1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
-                         static_cast<zip_uint8_t>(t >> 16), static_cast<zip_uint8_t>(t >> 24)};
+    zip_uint8_t ut[5] = {1};  // flags: modification time only
+    PutLE32(ut + 1, static_cast<uint32_t>(item.st.st_mtime));
     if (zip_file_extra_field_set(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, ut, sizeof ut,
                                  ZIP_FL_LOCAL | ZIP_FL_CENTRAL) != 0)
       return false;

@@ -1,5 +1,7 @@
 #include "KilnArchiveFile.h"
 
+#include <ZipRecords.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -226,13 +228,12 @@ struct ArchiveFile {
   // archive instead (with its prefix, so a self-extractor stays one).
   int64_t Remove() {
     if (BeginWrite() < 0) return -1;
-    uint8_t end[22] = {0x50, 0x4b, 0x05, 0x06};
-    uint32_t cd = static_cast<uint32_t>(info->prefix);
-    for (int i = 0; i < 4; ++i) end[16 + i] = static_cast<uint8_t>(cd >> (8 * i));
+    EndOfCentralDir record;
+    record.CentralDirStart = static_cast<uint32_t>(info->prefix);
     size_t clen = std::min<size_t>(info->comment.size(), 0xFFFF);
-    end[20] = static_cast<uint8_t>(clen);
-    end[21] = static_cast<uint8_t>(clen >> 8);
-    if (!WriteAll(writeFd, end, sizeof end) || !WriteAll(writeFd, info->comment.data(), clen)) {
+    record.ArchiveCommentLength = static_cast<uint16_t>(clen);
+    auto end = record.Bytes();
+    if (!WriteAll(writeFd, end.data(), end.size()) || !WriteAll(writeFd, info->comment.data(), clen)) {
       int err = errno;
       Discard();
       return Fail(ZIP_ER_WRITE, err);
