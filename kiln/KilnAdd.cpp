@@ -194,6 +194,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
     auto engine = std::make_unique<DeflateEngine>(std::move(work), level, threads);
     pass.engine = engine.get();
 
+    WatchClose(za, reporter);
     int rc = zip_close(za);
     engine.reset();
     if (rc == 0) {

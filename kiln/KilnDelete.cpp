@@ -94,7 +94,12 @@ int RunDelete(const Request& request, Reporter& reporter) {
     zip_delete(za, i);
     if (request.verbose) reporter.Message(0, names[i] + ": deleted");
   }
+  WatchClose(za, reporter);
   if (zip_close(za) != 0) {
+    if (reporter.Cancelled()) {
+      zip_discard(za);
+      return 0;
+    }
     ReportCloseError(za, path, reporter);
     zip_discard(za);
     return 0;

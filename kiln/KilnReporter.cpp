@@ -23,6 +23,7 @@ int32_t Reporter::Call(int32_t action, int32_t code, int64_t size, const std::st
   r.FileSize64 = size;
   r.FileSize = static_cast<int32_t>(std::clamp<int64_t>(size, INT32_MIN, INT32_MAX));
   std::memcpy(r.Text, text.data(), std::min(text.size(), sizeof r.Text - 1));
+  lastCall_ = std::chrono::steady_clock::now();
   if (callback_(&r) == -1) cancelled_ = true;
   return cancelled_ ? -1 : 0;
 }
@@ -42,6 +43,11 @@ bool Reporter::Progress(int64_t bytes) {
     bytes -= step;
   }
   return !cancelled_;
+}
+
+bool Reporter::Heartbeat() {
+  if (std::chrono::steady_clock::now() - lastCall_ < std::chrono::milliseconds(200)) return !cancelled_;
+  return Call(kActionProgress, 0, 0, {}) == 0;
 }
 
 bool Reporter::TotalSize(int64_t bytes) { return Call(kActionTotalSize, 0, bytes, {}) == 0; }

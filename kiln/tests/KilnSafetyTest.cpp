@@ -84,6 +84,27 @@ TEST_F(KilnSafety, CancelFromTheCallbackChangesNothing) {
   EXPECT_TRUE(std::ifstream(t / "w/in/r0.bin").good());  // not moved
 }
 
+TEST_F(KilnSafety, CancelWhileLibzipCopiesStopsTheDelete) {
+  {
+    InDir here(t / "w");
+    ASSERT_EQ(kiln.Run(archive, {"in/small.txt"}, Options{}).result, 1);
+    before = ReadFile(archive);
+  }
+  // A slow component: the next report comes from inside the writing, as a step of no bytes.
+  Options o;
+  o.deleteOn = true;
+  o.onCallback = [&](CallbackRecord& r) {
+    if (r.ActionCode == kActionProgress && r.FileSize64 > 0) usleep(300000);
+    return r.ActionCode == kActionProgress && r.FileSize64 == 0 ? -1 : 0;
+  };
+  Outcome out = kiln.Run(archive, {"first.txt"}, o);
+  EXPECT_EQ(out.result, 0);
+  ASSERT_FALSE(out.events.empty());
+  EXPECT_EQ(out.events.back().action, kActionProgress);
+  EXPECT_EQ(out.events.back().size, 0);
+  ExpectUntouched();
+}
+
 TEST_F(KilnSafety, FailingWriteAndKillLeaveTheOldArchive) {
   // A file size limit below what the new archive needs: the write fails.
   int status = AddInChild(
