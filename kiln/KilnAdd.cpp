@@ -1,4 +1,4 @@
-// Adding files: walk the specifications, choose what goes in, write the archive once with
+// Adding files: walk the names and patterns given, choose what goes in, write the archive once with
 // the deflate workers feeding libzip, and only then move sources away.
 
 #include "KilnArchive.h"

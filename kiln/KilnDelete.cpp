@@ -1,4 +1,4 @@
-// Deleting entries: specifications are names or patterns matched against stored names.
+// Deleting entries: the names given are entry names or patterns matched against stored names.
 // "*" and "?" match "/" too, so "dir/*" covers everything below dir and "*.txt" every
 // .txt entry in every folder (and "dir/*" the entry "dir/" itself); a folder name alone
 // matches only the folder's own entry.

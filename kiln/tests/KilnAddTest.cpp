@@ -93,7 +93,7 @@ TEST_F(KilnAdd, TreeAtEachLevelPassesEveryPeerWithReportsInOrder) {
 TEST_F(KilnAdd, StoredNamesFollowTheOptions) {
   InDir here(t.Path());
   Options o;
-  // Absolute and "./" specifications; "*.*" also takes names without a dot; hidden skipped.
+  // Absolute and "./" names; "*.*" also takes names without a dot; hidden skipped.
   std::string abs = t / "src/sub/a.txt";
   Outcome out = kiln.Run(t / "a.zip", {abs, "./src/*.*", "nothing*.q"}, o);
   EXPECT_TRUE(out.HasError(kLibErrNoMatch, "nothing*.q"));

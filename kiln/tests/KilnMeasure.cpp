@@ -1,6 +1,6 @@
 // A command-line driver of the built library for local timing runs (not a test):
-//   kiln_measure LIBRARY ARCHIVE LEVEL [-d] SPEC...
-// adds SPECs recursively to ARCHIVE at LEVEL (or deletes them with -d); prints the result
+//   kiln_measure LIBRARY ARCHIVE LEVEL [-d] PATTERN...
+// adds PATTERNs recursively to ARCHIVE at LEVEL (or deletes them with -d); prints the result
 // and every error message.
 
 #include <CompressionLibraries.h>
@@ -20,7 +20,7 @@ static int32_t Callback(CallbackRecord* r) {
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: %s LIBRARY ARCHIVE LEVEL [-d] SPEC...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s LIBRARY ARCHIVE LEVEL [-d] PATTERN...\n", argv[0]);
     return 2;
   }
   void* lib = dlopen(argv[1], RTLD_NOW);

@@ -39,9 +39,9 @@ echo "tree: $(find . -type f | wc -l) files, $(du -sm . | cut -f1) MB"
 run() {  # label, command...
   sync
   local label=$1; shift
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
-  read -r secs rss <"$work/time"
-  printf '%-22s %7.2f s  %6d MB peak RSS\n' "$label" "$secs" $((rss / 1024))
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err"; exit 1; }
+  read -r secs user sys rss <"$work/time"
+  printf '%-22s %7.2f s  (cpu %6.2f s)  %6d MB peak RSS\n' "$label" "$secs" "$(echo "$user + $sys" | bc)" $((rss / 1024))
 }
 for level in 6 9; do
   rm -f "$work/z.zip" "$work/k.zip"
