@@ -120,7 +120,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
   if (request.encrypt) {
     password = request.password;
     const std::string& first = items[chosen.front()].name;
-    if (password.empty() && (!request.attended || !reporter.AskPassword(first, password))) {
+    if (password.empty() && !reporter.AskPassword(first, password)) {
       if (!reporter.Cancelled())
         reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
       zip_discard(za);

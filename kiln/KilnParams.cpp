@@ -51,7 +51,6 @@ void TraceCommon(const KilnParamsCommon& c, Tracer& t) {
 }
 
 void ReadCommon(const KilnParamsCommon& c, Request& r) {
-  r.attended = c.WindowHandle != 0;
   r.caller = c.Caller;
   r.callback = c.CallbackProc;
   r.trace = Flag(c.TraceOn);

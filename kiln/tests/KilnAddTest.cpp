@@ -198,6 +198,9 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
   EXPECT_EQ(Shell("7zz t -p" + Q(o.password) + " " + Q(t / "e.zip")).status, 0);
   EXPECT_NE(Shell("unzip -t -P wrong " + Q(t / "e.zip")).status, 0);
   EXPECT_EQ(PythonCompare(t / "e.zip", t.Path(), o.password), "OK\n");
+  o.level = 0;
+  EXPECT_EQ(kiln.Run(t / "e0.zip", {"src"}, o).result, 10);
+  EXPECT_EQ(Shell("unzip -t -P " + Q(o.password) + " " + Q(t / "e0.zip")).status, 0);
 
   // No password given: asked through the callback with the entry name.
   Options ask;
@@ -214,7 +217,7 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
   EXPECT_EQ(asked, "src/nodot");
   EXPECT_EQ(Shell("unzip -t -P given " + Q(t / "f.zip")).status, 0);
 
-  // Refused, or nobody to ask: nothing written.
+  // Refused, or an unattended component that answers without a password: nothing written.
   ask.onCallback = [](CallbackRecord& r) { return r.ActionCode == kActionPassword ? -1 : 0; };
   EXPECT_EQ(kiln.Run(t / "g.zip", {"src/nodot"}, ask).result, 0);
   Options unattended;
