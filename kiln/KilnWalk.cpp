@@ -69,7 +69,8 @@ class Walker {
     while (dirent* e = readdir(d)) {
       std::string n = e->d_name;
       if (n == "." || n == "..") continue;
-      if (n[0] == '.' && !request_.hiddenFiles && n != pattern) continue;  // unless named as such
+      // Hidden names only on request, or when the pattern itself asks for them.
+      if (n[0] == '.' && !request_.hiddenFiles && pattern[0] != '.') continue;
       names.push_back(std::move(n));
     }
     closedir(d);

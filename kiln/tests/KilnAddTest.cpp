@@ -103,6 +103,10 @@ TEST_F(KilnAdd, StoredNamesFollowTheOptions) {
   EXPECT_FALSE(names.count("src/.hidden"));
   EXPECT_EQ(out.result, static_cast<int>(names.size()));
 
+  // A pattern that starts with a dot asks for hidden names.
+  EXPECT_EQ(kiln.Run(t / "h.zip", {"src/.*"}, o).result, 1);
+  EXPECT_EQ(Names(t / "h.zip"), std::set<std::string>{"src/.hidden"});
+
   // Hidden files on request; bare names; no folder entries.
   o.hidden = true;
   o.noDirNames = true;
