@@ -121,8 +121,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
     password = request.password;
     const std::string& first = items[chosen.front()].name;
     if (password.empty() && !reporter.AskPassword(first, password)) {
-      if (!reporter.Cancelled())
-        reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
+      reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
       zip_discard(za);
       return 0;
     }

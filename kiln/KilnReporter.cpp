@@ -56,7 +56,11 @@ bool Reporter::EndOfBatch() { return Call(kActionEndOfBatch, 0, 0, {}) == 0; }
 
 bool Reporter::AskPassword(const std::string& name, std::string& password) {
   CallbackRecord r;
-  if (Call(kActionPassword, 0, 0, name, &r) != 0) return false;
+  // -1 here is the user's "no password", not a stop: the failure is still reported.
+  if (Call(kActionPassword, 0, 0, name, &r) != 0) {
+    cancelled_ = false;
+    return false;
+  }
   std::string returned(r.Text, strnlen(r.Text, sizeof r.Text));
   // An unattended component answers without writing: the name we sent is still there.
   if (returned.empty() || returned == name.substr(0, sizeof r.Text - 1)) return false;

@@ -223,7 +223,9 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
 
   // Refused, or an unattended component that answers without a password: nothing written.
   ask.onCallback = [](CallbackRecord& r) { return r.ActionCode == kActionPassword ? -1 : 0; };
-  EXPECT_EQ(kiln.Run(t / "g.zip", {"src/nodot"}, ask).result, 0);
+  Outcome refused = kiln.Run(t / "g.zip", {"src/nodot"}, ask);
+  EXPECT_EQ(refused.result, 0);
+  EXPECT_TRUE(refused.HasError(kLibErrPassword, "src/nodot"));
   Options unattended;
   unattended.encrypt = true;
   unattended.attended = false;
