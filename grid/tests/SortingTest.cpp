@@ -2,6 +2,7 @@
 // clicks and the current row.
 
 #include <QCollator>
+#include <QDateTime>
 #include <numeric>
 #include <random>
 
@@ -78,6 +79,104 @@ TEST_F(SortingTest, ConversionsFollowTheLocale) {
   EXPECT_FALSE(TextToTime(u"24:00", de, t));
   EXPECT_FALSE(TextToTime(u"13:00 PM", de, t));
   EXPECT_FALSE(TextToDateTime(u"", de, t));
+}
+
+TEST_F(SortingTest, ReadsBackTheShortDatesAndTimesOfEveryLocale) {
+  // Whatever QLocale writes must read back to the same moment, in upper case too (an
+  // ordinary sort compares upper-cased texts), and sort by time rather than as text.
+  const QList<QLocale> locales =
+      QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+  ASSERT_GT(locales.size(), 300);
+  const int year = QDate::currentDate().year();  // two-digit years stay near today
+  const std::vector<QDateTime> moments{
+      {QDate(year, 1, 19), QTime(15, 0)},      {QDate(year, 1, 19), QTime(8, 35)},
+      {QDate(year - 1, 12, 31), QTime(23, 59)}, {QDate(year, 1, 9), QTime(0, 5)},
+      {QDate(year + 1, 10, 5), QTime(12, 0)},   {QDate(year - 20, 11, 30), QTime(13, 45)},
+      {QDate(year, 1, 9), QTime(1, 0)}};
+  const int64_t dayZero = QDate(1899, 12, 30).toJulianDay();
+  auto msecs = [&](const QDateTime& m) {
+    return (m.date().toJulianDay() - dayZero) * 86400000 + m.time().msecsSinceStartOfDay();
+  };
+  auto sortedBy = [&](auto key) {
+    std::vector<int> order(moments.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return key(moments[a]) < key(moments[b]); });
+    return order;
+  };
+  const std::vector<int> byMoment = sortedBy(msecs);
+  const std::vector<int> byTime = sortedBy([](const QDateTime& m) { return m.time(); });
+
+  QStringList failures;
+  for (const QLocale& locale : locales) {
+    QLocale::setDefault(locale);
+    const TLocaleFormats f = TLocaleFormats::FromLocale(locale);
+    QStringList dateTimes, times, expectDateTimes, expectTimes;
+    auto fail = [&](const QString& what, const QString& text) {
+      failures.append(QString("%1: %2 \"%3\"").arg(locale.name(), what, text));
+    };
+    for (const QDateTime& m : moments) {
+      const QString dt = locale.toString(m, QLocale::ShortFormat);
+      const QString d = locale.toString(m.date(), QLocale::ShortFormat);
+      const QString t = locale.toString(m.time(), QLocale::ShortFormat);
+      dateTimes.append(dt);
+      times.append(t);
+      for (const QString& s : {dt, locale.toUpper(dt)}) {
+        int64_t v = -1;
+        if (!TextToDateTime(s, f, v) || v != msecs(m)) fail("date and time", s);
+      }
+      int64_t v = -1;
+      if (!TextToDateTime(d, f, v) || v != msecs(QDateTime(m.date(), QTime(0, 0)))) fail("date", d);
+      for (const QString& s : {t, locale.toUpper(t)}) {
+        if (!TextToTime(s, f, v) || v != m.time().msecsSinceStartOfDay()) fail("time", s);
+      }
+    }
+    for (int i : byMoment) expectDateTimes.append(dateTimes[i]);
+    for (int i : byTime) expectTimes.append(times[i]);
+    TSortGrid g;
+    FillKeys(g, dateTimes);
+    if (g.DetectSortStyle(1) != TSortStyle::ssDateTime) fail("detected as", dateTimes.join(" | "));
+    g.SortByColumn(1);
+    if (Keys(g) != expectDateTimes) fail("sorted", Keys(g).join(" | "));
+    FillKeys(g, times);
+    g.SortByColumn(1);
+    if (Keys(g) != expectTimes) fail("sorted times", Keys(g).join(" | "));
+  }
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_TRUE(failures.isEmpty()) << failures.size() << " failures, first ones:\n"
+                                  << failures.mid(0, 20).join("\n").toStdString();
+}
+
+TEST_F(SortingTest, ReadsDigitsMarkersAndLiteralsOfTheFormat) {
+  int64_t a = 0, b = 0;
+  const TLocaleFormats hu = TLocaleFormats::FromLocale(QLocale("hu_HU"));
+  ASSERT_TRUE(TextToDateTime(u"2023. 01. 19.  8:35", hu, a));
+  ASSERT_TRUE(TextToDateTime(u"2023. 01. 19. 15:00", hu, b));
+  EXPECT_EQ(b - a, (6 * 60 + 25) * 60000);
+  EXPECT_TRUE(TextToDateTime(u"2023. 01. 19.", hu, a));
+  EXPECT_FALSE(TextToDateTime(u"2023. 01. 19. 15:00 x", hu, a));
+
+  const TLocaleFormats bg = TLocaleFormats::FromLocale(QLocale("bg_BG"));
+  EXPECT_TRUE(TextToDateTime(u"19.01.23 \u0433. 15:00 \u0447.", bg, a));
+  EXPECT_TRUE(TextToDateTime(u"19.01.23 15:00", bg, b));  // the words may be left out
+  EXPECT_EQ(a, b);
+
+  // A marker before the time, and after it where the locale puts it before.
+  const TLocaleFormats ko = TLocaleFormats::FromLocale(QLocale("ko_KR"));
+  EXPECT_TRUE(TextToTime(u"\uc624\ud6c4 3:00", ko, a));
+  EXPECT_TRUE(TextToTime(u"3:00 \uc624\ud6c4", ko, b));
+  EXPECT_EQ(a, 15 * 3600000);
+  EXPECT_EQ(b, a);
+  EXPECT_FALSE(TextToTime(u"\uc624\ud6c4 13:00", ko, a));
+
+  // Arabic-Indic digits in dates and numbers, with the locale's own minus sign.
+  const QLocale arLocale("ar_EG");
+  const TLocaleFormats ar = TLocaleFormats::FromLocale(arLocale);
+  long double n = 0;
+  EXPECT_TRUE(TextToNumber(arLocale.toString(-12.5), ar, n));
+  EXPECT_EQ(n, -12.5);
+  EXPECT_TRUE(TextToNumber(u"\u0661\u0662", ar, n));
+  EXPECT_EQ(n, 12);
+  EXPECT_FALSE(TextToNumber(u"\u00b2", ar, n));  // a superscript is no digit
 }
 
 TEST_F(SortingTest, EqualKeysKeepTheirOrderInBothDirections) {
