@@ -213,6 +213,7 @@ class TSortGrid : public TStringGrid {
   void MouseEnter() override;
   void MouseLeave() override;
   void ScrollRangeChanged() override;
+  Qt::Alignment EditorAlignment() const override;
 
  private:
   // First and last row that sorting moves (last < first when there is none).

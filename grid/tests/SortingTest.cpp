@@ -239,14 +239,56 @@ TEST_F(SortingTest, TextsThatDoNotConvertTieAndNothingIsLost) {
 }
 
 TEST_F(SortingTest, FooterRowsStayUnlessSortFooter) {
+  // A text footer neither moves nor makes a number column sort as text.
   TSortGrid g;
-  FillKeys(g, {"3", "1", "2", "0"});
+  FillKeys(g, {"10", "9", "100", "Total"});
   g.SetFooterRows(1);
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssNumeric);
   g.SortByColumn(1);
-  EXPECT_EQ(Keys(g), QStringList({"1", "2", "3", "0"}));
+  EXPECT_EQ(Keys(g), QStringList({"9", "10", "100", "Total"}));
   g.SetSortFooter(true);
   g.SortByColumn(1);
-  EXPECT_EQ(Keys(g), QStringList({"0", "1", "2", "3"}));
+  EXPECT_EQ(Keys(g), QStringList({"10", "100", "9", "Total"}));
+}
+
+TEST_F(SortingTest, EqualNumbersAndTimesKeepTheirOrder) {
+  // Many rows, so that the sort cannot fall back on a small stable insertion sort.
+  std::mt19937 rng(11);
+  for (const QStringList& values : {QStringList{"1", "2.5", "-3"}, QStringList{"1/2/2024", "3:00 PM", "1/2/2024 9:00 AM"}}) {
+    QStringList keys;
+    for (int i = 0; i < 400; ++i) keys.append(values[rng() % values.size()]);
+    for (auto direction : {TSortDirection::sdAscending, TSortDirection::sdDescending}) {
+      TSortGrid g;
+      FillKeys(g, keys);
+      TSortOptions o;
+      o.SortDirection = direction;
+      g.SortByColumn(1, o);
+      const QStringList labels = Labels(g), sorted = Keys(g);
+      for (int i = 1; i < labels.size(); ++i) {
+        if (sorted[i] != sorted[i - 1]) continue;
+        ASSERT_LT(labels[i - 1].mid(1).toInt(), labels[i].mid(1).toInt()) << "row " << i << " " << values[0].toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(SortingTest, AComparisonThatNeverSaysEqualStaysInsideTheRows) {
+  // The caller breaks the contract; the worst allowed outcome is a wrong order.
+  TSortOptions o;
+  o.SortStyle = TSortStyle::ssCustom;
+  o.SortCompare = [](const QString& a, const QString& b) { return a < b ? -1 : 1; };
+  for (const QStringList& keys : {QStringList(60, "same"), QStringList{"b", "a", "b", "c", "a", "b", "a", "c", "b"}}) {
+    for (auto direction : {TSortDirection::sdAscending, TSortDirection::sdDescending}) {
+      TSortGrid g;
+      FillKeys(g, keys);
+      o.SortDirection = direction;
+      g.SortByColumn(1, o);
+      QStringList after = Keys(g), before = keys;
+      after.sort();
+      before.sort();
+      EXPECT_EQ(after, before);
+    }
+  }
 }
 
 TEST_F(SortingTest, UnsortRestoresTheOrderBeforeTheLastSort) {
