@@ -289,6 +289,19 @@ TEST_F(SortingTest, AComparisonThatNeverSaysEqualStaysInsideTheRows) {
       EXPECT_EQ(after, before);
     }
   }
+  // Nor may one that answers at random.
+  std::mt19937 rng(5);
+  o.SortCompare = [&rng](const QString&, const QString&) { return rng() % 2 ? -1 : 1; };
+  QStringList keys;
+  for (int i = 0; i < 300; ++i) keys.append(QString::number(i));
+  for (int round = 0; round < 20; ++round) {
+    TSortGrid g;
+    FillKeys(g, keys);
+    g.SortByColumn(1, o);
+    QStringList after = Keys(g);
+    std::sort(after.begin(), after.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+    ASSERT_EQ(after, keys);
+  }
 }
 
 TEST_F(SortingTest, UnsortRestoresTheOrderBeforeTheLastSort) {
@@ -333,6 +346,29 @@ TEST_F(SortingTest, BeginSortSeesTheDetectedKindAndMayChangeTheOptions) {
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(g.SymbolBitmap().size(), QSize(8, 7));
   EXPECT_EQ(g.SymbolBitmap(), SortSymbolPicture("SORTDN"));
+}
+
+TEST_F(SortingTest, OneColumnSortsByItsOwnComparisonThroughBeginSort) {
+  // How an owner sorts "45% " by its number: detection says text, the handler says
+  // otherwise for that column only, for header clicks and calls alike.
+  TSortGrid g;
+  FillKeys(g, {"45% ", "5% ", "100% ", "0% ", "5% ", "Total"});
+  g.SetFooterRows(1);
+  g.OnBeginSort = [](TSortGrid*, int col, TSortOptions& o) {
+    if (col != 1) return;
+    o.SortStyle = TSortStyle::ssCustom;
+    o.SortCompare = [](const QString& a, const QString& b) {
+      const int x = a.section('%', 0, 0).toInt(), y = b.section('%', 0, 0).toInt();
+      return x < y ? -1 : x > y ? 1 : 0;
+    };
+  };
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"0% ", "5% ", "5% ", "45% ", "100% ", "Total"}));
+  EXPECT_EQ(Labels(g).mid(1, 2), QStringList({"r1", "r4"}));
+  ShowFocused(g);
+  QTest::mouseClick(g.viewport(), Qt::RightButton, {}, g.CellRect(1, 0).center());
+  EXPECT_EQ(Keys(g), QStringList({"100% ", "45% ", "5% ", "5% ", "0% ", "Total"}));
+  EXPECT_EQ(Labels(g).mid(2, 2), QStringList({"r1", "r4"}));  // equal keys keep their order
 }
 
 TEST_F(SortingTest, AFailingComparisonLeavesRowsAndUnsortAlone) {
