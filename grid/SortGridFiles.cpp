@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -51,12 +52,13 @@ QString WriteTarget(const QString& name) {
   return info.filePath();
 }
 
-// Only a regular file with no other name (or no file yet) may be replaced by a new one;
-// a FIFO, a device or a file with hard links must be written in place to stay what it is.
+// Only a regular file of ours with no other name (or no file yet) may be replaced by a
+// new one; a FIFO, a device, a file with hard links or another user's file is written in
+// place to stay what it is and whose it is.
 bool MayReplace(const QString& path) {
   struct stat st {};
   if (lstat(QFile::encodeName(path).constData(), &st) != 0) return errno == ENOENT;
-  return S_ISREG(st.st_mode) && st.st_nlink == 1;
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
 }
 
 }  // namespace

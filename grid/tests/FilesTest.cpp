@@ -125,6 +125,15 @@ TEST_F(FilesTest, SavingKeepsSpecialFilesLinksAndTargets) {
   close(reader);
   EXPECT_EQ(QByteArray(buf, got > 0 ? static_cast<int>(got) : 0), expected);
 
+  // As root, another user's file keeps its owner.
+  Write("theirs.txt", "old");
+  const QByteArray theirs = QFile::encodeName(Path("theirs.txt"));
+  if (geteuid() == 0 && chown(theirs.constData(), 65534, 65534) == 0) {
+    g.SaveToFile(Path("theirs.txt"), ';');
+    EXPECT_EQ(stat_(Path("theirs.txt")).st_uid, 65534u);
+    EXPECT_EQ(Read("theirs.txt"), expected);
+  }
+
   // A device node (a null device of its own, made here) stays a device.
   const QByteArray device = QFile::encodeName(Path("null"));
   if (mknod(device.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0) GTEST_SKIP() << "mknod needs root";
