@@ -293,9 +293,18 @@ std::vector<TFormatToken> Tokenize(const QString& format, std::vector<QChar>& fi
         i += 2;
         continue;
       }
-      const qsizetype end = format.indexOf(u'\'', i + 1);
-      literal += format.mid(i + 1, (end < 0 ? n : end) - i - 1);
-      i = end < 0 ? n : end + 1;
+      // Quoted text, in which '' stands for one quote.
+      for (++i; i < n; ++i) {
+        if (format[i] != u'\'') {
+          literal += format[i];
+        } else if (i + 1 < n && format[i + 1] == u'\'') {
+          literal += u'\'';
+          ++i;
+        } else {
+          ++i;
+          break;
+        }
+      }
       continue;
     }
     if (!IsFormatLetter(c)) {
