@@ -200,7 +200,6 @@ TEST_F(DrawingTest, EditorTextStandsWhereTheCellDrewIt) {
   g.SetDefaultRowHeight(30);
   g.SetColWidths(1, 120);
   g.SetCells(1, 1, "Edit Me");
-  int picture = 0;
   for (auto vert : {TVertAlignment::taTopJustify, TVertAlignment::taMiddle, TVertAlignment::taBottomJustify}) {
     g.SetAlignmentVert(vert);
     g.SetCol(2);
@@ -217,8 +216,6 @@ TEST_F(DrawingTest, EditorTextStandsWhereTheCellDrewIt) {
     editor->deselect();
     editor->clearFocus();  // no cursor in the picture
     const QImage editing = Render();
-    SavePicture(drawn, QString("editor-%1-drawn.png").arg(picture));
-    SavePicture(editing, QString("editor-%1-editing.png").arg(picture++));
     EXPECT_EQ(inkBox(editing, cell), expected) << "vertical alignment " << static_cast<int>(vert);
     g.SetEditorMode(false);
   }
