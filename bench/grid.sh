@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tessera (Release) and runs the grid benchmark: TSortGrid against Qt's
 # QSortFilterProxyModel over a QStandardItemModel, then painting and scrolling.
-# Usage: bench/grid.sh [ROWS]   (default 200000)
+# Usage: bench/grid.sh [ROWS] [LOCALE]   (default 200000 rows, en_US)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

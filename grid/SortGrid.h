@@ -166,7 +166,10 @@ class TSortGrid : public TStringGrid {
   virtual void MoveToCell(int ACol, int ARow);
   virtual bool FindCell(const QString& S, int& ACol, int& ARow);
   // Throw EGridError when the file cannot be read (the grid is then left as it was) or
-  // written (an existing file is then left as it was).
+  // written (an existing file of one's own with a single name is then left as it was;
+  // FIFOs, devices, hard-linked and other users' files are written in place). Lines
+  // load as UTF-8 where valid, else as Latin-1; saving writes UTF-8. A symbolic link
+  // is written through to its target.
   virtual void LoadFromFile(const QString& FileName, QChar Separator);
   virtual void SaveToFile(const QString& FileName, QChar Separator);
   virtual void ValidateCell();
@@ -213,6 +216,7 @@ class TSortGrid : public TStringGrid {
   void MouseEnter() override;
   void MouseLeave() override;
   void ScrollRangeChanged() override;
+  Qt::Alignment EditorAlignment() const override;
 
  private:
   // First and last row that sorting moves (last < first when there is none).

@@ -148,6 +148,16 @@ void TSortGrid::UpdateScrollPage() {
   }
 }
 
+Qt::Alignment TSortGrid::EditorAlignment() const {
+  const Qt::Alignment horz = alignmentHorz_ == TAlignment::taRightJustify ? Qt::AlignRight
+                             : alignmentHorz_ == TAlignment::taCenter     ? Qt::AlignHCenter
+                                                                          : Qt::AlignLeft;
+  const Qt::Alignment vert = alignmentVert_ == TVertAlignment::taBottomJustify ? Qt::AlignBottom
+                             : alignmentVert_ == TVertAlignment::taMiddle      ? Qt::AlignVCenter
+                                                                               : Qt::AlignTop;
+  return horz | vert;
+}
+
 // Measuring passes the state drawing would pass, so that a format chosen by state (a
 // bold header, say) is measured as it will be drawn.
 TGridDrawState TSortGrid::GetDrawState(int ACol, int ARow) const { return DrawStateOf(ACol, ARow); }

@@ -85,6 +85,8 @@ void TSortGrid::MoveRow(int FromIndex, int ToIndex) {
 }
 
 void TSortGrid::SwapRows(int ARow1, int ARow2) {
+  // Each move checks its own indices; one bad index would leave half a swap done.
+  if (ARow1 < 0 || ARow2 < 0 || ARow1 >= RowCount() || ARow2 >= RowCount()) return;
   if (ARow2 > ARow1) {
     MoveRow(ARow2, ARow1);
     MoveRow(ARow1 + 1, ARow2);
@@ -162,6 +164,7 @@ void TSortGrid::MoveColumn(int FromIndex, int ToIndex) {
 }
 
 void TSortGrid::SwapColumns(int ACol1, int ACol2) {
+  if (ACol1 < 0 || ACol2 < 0 || ACol1 >= ColCount() || ACol2 >= ColCount()) return;
   if (ACol2 > ACol1) {
     MoveColumn(ACol2, ACol1);
     MoveColumn(ACol1 + 1, ACol2);

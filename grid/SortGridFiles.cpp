@@ -2,8 +2,14 @@
 // character between cells, without quoting.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "SortGrid.h"
 
@@ -12,19 +18,47 @@ namespace {
 [[noreturn]] void Fail(const QString& message) { throw EGridError(message.toStdString()); }
 
 // CR LF, a lone CR or a lone LF ends a line; a last line without its end still counts.
-QStringList SplitLines(const QString& text) {
+// Each line is UTF-8 where it is valid, otherwise Latin-1: any 8-bit text loads, and a
+// file of mixed origin keeps every line readable.
+QStringList SplitLines(const QByteArray& data) {
   QStringList lines;
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  auto append = [&](QByteArrayView line) {
+    QString text = utf8.decode(line);
+    if (utf8.hasError()) {
+      text = QString::fromLatin1(line);
+      utf8.resetState();
+    }
+    lines.append(text);
+  };
   qsizetype start = 0;
-  const qsizetype n = text.size();
+  const qsizetype n = data.size();
   for (qsizetype i = 0; i < n; ++i) {
-    const QChar c = text[i];
-    if (c != u'\r' && c != u'\n') continue;
-    lines.append(text.mid(start, i - start));
-    if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
+    const char c = data[i];
+    if (c != '\r' && c != '\n') continue;
+    append(QByteArrayView(data).sliced(start, i - start));
+    if (c == '\r' && i + 1 < n && data[i + 1] == '\n') ++i;
     start = i + 1;
   }
-  if (start < n) lines.append(text.mid(start));
+  if (start < n) append(QByteArrayView(data).sliced(start));
   return lines;
+}
+
+// Where the text goes: the target of a symbolic link (followed as opening it would),
+// else the name itself.
+QString WriteTarget(const QString& name) {
+  QFileInfo info(name);
+  for (int hops = 0; info.isSymLink() && hops < 40; ++hops) info.setFile(info.symLinkTarget());
+  return info.filePath();
+}
+
+// Only a regular file of ours with no other name (or no file yet) may be replaced by a
+// new one; a FIFO, a device, a file with hard links or another user's file is written in
+// place to stay what it is and whose it is.
+bool MayReplace(const QString& path) {
+  struct stat st {};
+  if (lstat(QFile::encodeName(path).constData(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid();
 }
 
 }  // namespace
@@ -41,10 +75,7 @@ void TSortGrid::LoadFromFile(const QString& FileName, QChar Separator) {
   file.close();
   const qsizetype nul = data.indexOf('\0');
   if (nul >= 0) data.truncate(nul);
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  const QString text = decoder.decode(data);
-  if (decoder.hasError()) Fail(QStringLiteral("File \"%1\" is not UTF-8 text").arg(FileName));
-  const QStringList lines = SplitLines(text);
+  const QStringList lines = SplitLines(data);
 
   ClearAll();
   SetRowCount(static_cast<int>(lines.size()));
@@ -58,15 +89,30 @@ void TSortGrid::LoadFromFile(const QString& FileName, QChar Separator) {
 }
 
 void TSortGrid::SaveToFile(const QString& FileName, QChar Separator) {
-  // Written aside and renamed into place, so that a failed save leaves the old file.
-  QSaveFile file(FileName);
-  if (!file.open(QIODevice::WriteOnly))
-    Fail(QStringLiteral("Cannot create file \"%1\": %2").arg(FileName, file.errorString()));
   QString text;
   for (int r = 0; r < RowCount(); ++r) {
     text += Rows(r).join(Separator);
     text += QStringLiteral("\r\n");
   }
-  if (file.write(text.toUtf8()) < 0 || !file.commit())
+  const QByteArray data = text.toUtf8();
+  const QString target = WriteTarget(FileName);
+  if (MayReplace(target)) {
+    // Written aside and renamed into place, so that a failed save leaves the old file;
+    // straight into it where its folder takes no new file.
+    QSaveFile file(target);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+      Fail(QStringLiteral("Cannot create file \"%1\": %2").arg(FileName, file.errorString()));
+    if (file.write(data) != data.size() || !file.commit())
+      Fail(QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, file.errorString()));
+    return;
+  }
+  QFile file(target);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    Fail(QStringLiteral("Cannot create file \"%1\": %2").arg(FileName, file.errorString()));
+  if (file.write(data) != data.size() || !file.flush())
+    Fail(QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, file.errorString()));
+  file.close();
+  if (file.error() != QFileDevice::NoError)
     Fail(QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, file.errorString()));
 }

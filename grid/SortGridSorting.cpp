@@ -28,8 +28,10 @@ void QuickSort(std::vector<int>& e, int L, int R, const Compare& compare) {
     J = R;
     const int P = e[(L + R) / 2];  // the entry itself, which may move while partitioning
     do {
-      while (compare(e[I], P) < 0) ++I;
-      while (compare(e[J], P) > 0) --J;
+      // The bounds matter only to a comparison that breaks its contract (one that never
+      // says "equal", say): it may then give a wrong order, but never reads outside.
+      while (I < R && compare(e[I], P) < 0) ++I;
+      while (J > L && compare(e[J], P) > 0) --J;
       if (I <= J) {
         std::swap(e[I], e[J]);
         ++I;
@@ -90,6 +92,7 @@ class SortKeys {
 
   // Negative when entry a sorts before entry b.
   int operator()(int a, int b) const {
+    if (a == b) return 0;  // an entry equals itself, whatever a caller's function says
     int result = KeyCompare(a, b);
     if (result == 0) return Sign(static_cast<long long>(entries_[a].RowNum) - entries_[b].RowNum);
     return options_.SortDirection == TSortDirection::sdDescending ? -result : result;

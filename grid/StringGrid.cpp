@@ -25,6 +25,15 @@ TStringGrid::TStringGrid(QWidget* parent) : QAbstractScrollArea(parent) {
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setMouseTracking(true);
   viewport()->setAutoFillBackground(false);
+  // A click in a bar's track pages by the rows (columns) in view, whatever the bar's
+  // page size, which a descendant may set for the thumb's sake alone.
+  for (QScrollBar* bar : {verticalScrollBar(), horizontalScrollBar()}) {
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar](int action) {
+      if (action != QAbstractSlider::SliderPageStepAdd && action != QAbstractSlider::SliderPageStepSub) return;
+      const int page = std::max(1, bar == verticalScrollBar() ? VisibleRowCount() : VisibleColCount());
+      bar->setSliderPosition(bar->value() + (action == QAbstractSlider::SliderPageStepAdd ? page : -page));
+    });
+  }
   UpdateScrollRange();
 }
 

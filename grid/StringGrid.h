@@ -155,6 +155,9 @@ class TStringGrid : public QAbstractScrollArea {
   virtual void MouseLeave();
   // The scroll bars' range was recomputed.
   virtual void ScrollRangeChanged();
+  // How the current cell's text is placed, for the in-place editor to match: left, right
+  // or centred; top, bottom or middle.
+  virtual Qt::Alignment EditorAlignment() const;
 
   // Row First + i takes the content of row Sources[i]; Sources is a permutation of
   // First .. First + size - 1.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -112,7 +113,20 @@ void TStringGrid::UpdateEditorGeometry() {
   const QRect r = CellRect(current_.X, current_.Y);
   // A cell scrolled out of view keeps its editor, out of sight.
   editor_->setGeometry(r.isEmpty() ? QRect(-10000, -10000, 10, 10) : r);
+  // The text stands where the cell draws it, so that it does not jump when editing
+  // starts. A frameless QLineEdit puts its text one pixel below the top margin and two
+  // right of the left one, and centres it unless told otherwise.
+  const Qt::Alignment align = EditorAlignment();
+  const int textHeight = QFontMetrics(editor_->font()).height();
+  const int height = r.isEmpty() ? 10 : r.height();
+  int top = 2;
+  if (align & Qt::AlignBottom) top = height - textHeight - 3;
+  else if (align & Qt::AlignVCenter) top = (height - textHeight) / 2;
+  editor_->setTextMargins(0, std::max(0, top - 1), 0, 0);
+  editor_->setAlignment((align & Qt::AlignHorizontal_Mask) | Qt::AlignTop);
 }
+
+Qt::Alignment TStringGrid::EditorAlignment() const { return Qt::AlignLeft | Qt::AlignTop; }
 
 // ---- focus ----
 

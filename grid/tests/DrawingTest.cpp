@@ -1,9 +1,10 @@
 // Drawing, checked on rendered images: footer rows, alignment and clipping, the sort
-// symbol's place, bevels, scroll bar pages and auto-sized columns. Also renders a demo
-// picture (sortgrid-demo.png in the test's build folder) for a person to look at.
+// symbol's place, bevels, scroll bar pages, the in-place editor's text and auto-sized
+// columns. The pictures go where SavePicture puts them, for a person to look at.
 
 #include <QFontMetrics>
 #include <QFrame>
+#include <QLineEdit>
 #include <QScrollBar>
 
 #include "GridTestSupport.h"
@@ -157,6 +158,69 @@ TEST_F(DrawingTest, ScrollBarPageIsTheVisibleShare) {
   EXPECT_EQ(bar->pageStep(), 9);  // 10 / 80 * 71 = 8.875
 }
 
+TEST_F(DrawingTest, AClickInTheTrackPagesByTheRowsInView) {
+  g.SetScrollBars(TScrollStyle::ssVertical);
+  g.SetColCount(2);
+  g.SetDefaultRowHeight(20);
+  g.SetRowCount(40);
+  g.resize(300, 220);  // the header and 9 scrolling rows; the proportional page is 8
+  QApplication::processEvents();
+  ASSERT_EQ(g.VisibleRowCount(), 9);
+  QScrollBar* bar = g.verticalScrollBar();
+  ASSERT_TRUE(bar->isVisible());
+  const QPoint track(bar->width() / 2, bar->height() - 30);  // below the thumb, above the arrow
+  QTest::mouseClick(bar, Qt::LeftButton, {}, track);
+  EXPECT_EQ(bar->value(), 9);
+  EXPECT_EQ(g.TopRow(), 10);
+  g.SetProportionalScrollBars(false);
+  QTest::mouseClick(bar, Qt::LeftButton, {}, track);
+  EXPECT_EQ(bar->value(), 18);
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  EXPECT_EQ(g.TopRow(), 10);
+
+  g.SetScrollBars(TScrollStyle::ssHorizontal);
+  g.SetColCount(30);
+  QApplication::processEvents();
+  const int columns = g.VisibleColCount();
+  ASSERT_GT(columns, 1);
+  g.horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(g.LeftCol(), 1 + columns);
+}
+
+TEST_F(DrawingTest, EditorTextStandsWhereTheCellDrewIt) {
+  // The text's inked box in the cell, drawn by the grid and then by the editor.
+  auto inkBox = [&](const QImage& img, const QRect& cell) {
+    QRect box;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+      for (int x = cell.left(); x <= cell.right(); ++x)
+        if (img.pixelColor(x, y) != kBase) box |= QRect(x, y, 1, 1);
+    return box;
+  };
+  g.SetOptions(TGridOptions(g.Options()).Include(TGridOption::goEditing));
+  g.SetDefaultRowHeight(30);
+  g.SetColWidths(1, 120);
+  g.SetCells(1, 1, "Edit Me");
+  for (auto vert : {TVertAlignment::taTopJustify, TVertAlignment::taMiddle, TVertAlignment::taBottomJustify}) {
+    g.SetAlignmentVert(vert);
+    g.SetCol(2);
+    g.SetRow(2);
+    const QRect cell = g.CellRect(1, 1);
+    const QImage drawn = Render();
+    const QRect expected = inkBox(drawn, cell);
+    ASSERT_FALSE(expected.isEmpty());
+    g.SetCol(1);
+    g.SetRow(1);
+    g.SetEditorMode(true);
+    ASSERT_TRUE(g.EditorMode());
+    QLineEdit* editor = g.InplaceEditor();
+    editor->deselect();
+    editor->clearFocus();  // no cursor in the picture
+    const QImage editing = Render();
+    EXPECT_EQ(inkBox(editing, cell), expected) << "vertical alignment " << static_cast<int>(vert);
+    g.SetEditorMode(false);
+  }
+}
+
 TEST_F(DrawingTest, AutoSizeMeasuresWithTheCellFormat) {
   g.SetColCount(5);
   g.AutoSizeCol(4);
@@ -204,7 +268,7 @@ TEST_F(DrawingTest, DemoPicture) {
   g.resize(g.ColWidths(0) + g.ColWidths(1) + g.ColWidths(2) + g.ColWidths(3) + 8, 5 * 25 + 4);
   const QImage img = Render();
   ASSERT_FALSE(img.isNull());
-  EXPECT_TRUE(img.save("sortgrid-demo.png"));
+  EXPECT_TRUE(SavePicture(img, "sortgrid-demo.png"));
   EXPECT_EQ(g.Cells(0, 1), "notes.md");
   EXPECT_EQ(g.Cells(0, 4), "4 files");
 }

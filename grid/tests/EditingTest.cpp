@@ -44,6 +44,9 @@ TEST_F(EditingTest, RowOperations) {
 
   g.SwapRows(1, 4);
   EXPECT_EQ(g.Cols(0), QStringList({"h0", "d0", "b0", "c0", "a0"}));
+  // One bad index on either side changes nothing.
+  for (auto [a, b] : {std::pair{-1, 3}, {3, -1}, {2, 5}, {5, 2}}) g.SwapRows(a, b);
+  EXPECT_EQ(g.Cols(0), QStringList({"h0", "d0", "b0", "c0", "a0"}));
   EXPECT_TRUE(g.InsertRows(1, 2));
   EXPECT_FALSE(g.InsertRows(7, 1));
   EXPECT_EQ(g.Cols(0).mid(0, 4), QStringList({"h0", "", "", "d0"}));
@@ -55,6 +58,8 @@ TEST_F(EditingTest, ColumnOperations) {
   EXPECT_EQ(g.Col(), 1);
   g.DeleteColumn(1);
   g.SwapColumns(0, 3);
+  EXPECT_EQ(g.Rows(1), QStringList({"a3", "a1", "a2", "a0", "a4"}));
+  for (auto [a, b] : {std::pair{-1, 2}, {2, -1}, {1, 5}, {5, 1}}) g.SwapColumns(a, b);
   EXPECT_EQ(g.Rows(1), QStringList({"a3", "a1", "a2", "a0", "a4"}));
   EXPECT_TRUE(g.DeleteColumns(3, 4));
   EXPECT_EQ(g.ColCount(), 3);
@@ -176,6 +181,22 @@ TEST_F(ValidationTest, RowsMovedUnderTheRememberedCellAreNotChecked) {
   g.InsertRow(1);
   QTest::keyClick(&g, Qt::Key_Down);
   EXPECT_TRUE(checked.empty());
+}
+
+TEST_F(ValidationTest, TheRememberedCellFollowsARowMovedOntoIt) {
+  // Row 1 moves down onto the remembered cell's row: the cell's text is now one row up,
+  // and validation must compare it there, not write it into the row that came down.
+  accept = false;
+  g.SetRow(3);
+  g.ValidateCell();  // remembers (1, 3), which holds c1
+  g.MoveRow(1, 3);
+  g.ValidateCell();
+  EXPECT_TRUE(checked.empty());
+  EXPECT_EQ(g.Cols(1), QStringList({"h1", "b1", "c1", "5", "d1"}));
+  g.MoveRow(3, 1);  // and back up over it
+  g.ValidateCell();
+  EXPECT_TRUE(checked.empty());
+  EXPECT_EQ(g.Cols(1), QStringList({"h1", "5", "b1", "c1", "d1"}));
 }
 
 TEST_F(EditingTest, FindCellIgnoresCaseAndSearchesColumnsFirst) {

@@ -2,6 +2,7 @@
 // clicks and the current row.
 
 #include <QCollator>
+#include <QDateTime>
 #include <numeric>
 #include <random>
 
@@ -80,6 +81,97 @@ TEST_F(SortingTest, ConversionsFollowTheLocale) {
   EXPECT_FALSE(TextToDateTime(u"", de, t));
 }
 
+TEST_F(SortingTest, ReadsBackTheShortDatesAndTimesOfEveryLocale) {
+  // Whatever QLocale writes must read back to the same moment, in upper case too (an
+  // ordinary sort compares upper-cased texts), and sort by time rather than as text.
+  const QList<QLocale> locales =
+      QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+  ASSERT_GT(locales.size(), 300);
+  const int year = QDate::currentDate().year();  // two-digit years stay near today
+  const std::vector<QDateTime> moments{
+      {QDate(year, 1, 19), QTime(15, 0)},      {QDate(year, 1, 19), QTime(8, 35)},
+      {QDate(year - 1, 12, 31), QTime(23, 59)}, {QDate(year, 1, 9), QTime(0, 5)},
+      {QDate(year + 1, 10, 5), QTime(12, 0)},   {QDate(year - 20, 11, 30), QTime(13, 45)},
+      {QDate(year, 1, 9), QTime(1, 0)}};
+  const int64_t dayZero = QDate(1899, 12, 30).toJulianDay();
+  auto msecs = [&](const QDateTime& m) {
+    return (m.date().toJulianDay() - dayZero) * 86400000 + m.time().msecsSinceStartOfDay();
+  };
+  auto sortedBy = [&](auto key) {
+    std::vector<int> order(moments.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return key(moments[a]) < key(moments[b]); });
+    return order;
+  };
+  const std::vector<int> byMoment = sortedBy(msecs);
+  const std::vector<int> byTime = sortedBy([](const QDateTime& m) { return m.time(); });
+
+  QStringList failures;
+  for (const QLocale& locale : locales) {
+    QLocale::setDefault(locale);
+    const TLocaleFormats f = TLocaleFormats::FromLocale(locale);
+    QStringList dateTimes, times, expectDateTimes, expectTimes;
+    auto fail = [&](const QString& what, const QString& text) {
+      failures.append(QString("%1: %2 \"%3\"").arg(locale.name(), what, text));
+    };
+    for (const QDateTime& m : moments) {
+      const QString dt = locale.toString(m, QLocale::ShortFormat);
+      const QString d = locale.toString(m.date(), QLocale::ShortFormat);
+      const QString t = locale.toString(m.time(), QLocale::ShortFormat);
+      dateTimes.append(dt);
+      times.append(t);
+      for (const QString& s : {dt, locale.toUpper(dt)}) {
+        int64_t v = -1;
+        if (!TextToDateTime(s, f, v) || v != msecs(m)) fail("date and time", s);
+      }
+      int64_t v = -1;
+      if (!TextToDateTime(d, f, v) || v != msecs(QDateTime(m.date(), QTime(0, 0)))) fail("date", d);
+      for (const QString& s : {t, locale.toUpper(t)}) {
+        if (!TextToTime(s, f, v) || v != m.time().msecsSinceStartOfDay()) fail("time", s);
+      }
+    }
+    for (int i : byMoment) expectDateTimes.append(dateTimes[i]);
+    for (int i : byTime) expectTimes.append(times[i]);
+    TSortGrid g;
+    FillKeys(g, dateTimes);
+    if (g.DetectSortStyle(1) != TSortStyle::ssDateTime) fail("detected as", dateTimes.join(" | "));
+    g.SortByColumn(1);
+    if (Keys(g) != expectDateTimes) fail("sorted", Keys(g).join(" | "));
+    FillKeys(g, times);
+    g.SortByColumn(1);
+    if (Keys(g) != expectTimes) fail("sorted times", Keys(g).join(" | "));
+  }
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_TRUE(failures.isEmpty()) << failures.size() << " failures, first ones:\n"
+                                  << failures.mid(0, 20).join("\n").toStdString();
+}
+
+TEST_F(SortingTest, ReadsDigitsMarkersAndLiteralsOfTheFormat) {
+  int64_t a = 0, b = 0;
+  const TLocaleFormats bg = TLocaleFormats::FromLocale(QLocale("bg_BG"));
+  EXPECT_TRUE(TextToDateTime(u"19.01.23 \u0433. 15:00 \u0447.", bg, a));
+  EXPECT_TRUE(TextToDateTime(u"19.01.23 15:00", bg, b));  // the words may be left out
+  EXPECT_EQ(a, b);
+
+  // A marker before the time, and after it where the locale puts it before.
+  const TLocaleFormats ko = TLocaleFormats::FromLocale(QLocale("ko_KR"));
+  EXPECT_TRUE(TextToTime(u"\uc624\ud6c4 3:00", ko, a));
+  EXPECT_TRUE(TextToTime(u"3:00 \uc624\ud6c4", ko, b));
+  EXPECT_EQ(a, 15 * 3600000);
+  EXPECT_EQ(b, a);
+  EXPECT_FALSE(TextToTime(u"\uc624\ud6c4 13:00", ko, a));
+
+  // Arabic-Indic digits in dates and numbers, with the locale's own minus sign.
+  const QLocale arLocale("ar_EG");
+  const TLocaleFormats ar = TLocaleFormats::FromLocale(arLocale);
+  long double n = 0;
+  EXPECT_TRUE(TextToNumber(arLocale.toString(-12.5), ar, n));
+  EXPECT_EQ(n, -12.5);
+  EXPECT_TRUE(TextToNumber(u"\u0661\u0662", ar, n));
+  EXPECT_EQ(n, 12);
+  EXPECT_FALSE(TextToNumber(u"\u00b2", ar, n));  // a superscript is no digit
+}
+
 TEST_F(SortingTest, EqualKeysKeepTheirOrderInBothDirections) {
   TSortGrid g;
   FillKeys(g, {"b", "a", "b", "a", "c"});
@@ -140,14 +232,56 @@ TEST_F(SortingTest, TextsThatDoNotConvertTieAndNothingIsLost) {
 }
 
 TEST_F(SortingTest, FooterRowsStayUnlessSortFooter) {
+  // A text footer neither moves nor makes a number column sort as text.
   TSortGrid g;
-  FillKeys(g, {"3", "1", "2", "0"});
+  FillKeys(g, {"10", "9", "100", "Total"});
   g.SetFooterRows(1);
+  EXPECT_EQ(g.DetectSortStyle(1), TSortStyle::ssNumeric);
   g.SortByColumn(1);
-  EXPECT_EQ(Keys(g), QStringList({"1", "2", "3", "0"}));
+  EXPECT_EQ(Keys(g), QStringList({"9", "10", "100", "Total"}));
   g.SetSortFooter(true);
   g.SortByColumn(1);
-  EXPECT_EQ(Keys(g), QStringList({"0", "1", "2", "3"}));
+  EXPECT_EQ(Keys(g), QStringList({"10", "100", "9", "Total"}));
+}
+
+TEST_F(SortingTest, EqualNumbersAndTimesKeepTheirOrder) {
+  // Many rows, so that the sort cannot fall back on a small stable insertion sort.
+  std::mt19937 rng(11);
+  for (const QStringList& values : {QStringList{"1", "2.5", "-3"}, QStringList{"1/2/2024", "3:00 PM", "1/2/2024 9:00 AM"}}) {
+    QStringList keys;
+    for (int i = 0; i < 400; ++i) keys.append(values[rng() % values.size()]);
+    for (auto direction : {TSortDirection::sdAscending, TSortDirection::sdDescending}) {
+      TSortGrid g;
+      FillKeys(g, keys);
+      TSortOptions o;
+      o.SortDirection = direction;
+      g.SortByColumn(1, o);
+      const QStringList labels = Labels(g), sorted = Keys(g);
+      for (int i = 1; i < labels.size(); ++i) {
+        if (sorted[i] != sorted[i - 1]) continue;
+        ASSERT_LT(labels[i - 1].mid(1).toInt(), labels[i].mid(1).toInt()) << "row " << i << " " << values[0].toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(SortingTest, AComparisonThatNeverSaysEqualStaysInsideTheRows) {
+  // The caller breaks the contract; the worst allowed outcome is a wrong order.
+  TSortOptions o;
+  o.SortStyle = TSortStyle::ssCustom;
+  o.SortCompare = [](const QString& a, const QString& b) { return a < b ? -1 : 1; };
+  for (const QStringList& keys : {QStringList(60, "same"), QStringList{"b", "a", "b", "c", "a", "b", "a", "c", "b"}}) {
+    for (auto direction : {TSortDirection::sdAscending, TSortDirection::sdDescending}) {
+      TSortGrid g;
+      FillKeys(g, keys);
+      o.SortDirection = direction;
+      g.SortByColumn(1, o);
+      QStringList after = Keys(g), before = keys;
+      after.sort();
+      before.sort();
+      EXPECT_EQ(after, before);
+    }
+  }
 }
 
 TEST_F(SortingTest, UnsortRestoresTheOrderBeforeTheLastSort) {
@@ -192,6 +326,29 @@ TEST_F(SortingTest, BeginSortSeesTheDetectedKindAndMayChangeTheOptions) {
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(g.SymbolBitmap().size(), QSize(8, 7));
   EXPECT_EQ(g.SymbolBitmap(), SortSymbolPicture("SORTDN"));
+}
+
+TEST_F(SortingTest, OneColumnSortsByItsOwnComparisonThroughBeginSort) {
+  // How an owner sorts "45% " by its number: detection says text, the handler says
+  // otherwise for that column only, for header clicks and calls alike.
+  TSortGrid g;
+  FillKeys(g, {"45% ", "5% ", "100% ", "0% ", "5% ", "Total"});
+  g.SetFooterRows(1);
+  g.OnBeginSort = [](TSortGrid*, int col, TSortOptions& o) {
+    if (col != 1) return;
+    o.SortStyle = TSortStyle::ssCustom;
+    o.SortCompare = [](const QString& a, const QString& b) {
+      const int x = a.section('%', 0, 0).toInt(), y = b.section('%', 0, 0).toInt();
+      return x < y ? -1 : x > y ? 1 : 0;
+    };
+  };
+  g.SortByColumn(1);
+  EXPECT_EQ(Keys(g), QStringList({"0% ", "5% ", "5% ", "45% ", "100% ", "Total"}));
+  EXPECT_EQ(Labels(g).mid(1, 2), QStringList({"r1", "r4"}));
+  ShowFocused(g);
+  QTest::mouseClick(g.viewport(), Qt::RightButton, {}, g.CellRect(1, 0).center());
+  EXPECT_EQ(Keys(g), QStringList({"100% ", "45% ", "5% ", "5% ", "0% ", "Total"}));
+  EXPECT_EQ(Labels(g).mid(2, 2), QStringList({"r1", "r4"}));  // equal keys keep their order
 }
 
 TEST_F(SortingTest, AFailingComparisonLeavesRowsAndUnsortAlone) {
