@@ -86,10 +86,7 @@ void TMarlin::Add() {
     fAutoSFX = false;
     // Without its program the archive would be a plain one under an .exe name: stop
     // here, ConvertSFX has told why.
-    if (made != 0) {
-      ::unlink(fZipFilename.c_str());
-      return finish();
-    }
+    if (made != 0) return finish();
   }
 
   if (loadedHere) LoadKilnLib();
