@@ -274,7 +274,8 @@ void TMainform::FormCreate(const QString& archive) {
   for (int c = 0; c < 6; ++c) StringGrid1->SetCells(c, 0, kHeaders[c]);
   Marlin1.LoadKilnLib();
   Marlin1.LoadSluiceLib();
-  if (!archive.isEmpty()) Marlin1.SetZipFilename(archive.toStdString());
+  // Absolute: an extract changes the current folder, and the name must still hold after it.
+  if (!archive.isEmpty()) Marlin1.SetZipFilename(QFileInfo(archive).absoluteFilePath().toStdString());
 }
 
 // ---- naming the archive ----
