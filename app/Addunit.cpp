@@ -79,6 +79,9 @@ TAddForm::TAddForm(TMainform& main) : QDialog(&main), main_(main) {
   OKBut->setFont(bold);
   OKBut->setDefault(true);
   CancelBut = Button("&Cancel");
+  // The middle column keeps its captions whole; the lists share what is left.
+  for (QPushButton* b : {AddBtn, VolSizeBut, FreeDisk1But, AddFileBut, AddDirBut, RemoveBut, OKBut, CancelBut})
+    b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
   auto* middle = new QVBoxLayout;
   middle->setSpacing(4);
   middle->addWidget(Heading("Options"), 0, Qt::AlignHCenter);
@@ -111,7 +114,7 @@ TAddForm::TAddForm(TMainform& main) : QDialog(&main), main_(main) {
   right->addWidget(SelectedList, 1);
 
   auto* layout = new QHBoxLayout(this);
-  layout->addLayout(left, 5);
+  layout->addLayout(left, 4);
   layout->addLayout(middle, 0);
   layout->addLayout(right, 6);
 

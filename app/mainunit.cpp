@@ -140,6 +140,7 @@ void TMainform::BuildControls() {
   FilesLabel = new QLabel("0");
   FilesLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   auto* filesRow = new QHBoxLayout;
+  filesRow->setSpacing(4);
   filesRow->addWidget(FilesLabel, 1);
   filesRow->addWidget(new QLabel("files"));
   auto* right = new QVBoxLayout;

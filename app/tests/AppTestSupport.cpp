@@ -83,7 +83,9 @@ void AppTest::Start(const QString& archive) {
 
 void AppTest::Screenshot(QWidget* w, const QString& name) {
   QCoreApplication::processEvents();
-  EXPECT_TRUE(w->grab().save(name + ".png")) << name.toStdString();
+  // Beside the test program: an extract may have changed the current folder.
+  const QString file = QCoreApplication::applicationDirPath() + "/" + name + ".png";
+  EXPECT_TRUE(w->grab().save(file)) << file.toStdString();
 }
 
 std::string AppTest::MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment) {
