@@ -37,11 +37,29 @@ QPushButton* Button(const char* caption) {
   return b;
 }
 
-// Ratio cells by their number: "5% " before "45% " before "100% ".
+// The number in front of the '%' of a ratio cell; false for any other text.
+bool RatioValue(const QString& s, long long& value) {
+  const QChar* p = s.constData();
+  const QChar* end = p + s.size();
+  while (p < end && *p == ' ') ++p;
+  bool negative = false;
+  if (p < end && *p == '-') negative = true, ++p;
+  const QChar* digits = p;
+  long long v = 0;
+  while (p < end && p->unicode() >= '0' && p->unicode() <= '9' && p - digits < 18)
+    v = v * 10 + (p->unicode() - '0'), ++p;
+  if (p == digits) return false;
+  while (p < end && *p == ' ') ++p;
+  if (p == end || *p != '%') return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+// Ratio cells by their number: "5% " before "45% " before "100% ". Called for every
+// comparison of a sort, so it reads the texts in place.
 int RatioCompare(const QString& a, const QString& b) {
-  bool okA = false, okB = false;
-  const long long x = a.left(a.indexOf('%')).trimmed().toLongLong(&okA);
-  const long long y = b.left(b.indexOf('%')).trimmed().toLongLong(&okB);
+  long long x = 0, y = 0;
+  const bool okA = RatioValue(a, x), okB = RatioValue(b, y);
   if (okA != okB) return okA ? 1 : -1;  // texts that are no ratio come first
   if (!okA) return QString::compare(a, b);
   return x < y ? -1 : (x > y ? 1 : 0);
@@ -403,33 +421,54 @@ void TMainform::FillGrid() {
   if (count == 0) return;
   TotUncomp = 0;
   TotComp = 0;
-  const QLocale locale;
-  // Archives hold many entries of the same minute; each text is made once.
-  QHash<uint32_t, QString> dates;
-  const auto& contents = Marlin1.Contents();
-  for (int i = 0; i < count; ++i) {
-    const ZipDirEntry& e = contents[size_t(i)];
-    const int row = i + 1;
-    const QString name = QString::fromStdString(e.EntryName);
-    const int slash = name.lastIndexOf('/');
-    g.SetCells(0, row, name.mid(slash + 1));
-    g.SetCells(1, row, QString::number(e.PackedSize64));
-    g.SetCells(2, row, QString::number(e.UnpackedSize64));
-    auto date = dates.find(e.ModDateTime);
-    if (date == dates.end()) {
-      const DosDateTime d = DosDateTime::FromPacked(e.ModDateTime);
-      const QDate day(d.Year, d.Month, d.Day);
-      const QTime time(d.Hour, d.Minute, d.Second);
-      QString text;
-      if (day.isValid() && time.isValid())
-        text = locale.toString(day, QLocale::ShortFormat) + "  " + locale.toString(time, QLocale::ShortFormat);
-      date = dates.insert(e.ModDateTime, text);
+  {
+    // Archives repeat their folders, dates, ratios and small sizes many times over: each
+    // text is made once and shared by its cells, which saves both time and memory.
+    const QLocale locale;
+    QHash<uint32_t, QString> dates;
+    QHash<QString, QString> paths;
+    QHash<uint64_t, QString> sizes;
+    QHash<long long, QString> ratios;
+    auto sizeText = [&sizes](uint64_t v) {
+      auto it = sizes.find(v);
+      if (it == sizes.end()) it = sizes.insert(v, QString::number(v));
+      return *it;
+    };
+    const auto& contents = Marlin1.Contents();
+    for (int i = 0; i < count; ++i) {
+      const ZipDirEntry& e = contents[size_t(i)];
+      const int row = i + 1;
+      const QString name = QString::fromStdString(e.EntryName);
+      const int slash = name.lastIndexOf('/');
+      g.SetCells(0, row, name.mid(slash + 1));
+      g.SetCells(1, row, sizeText(e.PackedSize64));
+      g.SetCells(2, row, sizeText(e.UnpackedSize64));
+      auto date = dates.find(e.ModDateTime);
+      if (date == dates.end()) {
+        const DosDateTime d = DosDateTime::FromPacked(e.ModDateTime);
+        const QDate day(d.Year, d.Month, d.Day);
+        const QTime time(d.Hour, d.Minute, d.Second);
+        QString text;
+        if (day.isValid() && time.isValid())
+          text = locale.toString(day, QLocale::ShortFormat) + "  " + locale.toString(time, QLocale::ShortFormat);
+        date = dates.insert(e.ModDateTime, text);
+      }
+      g.SetCells(3, row, *date);
+      const QString ratio = RatioText(e.PackedSize64, e.UnpackedSize64);
+      long long key = 0;
+      RatioValue(ratio, key);
+      auto r = ratios.find(key);
+      if (r == ratios.end()) r = ratios.insert(key, ratio);
+      g.SetCells(4, row, *r);
+      if (slash >= 0) {
+        const QString path = name.left(slash + 1);
+        auto p = paths.find(path);
+        if (p == paths.end()) p = paths.insert(path, path);
+        g.SetCells(5, row, *p);
+      }
+      TotUncomp += e.UnpackedSize64;
+      TotComp += e.PackedSize64;
     }
-    g.SetCells(3, row, *date);
-    g.SetCells(4, row, RatioText(e.PackedSize64, e.UnpackedSize64));
-    g.SetCells(5, row, slash < 0 ? QString() : name.left(slash + 1));
-    TotUncomp += e.UnpackedSize64;
-    TotComp += e.PackedSize64;
   }
   TSortOptions options;
   options.SortStyle = TSortStyle::ssAutomatic;
