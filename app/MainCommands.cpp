@@ -87,15 +87,15 @@ void TMainform::ExtractButClick() {
     ShowMessage("Error - no files to extract");
     return;
   }
-  std::vector<std::string> specs;
+  Marlin1.SetFSpecArgs({});
   if (!AllFiles) {
-    specs = SelectedEntryNames();
-    if (specs.empty()) {
+    // Empty, the library takes every entry: so no selection must stop here.
+    Marlin1.SetFSpecArgs(SelectedEntryNames());
+    if (Marlin1.FSpecArgs().empty()) {
       ShowMessage("Error - no files selected");
       return;
     }
   }
-  Marlin1.SetFSpecArgs(specs);  // empty: every entry
   StartRun("Beginning Extract from " + Marlin1.ZipFilename());
   Marlin1.SetExtrBaseDir(ExtractDir);
   ExtrOpts options;
