@@ -183,3 +183,34 @@ TEST_F(AppTest, ViewMenuReportsAndEscapeCloses) {
   QTest::keyClick(&m, Qt::Key_Escape);
   QTRY_VERIFY(!m.isVisible());
 }
+
+TEST_F(AppTest, SizesOfTwoGigabytesAndMoreShowUnsigned) {
+  // Two entries whose directory records claim 3,000,000,000 bytes each: over 2^31 one by
+  // one, over 2^32 together. Only the directory is read to list them.
+  const std::string zip = *tmp / "large.zip";
+  testfiles::Python(R"(
+import struct, sys, zlib
+out = open(sys.argv[1], 'wb')
+central = b''
+for name in (b'big1.bin', b'big2.bin'):
+    offset = out.tell()
+    data = b'x'
+    crc = zlib.crc32(data)
+    out.write(struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, 0, 0x7000, 0x5869, crc, 1, 1, len(name), 0) + name + data)
+    central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, 0, 0, 0x7000, 0x5869, crc,
+                           2000000000, 3000000000, len(name), 0, 0, 0, 0, 0, offset) + name
+start = out.tell()
+out.write(central)
+out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), start, 0))
+)",
+                    {zip});
+  Start(QString::fromStdString(zip));
+  const TSortGrid& g = *Main().StringGrid1;
+  ASSERT_EQ(g.RowCount(), 4);
+  EXPECT_EQ(g.Cells(1, 1), "2000000000");
+  EXPECT_EQ(g.Cells(2, 1), "3000000000");
+  EXPECT_EQ(g.Cells(4, 1), "33% ");
+  EXPECT_EQ(g.Cells(1, 3), "4000000000");
+  EXPECT_EQ(g.Cells(2, 3), "6000000000");
+  EXPECT_EQ(g.Cells(4, 3), "33% ");
+}
