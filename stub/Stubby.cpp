@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "CodePage437.h"
+#include "EntryPaths.h"
+#include "ZipRecords.h"
 
 namespace {
 
@@ -39,11 +41,6 @@ enum : uint8_t {
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kNotSfx = 3 };
 enum class Overwrite { Ask, Always, Never };
-
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 void Error(const char* format, ...) {
   std::fflush(stdout);
@@ -153,7 +150,7 @@ bool OpenSelf(SelfArchive& a) {
   if (window < kEndSize || !ReadAt(a.fd, a.fileSize - window, tail.data(), window)) return false;
   size_t at = window;  // index of the end record in `tail`
   for (size_t i = window - kEndSize + 1; i-- > 0;) {
-    if (LE32(&tail[i]) == kEndSig && i + kEndSize + LE16(&tail[i + 20]) <= window) {
+    if (GetLE32(&tail[i]) == kEndSig && i + kEndSize + GetLE16(&tail[i + 20]) <= window) {
       at = i;
       break;
     }
@@ -161,11 +158,11 @@ bool OpenSelf(SelfArchive& a) {
   if (at == window) return false;
   const uint8_t* end = &tail[at];
   const uint64_t endAt = a.fileSize - window + at;
-  const uint16_t count = LE16(end + 10);
-  const uint32_t dirSize = LE32(end + 12), dirStart = LE32(end + 16);
-  a.archiveEnd = endAt + kEndSize + LE16(end + 20);
-  if (LE16(end + 4) != 0 || LE16(end + 6) != 0 || dirSize > endAt) return false;
-  if (at >= 20 && LE32(&tail[at - 20]) == kZip64LocatorSig) {
+  const uint16_t count = GetLE16(end + 10);
+  const uint32_t dirSize = GetLE32(end + 12), dirStart = GetLE32(end + 16);
+  a.archiveEnd = endAt + kEndSize + GetLE16(end + 20);
+  if (GetLE16(end + 4) != 0 || GetLE16(end + 6) != 0 || dirSize > endAt) return false;
+  if (at >= 20 && GetLE32(&tail[at - 20]) == kZip64LocatorSig) {
     Error("This archive uses Zip64 records, which this extractor does not read.");
     return false;
   }
@@ -180,19 +177,19 @@ bool OpenSelf(SelfArchive& a) {
   uint64_t firstLocal = dirAt;
   size_t p = 0;
   for (unsigned n = 0; n < count; ++n) {
-    if (p + kCentralSize > dir.size() || LE32(&dir[p]) != kCentralSig) return false;
+    if (p + kCentralSize > dir.size() || GetLE32(&dir[p]) != kCentralSig) return false;
     const uint8_t* h = &dir[p];
     Entry e;
     e.hostSystem = h[5];
-    e.flags = LE16(h + 8);
-    e.method = LE16(h + 10);
-    e.dosTime = LE32(h + 12);
-    e.crc = LE32(h + 16);
-    e.packed = LE32(h + 20);
-    e.unpacked = LE32(h + 24);
-    const size_t nameLen = LE16(h + 28), extraLen = LE16(h + 30), commentLen = LE16(h + 32);
-    e.externalAttr = LE32(h + 38);
-    const uint32_t local = LE32(h + 42);
+    e.flags = GetLE16(h + 8);
+    e.method = GetLE16(h + 10);
+    e.dosTime = GetLE32(h + 12);
+    e.crc = GetLE32(h + 16);
+    e.packed = GetLE32(h + 20);
+    e.unpacked = GetLE32(h + 24);
+    const size_t nameLen = GetLE16(h + 28), extraLen = GetLE16(h + 30), commentLen = GetLE16(h + 32);
+    e.externalAttr = GetLE32(h + 38);
+    const uint32_t local = GetLE32(h + 42);
     if (local == 0xFFFFFFFFu || e.packed == 0xFFFFFFFFu || e.unpacked == 0xFFFFFFFFu) {
       Error("This archive uses Zip64 records, which this extractor does not read.");
       return false;
@@ -319,44 +316,22 @@ class Extractor {
   std::vector<uint8_t> localExtra_;
 };
 
-// Splits a name into the components it creates below the extract folder (none for "./");
-// false for a name that would land outside it.
-bool SafeParts(const std::string& name, std::vector<std::string>& parts) {
-  parts.clear();
-  if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
-  size_t from = 0;
-  while (from <= name.size()) {
-    const size_t to = std::min(name.find('/', from), name.size());
-    const std::string part = name.substr(from, to - from);
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") parts.push_back(part);
-    from = to + 1;
-  }
-  return true;
-}
-
 bool Extractor::OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd,
                            const Entry& e) {
-  fd = ::dup(rootFd);
-  for (size_t i = 0; i < count && fd >= 0; ++i) {
-    const char* part = parts[i].c_str();
-    if (::mkdirat(fd, part, 0777) != 0 && errno != EEXIST) {
-      Error("%s: cannot create folder: %s", Printable(e.name).c_str(), std::strerror(errno));
-      ::close(fd);
-      return false;
-    }
-    // Never through a symbolic link: it could lead anywhere.
-    const int next = ::openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int err = errno;
-    ::close(fd);
-    fd = next;
-    if (fd < 0) {
-      if (err == ELOOP || err == ENOTDIR)
-        Error("%s: refused: a symbolic link or a file stands on its way", Printable(e.name).c_str());
-      else
-        Error("%s: cannot open folder: %s", Printable(e.name).c_str(), std::strerror(err));
-      return false;
-    }
+  entrypaths::FolderFailure why;
+  int err = 0;
+  fd = entrypaths::OpenFolders(rootFd, parts, count, true, why, err);
+  switch (why) {
+    case entrypaths::FolderFailure::None: break;
+    case entrypaths::FolderFailure::Create:
+      Error("%s: cannot create folder: %s", Printable(e.name).c_str(), std::strerror(err));
+      break;
+    case entrypaths::FolderFailure::LinkInWay:
+      Error("%s: refused: a symbolic link or a file stands on its way", Printable(e.name).c_str());
+      break;
+    case entrypaths::FolderFailure::Open:
+      Error("%s: cannot open folder: %s", Printable(e.name).c_str(), std::strerror(err));
+      break;
   }
   return fd >= 0;
 }
@@ -388,9 +363,9 @@ bool Extractor::MayWrite(int parentFd, const std::string& last, const Entry& e) 
 time_t Extractor::ModTime(const Entry& e, const std::vector<uint8_t>& extra) const {
   // The extended timestamp field holds the exact time in UTC.
   for (size_t p = 0; p + 4 <= extra.size();) {
-    const uint16_t id = LE16(&extra[p]), len = LE16(&extra[p + 2]);
+    const uint16_t id = GetLE16(&extra[p]), len = GetLE16(&extra[p + 2]);
     if (p + 4 + len > extra.size()) break;
-    if (id == 0x5455 && len >= 5 && (extra[p + 4] & 1)) return time_t(int32_t(LE32(&extra[p + 5])));
+    if (id == 0x5455 && len >= 5 && (extra[p + 4] & 1)) return time_t(int32_t(GetLE32(&extra[p + 5])));
     p += 4 + len;
   }
   tm t {};
@@ -436,12 +411,12 @@ bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head)
 
 bool Extractor::Unpack(const Entry& e, int outFd) {
   uint8_t local[kLocalSize];
-  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || LE32(local) != kLocalSig) {
+  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || GetLE32(local) != kLocalSig) {
     Error("%s: local header not found", Printable(e.name).c_str());
     return false;
   }
-  const uint64_t extraAt = e.localOffset + kLocalSize + LE16(local + 26);
-  localExtra_.assign(LE16(local + 28), 0);
+  const uint64_t extraAt = e.localOffset + kLocalSize + GetLE16(local + 26);
+  localExtra_.assign(GetLE16(local + 28), 0);
   uint64_t at = extraAt + localExtra_.size();
   uint64_t left = e.packed;
   if (!ReadAt(a_.fd, extraAt, localExtra_.data(), localExtra_.size()) || at + left > a_.archiveEnd) {
@@ -532,7 +507,7 @@ bool Extractor::Unpack(const Entry& e, int outFd) {
 
 bool Extractor::Extract(const Entry& e, int rootFd) {
   std::vector<std::string> parts;
-  if (!SafeParts(e.name, parts)) {
+  if (!entrypaths::SplitEntryName(e.name, parts)) {
     Error("%s: refused: the name leads outside the extract folder", Printable(e.name).c_str());
     return false;
   }
