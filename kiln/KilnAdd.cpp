@@ -1,0 +1,233 @@
+// Adding files: walk the specifications, choose what goes in, write the archive once with
+// the deflate workers feeding libzip, and only then move sources away.
+
+#include "KilnArchive.h"
+#include "KilnDeflate.h"
+#include "KilnEntrySource.h"
+#include "KilnReporter.h"
+#include "KilnTypes.h"
+#include "KilnWalk.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <thread>
+
+namespace kiln {
+
+namespace {
+
+constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
+
+bool IsDeflated(const AddItem& item, int level) {
+  return item.kind == AddItem::Kind::File && item.st.st_size > 0 && level > 0;
+}
+
+int64_t DataSize(const AddItem& item) {
+  if (item.kind == AddItem::Kind::File) return item.st.st_size;
+  if (item.kind == AddItem::Kind::Link) return static_cast<int64_t>(item.target.size());
+  return 0;
+}
+
+// Attributes, time and encryption of a freshly added entry.
+bool DescribeEntry(zip_t* za, zip_uint64_t idx, const AddItem& item, bool deflated, int level,
+                   const std::string& password) {
+  if (zip_set_file_compression(za, idx, deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
+                               deflated ? static_cast<zip_uint32_t>(level) : 0) != 0)
+    return false;
+  if (zip_file_set_mtime(za, idx, item.st.st_mtime, 0) != 0) return false;
+  zip_uint32_t mode = item.st.st_mode & 0177777;
+  if (zip_file_set_external_attributes(za, idx, 0, ZIP_OPSYS_UNIX, mode << 16) != 0) return false;
+  // A replaced entry must not keep the old file's exact time.
+  zip_file_extra_field_delete_by_id(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_ALL,
+                                    ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+  if (item.st.st_mtime >= 0 && item.st.st_mtime <= INT32_MAX) {
+    uint32_t t = static_cast<uint32_t>(item.st.st_mtime);
+    zip_uint8_t ut[5] = {1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
+                         static_cast<zip_uint8_t>(t >> 16), static_cast<zip_uint8_t>(t >> 24)};
+    if (zip_file_extra_field_set(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, ut, sizeof ut,
+                                 ZIP_FL_LOCAL | ZIP_FL_CENTRAL) != 0)
+      return false;
+  }
+  if (!password.empty() && item.kind != AddItem::Kind::Dir &&
+      zip_file_set_encryption(za, idx, ZIP_EM_TRAD_PKWARE, password.c_str()) != 0)
+    return false;
+  return true;
+}
+
+std::string ReadFailure(const AddItem& item, int error) {
+  if (error == -1) return item.path + ": file changed size while being read, not added";
+  return item.path + ": " + std::strerror(error) + ", not added";
+}
+
+}  // namespace
+
+int RunAdd(const Request& request, Reporter& reporter) {
+  const std::string& path = request.archivePath;
+  const int level = std::clamp(request.level, 0, 9);
+  struct stat archiveStat {};
+  if (stat(path.c_str(), &archiveStat) == 0 && !S_ISREG(archiveStat.st_mode)) {
+    reporter.Message(kLibErrWrite, path + ": not a regular file");
+    return 0;
+  }
+  if (request.specs.empty()) {
+    reporter.Message(kLibErrNoMatch, path + ": no files to add");
+    return 0;
+  }
+
+  std::vector<AddItem> items = WalkSpecs(request, reporter, archiveStat);
+
+  ArchiveFileInfo info;
+  zip_t* za = OpenArchive(path, info, true, !request.append, reporter);
+  if (!za) return 0;
+
+  // What actually goes in, by the update rules.
+  std::vector<size_t> chosen;
+  int64_t totalBytes = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const AddItem& item = items[i];
+    zip_int64_t idx = zip_name_locate(za, item.name.c_str(), 0);
+    if (item.kind == AddItem::Kind::Dir && idx >= 0) continue;
+    if (request.freshen && idx < 0) continue;
+    if ((request.update || request.freshen) && idx >= 0) {
+      zip_stat_t st;
+      if (zip_stat_index(za, static_cast<zip_uint64_t>(idx), 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME) &&
+          DosRounded(item.st.st_mtime) <= st.mtime)
+        continue;
+    }
+    chosen.push_back(i);
+    totalBytes += DataSize(item);
+  }
+
+  if (!reporter.TotalSize(totalBytes) || !reporter.TotalFiles(static_cast<int64_t>(chosen.size())) ||
+      !reporter.FlushDeferred()) {
+    zip_discard(za);
+    return 0;
+  }
+  if (chosen.empty()) {
+    zip_discard(za);
+    reporter.EndOfBatch();
+    return 0;
+  }
+
+  std::string password;
+  if (request.encrypt) {
+    password = request.password;
+    const std::string& first = items[chosen.front()].name;
+    if (password.empty() && (!request.attended || !reporter.AskPassword(first, password))) {
+      if (!reporter.Cancelled())
+        reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
+      zip_discard(za);
+      return 0;
+    }
+  }
+
+  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  std::set<size_t> excluded;
+  std::vector<size_t> engineIndex(items.size(), 0);
+  for (;;) {
+    if (!za && !(za = OpenArchive(path, info, true, !request.append, reporter))) return 0;
+
+    std::set<size_t> replaced;
+    time_t newest = 0;
+    std::vector<std::pair<zip_uint64_t, size_t>> deflatedOrder;  // (libzip index, item)
+    AddPass pass{reporter};
+    size_t added = 0;
+    for (size_t i : chosen) {
+      if (excluded.count(i)) continue;
+      const AddItem& item = items[i];
+      bool deflated = IsDeflated(item, level);
+      zip_source_t* src = MakeEntrySource(za, pass, item, i, deflated, &engineIndex[i]);
+      zip_int64_t before = zip_name_locate(za, item.name.c_str(), 0);
+      zip_int64_t idx = src ? zip_file_add(za, item.name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS) : -1;
+      if (idx < 0) {
+        if (src) zip_source_free(src);
+        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(za) + ", not added");
+        excluded.insert(i);
+        continue;
+      }
+      if (!DescribeEntry(za, static_cast<zip_uint64_t>(idx), item, deflated, level, password)) {
+        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(za) + ", not added");
+        zip_delete(za, static_cast<zip_uint64_t>(idx));
+        excluded.insert(i);
+        continue;
+      }
+      if (before >= 0) replaced.insert(static_cast<size_t>(before));
+      if (deflated) deflatedOrder.emplace_back(static_cast<zip_uint64_t>(idx), i);
+      newest = std::max(newest, item.st.st_mtime);
+      ++added;
+    }
+    if (reporter.Cancelled()) {
+      zip_discard(za);
+      return 0;
+    }
+    if (added == 0) {
+      zip_discard(za);
+      reporter.EndOfBatch();
+      return 0;
+    }
+    if (request.zipTime) {
+      zip_int64_t n = zip_get_num_entries(za, ZIP_FL_UNCHANGED);
+      for (zip_int64_t e = 0; e < n; ++e) {
+        zip_stat_t st;
+        if (!replaced.count(static_cast<size_t>(e)) &&
+            zip_stat_index(za, static_cast<zip_uint64_t>(e), ZIP_FL_UNCHANGED, &st) == 0 &&
+            (st.valid & ZIP_STAT_MTIME))
+          newest = std::max(newest, st.mtime);
+      }
+    }
+
+    // libzip writes entries in index order: the workers must run in that order too.
+    std::sort(deflatedOrder.begin(), deflatedOrder.end());
+    std::vector<DeflateEngine::Entry> work;
+    for (auto& [idx, i] : deflatedOrder) {
+      engineIndex[i] = work.size();
+      work.push_back({items[i].path, static_cast<uint64_t>(items[i].st.st_size)});
+    }
+    auto engine = std::make_unique<DeflateEngine>(std::move(work), level, threads);
+    pass.engine = engine.get();
+
+    int rc = zip_close(za);
+    engine.reset();
+    if (rc == 0) {
+      std::vector<size_t> done;
+      for (size_t i : chosen)
+        if (!excluded.count(i)) done.push_back(i);
+      if (request.verbose)
+        for (size_t i : done) reporter.Message(0, items[i].name + ": added");
+      if (request.move) {
+        for (size_t i : done)
+          if (items[i].kind != AddItem::Kind::Dir && unlink(items[i].path.c_str()) != 0)
+            reporter.Message(kLibErrWrite, items[i].path + ": not removed after adding: " + std::strerror(errno));
+        for (auto it = done.rbegin(); it != done.rend(); ++it)
+          if (items[*it].kind == AddItem::Kind::Dir) rmdir(items[*it].path.c_str());  // kept when not empty
+      }
+      if (request.zipTime && newest > 0) SetArchiveTime(path, newest);
+      reporter.EndOfBatch();
+      return static_cast<int>(done.size());
+    }
+
+    if (pass.cancelled || reporter.Cancelled()) {
+      zip_discard(za);
+      return 0;
+    }
+    if (pass.failedItem < 0) {
+      ReportCloseError(za, path, reporter);
+      zip_discard(za);
+      return 0;
+    }
+    // A source went missing or unreadable: report it and write again without it.
+    size_t failed = static_cast<size_t>(pass.failedItem);
+    zip_discard(za);
+    za = nullptr;
+    if (!reporter.Message(kLibErrRead, ReadFailure(items[failed], pass.failedError))) return 0;
+    excluded.insert(failed);
+  }
+}
+
+}  // namespace kiln

@@ -1,0 +1,106 @@
+// Deleting entries: specifications are names or patterns matched against stored names.
+// "*" and "?" match "/" too, so "dir/*" covers everything below dir and "*.txt" every
+// .txt entry in every folder; a folder name alone matches only the folder's own entry.
+
+#include "KilnArchive.h"
+#include "KilnNames.h"
+#include "KilnReporter.h"
+#include "KilnTypes.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace kiln {
+
+namespace {
+
+std::string Normalized(std::string spec) {
+  while (spec.rfind("./", 0) == 0) spec.erase(0, 2);
+  while (!spec.empty() && spec[0] == '/') spec.erase(0, 1);
+  return spec;
+}
+
+bool Matches(const std::string& spec, const std::string& name) {
+  if (MatchPattern(spec, name, true)) return true;
+  // "dir" names the folder entry "dir/".
+  return name.size() > 1 && name.back() == '/' && MatchPattern(spec, name.substr(0, name.size() - 1), true);
+}
+
+}  // namespace
+
+int RunDelete(const Request& request, Reporter& reporter) {
+  const std::string& path = request.archivePath;
+  if (request.specs.empty()) {
+    reporter.Message(kLibErrNoMatch, path + ": no entries named for deletion");
+    return 0;
+  }
+  ArchiveFileInfo info;
+  zip_t* za = OpenArchive(path, info, false, false, reporter);
+  if (!za) return 0;
+
+  zip_int64_t count = zip_get_num_entries(za, 0);
+  std::vector<std::string> names(static_cast<size_t>(std::max<zip_int64_t>(count, 0)));
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* n = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+    names[static_cast<size_t>(i)] = n ? n : "";
+  }
+  std::vector<bool> marked(names.size(), false);
+  for (const auto& raw : request.specs) {
+    std::string spec = Normalized(raw);
+    bool any = false;
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string name = names[i];
+      std::replace(name.begin(), name.end(), '\\', '/');
+      if (Matches(spec, name)) {
+        marked[i] = true;
+        any = true;
+      }
+    }
+    if (!any) reporter.Defer(kLibErrNoMatch, raw + ": no entry matches");
+  }
+
+  int64_t totalBytes = 0, totalCount = 0;
+  time_t newest = 0;
+  for (size_t i = 0; i < names.size(); ++i) {
+    zip_stat_t st;
+    bool haveStat = zip_stat_index(za, i, 0, &st) == 0;
+    if (marked[i]) {
+      ++totalCount;
+      if (haveStat && (st.valid & ZIP_STAT_SIZE)) totalBytes += static_cast<int64_t>(st.size);
+    } else if (haveStat && (st.valid & ZIP_STAT_MTIME)) {
+      newest = std::max(newest, st.mtime);
+    }
+  }
+  if (!reporter.TotalSize(totalBytes) || !reporter.TotalFiles(totalCount) || !reporter.FlushDeferred()) {
+    zip_discard(za);
+    return 0;
+  }
+  if (totalCount == 0) {
+    zip_discard(za);
+    reporter.EndOfBatch();
+    return 0;
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!marked[i]) continue;
+    zip_stat_t st;
+    int64_t size = zip_stat_index(za, i, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) ? static_cast<int64_t>(st.size) : 0;
+    if (!reporter.NewFile(names[i], size) || !reporter.Progress(size)) {
+      zip_discard(za);
+      return 0;
+    }
+    zip_delete(za, i);
+    if (request.verbose) reporter.Message(0, names[i] + ": deleted");
+  }
+  if (zip_close(za) != 0) {
+    ReportCloseError(za, path, reporter);
+    zip_discard(za);
+    return 0;
+  }
+  if (request.zipTime && newest > 0) SetArchiveTime(path, newest);
+  reporter.EndOfBatch();
+  return static_cast<int>(totalCount);
+}
+
+}  // namespace kiln
