@@ -385,7 +385,7 @@ TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
   TempDir dir;
   MakeTree(dir.Path() / "tree");
   std::string big;
-  for (int i = 0; i < 3000000; ++i) big += std::to_string(i * 7919 % 100003) + (i % 13 ? " " : "\n");
+  for (int i = 0; i < 3000000; ++i) big += std::to_string(int64_t(i) * 7919 % 100003) + (i % 13 ? " " : "\n");
   WriteFile(dir / "tree/big.txt", big);
   ASSERT_EQ(RunCommand("zip -q -r keep.zip tree/sub", dir.Path().string()).Status, 0);
   const std::string before = ReadFile(dir / "keep.zip");
@@ -414,12 +414,22 @@ TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
     ::execl(TESSERA_CLI, TESSERA_CLI, "add", "-q", "-9", "-r", "keep.zip", "tree", (char*)nullptr);
     ::_exit(127);
   }
+  // Killed once it has the new archive open for writing beside the old one (a file
+  // without a name yet, or a hidden one).
+  auto writing = [&] {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", ec)) {
+      const std::string target = fs::read_symlink(fd.path(), ec).string();
+      if (target.rfind(dir.Path().string() + "/", 0) == 0 && target.find("/tree/") == std::string::npos &&
+          target != dir / "keep.zip")
+        return true;
+    }
+    return false;
+  };
   bool killed = false;
-  for (int i = 0; i < 4000 && !killed; ++i) {
-    for (const auto& e : fs::directory_iterator(dir.Path()))
-      if (e.path().filename().string().rfind("keep.zip", 0) == 0 && e.path().filename() != "keep.zip") killed = true;
-    if (killed) ::kill(child, SIGKILL);
-    else std::this_thread::sleep_for(std::chrono::microseconds(500));
+  for (int i = 0; i < 20000 && !killed; ++i) {
+    if ((killed = writing())) ::kill(child, SIGKILL);
+    else std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   int status = 0;
   ::waitpid(child, &status, 0);
