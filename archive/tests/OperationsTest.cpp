@@ -489,7 +489,21 @@ TEST(Operations, SpannedAddAndExtractFromTheLastVolume) {
   fs::create_directories(dir.Path() / "out");
   op.m.SetExtrBaseDir(dir / "out");
   op.m.SetExtrOptions({ExtrOptsEnum::ExtrDirNames});
+  // The join clears the busy flag when it ends; the extract that follows must hold it
+  // again, or a second extract could start inside the library's callback.
+  int events = 0, reentered = 0;
+  op.m.OnProgress = [&](TMarlin* m, ProgressType t, const std::string&, int64_t) {
+    if (t != ProgressType::ProgrNewFile) return;
+    ++events;
+    const size_t before = op.messages.size();
+    if (!m->SluiceBusy()) ++reentered;
+    m->Extract();
+    EXPECT_EQ(op.messages.size(), before);
+  };
   op.m.Extract();
+  op.m.OnProgress = nullptr;
+  EXPECT_GT(events, 0);
+  EXPECT_EQ(reentered, 0);
   EXPECT_GE(op.m.SuccessCount(), 3) << op.Log();
   ExpectSameTree(dir.Path() / "tree", dir.Path() / "out/tree");
   EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));  // the joined copy is gone
