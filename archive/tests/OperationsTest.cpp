@@ -155,7 +155,18 @@ TEST(Operations, AddListTestExtractDeleteRoundTrip) {
   Op op;
   fs::current_path(dir.Path());
   op.m.SetAddCompLevel(6);
+  // Handlers run inside the library's call: a second add is turned away without a word.
+  int nested = 0;
+  op.m.OnProgress = [&](TMarlin* m, ProgressType t, const std::string&, int64_t) {
+    if (t != ProgressType::ProgrNewFile || nested++) return;
+    const size_t before = op.messages.size();
+    m->SetFSpecArgs({"tree"});
+    m->Add();
+    EXPECT_EQ(op.messages.size(), before);
+  };
   op.Add("out.zip", {"tree"});
+  op.m.OnProgress = nullptr;
+  EXPECT_GT(nested, 0);
   ASSERT_EQ(op.m.SuccessCount(), 3) << op.Log();
   EXPECT_FALSE(op.m.KilnBusy());
   EXPECT_TRUE(op.m.FSpecArgs().empty());
