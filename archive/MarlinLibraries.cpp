@@ -47,9 +47,14 @@ CallGuard::~CallGuard() {
 
 std::string PasswordPrefix(const std::string& password, size_t limit) {
   size_t n = std::min(password.size(), limit);
-  // Never hand over half of a multibyte character.
-  if (n < password.size())
-    while (n > 0 && (uint8_t(password[n]) & 0xC0) == 0x80) --n;
+  // Never hand over half of a multibyte character, whoever cut the text before us.
+  size_t start = n;
+  while (start > 0 && (uint8_t(password[start - 1]) & 0xC0) == 0x80) --start;
+  if (start > 0) {
+    const uint8_t lead = uint8_t(password[start - 1]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (start - 1 + length > n) n = start - 1;
+  }
   return password.substr(0, n);
 }
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "MarlinMessages.h"
+
 bool ParseArguments(const Args& args, const std::function<bool(const std::string&)>& takesValue,
                     const std::function<bool(const ParsedOption&)>& handle, Args& operands, std::string& error) {
   bool optionsEnded = false;
@@ -91,9 +93,12 @@ OperationConsole::OperationConsole(CliMarlin& cli, bool quiet, bool verbose)
   // Questions need someone to answer them; without a terminal nothing may wait.
   m.SetUnattended(!::isatty(STDIN_FILENO));
   m.SetVerbose(verbose);
-  m.OnMessage = [this](TMarlin*, int code, const std::string& text) {
+  // The volume routines' line per entry is only wanted when asked for.
+  const std::string copying(MessageTableText(10105));
+  m.OnMessage = [this, copying](TMarlin*, int code, const std::string& text) {
     ++cli_.messages;
     if (code != 0) ++errors_;
+    if (code == 0 && !verbose_ && text.rfind(copying, 0) == 0) return;
     ClearBar();
     if (code != 0) std::fprintf(stderr, "%s (%d)\n", text.c_str(), code);
     else std::fprintf(stderr, "%s\n", text.c_str());
