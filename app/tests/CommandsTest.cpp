@@ -128,6 +128,8 @@ TEST_F(AppTest, ExtractAllAndSelectedTestAndDelete) {
   QDir().mkpath(QString::fromStdString(all));
   QDir().mkpath(QString::fromStdString(some));
 
+  QTest::mouseClick(m.VerboseCB, Qt::LeftButton);  // the library reports every file
+  EXPECT_TRUE(m.Marlin1.Verbose());
   WhenDialogOpens([&] {
     EXPECT_TRUE(Canceled);  // set by the activation
     ex.DirectoryListBox1->SetDirectory(QString::fromStdString(all));
