@@ -113,8 +113,11 @@ void TFileListBox::Update() {
   const QFileInfoList files =
       QDir(directory_).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
   QFileIconProvider icons;
+  // Icons by file type cost a look into each file's type; a huge folder gets plain ones.
+  const bool byType = files.size() <= 2000;
+  const QIcon plain = icons.icon(QFileIconProvider::File);
   for (const QFileInfo& f : files) {
-    auto* item = new QListWidgetItem(icons.icon(f), f.fileName(), this);
+    auto* item = new QListWidgetItem(byType ? icons.icon(f) : plain, f.fileName(), this);
     if (selected.contains(f.fileName())) item->setSelected(true);
   }
 }

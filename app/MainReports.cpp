@@ -2,6 +2,7 @@
 // and the two progress bars with the status panels.
 
 #include <QLabel>
+#include <algorithm>
 #include <QProgressBar>
 
 #include "mainunit.h"
@@ -13,6 +14,11 @@ void TMainform::Marlin1Message(int errCode, const std::string& text) {
   Msgform->PostScrollCaret();
   if (errCode > 0 && !Marlin1.Unattended()) ShowMessage("Error Msg: " + text);
 }
+
+namespace {
+// A library that reports more than it announced must not push a bar out of its range.
+int BarValue(int64_t v) { return int(std::clamp<int64_t>(v, 1, 10001)); }
+}  // namespace
 
 void TMainform::Marlin1Progress(ProgressType type, const std::string& filename, int64_t fileSize) {
   if (!Msgform) return;
@@ -30,8 +36,8 @@ void TMainform::Marlin1Progress(ProgressType type, const std::string& filename, 
       if (CurFileSize == 0)
         m.ProgressBar1->setValue(10001);
       else
-        m.ProgressBar1->setValue(int(CurFileDone * 10000 / CurFileSize + 1));
-      if (BatchSize != 0) m.ProgressBar2->setValue(int(BatchDone * 10000 / BatchSize + 1));
+        m.ProgressBar1->setValue(BarValue(CurFileDone * 10000 / CurFileSize + 1));
+      if (BatchSize != 0) m.ProgressBar2->setValue(BarValue(BatchDone * 10000 / BatchSize + 1));
       break;
     case ProgressType::ProgrEndOfBatch:
       m.FileBeingZipped->clear();

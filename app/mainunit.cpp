@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -324,8 +325,10 @@ void TMainform::SetZipFName(const std::string& name, bool assign) {
 }
 
 void TMainform::GetSpecialFolder(std::string& path) {
-  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-  if (desktop.isEmpty() || desktop.size() > 260) return;
+  QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  // Many Linux accounts have no desktop folder; their home folder stands in for it.
+  if (!QFileInfo(desktop).isDir()) desktop = QDir::homePath();
+  if (desktop.isEmpty() || desktop.size() > 260 || !QFileInfo(desktop).isDir()) return;
   path = desktop.toStdString();
   if (path.back() != '/') path += '/';
 }
