@@ -93,9 +93,9 @@ void TMsgform::FormCreate() {
 }
 
 void TMsgform::FormResize() {
-  const int barHeight = std::max(StatusBar1->height() - 2, 4);
   ProgressBar2->setGeometry(kPanel0Width + 0 + kPanel1Width + 2, 2,
-                            std::max(StatusBar1->width() - kPanel0Width - kPanel1Width - 18, 0), barHeight - 2);
+                            std::max(StatusBar1->width() - kPanel0Width - kPanel1Width - 18, 0),
+                            std::max(StatusBar1->height() - 2, 2));
   ProgressBar1->setFixedWidth(std::max(width() - OrigWidth + kFileBarWidth, 0));
 }
 

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,6 +33,17 @@ TEST_F(AppTest, AddDialogListOptionsAndVolumeSettings) {
   add.show();
   add.DirectoryListBox1->SetDirectory(QString::fromStdString(src));
   EXPECT_EQ(add.DriveComboBox1->Drive().toStdString(), MountPointOf(QString::fromStdString(src)).toStdString() + "/");
+  ASSERT_EQ(add.FileListBox1->count(), 3);
+  // Choosing another volume shows its folders; coming back is as choosing any folder.
+  for (int i = 0; i < add.DriveComboBox1->count(); ++i) {
+    const QString root = add.DriveComboBox1->itemData(i).toString();
+    if (root == add.DriveComboBox1->Drive() || !QFileInfo(root).isReadable()) continue;
+    add.DriveComboBox1->setCurrentIndex(i);
+    EXPECT_EQ(add.DirectoryListBox1->Directory(), QDir::cleanPath(root));
+    EXPECT_EQ(add.FileListBox1->Directory(), add.DirectoryListBox1->Directory());
+    add.DirectoryListBox1->SetDirectory(QString::fromStdString(src));
+    break;
+  }
   ASSERT_EQ(add.FileListBox1->count(), 3);
 
   // A specification differing only in case is not added.
