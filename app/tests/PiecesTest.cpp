@@ -2,6 +2,7 @@
 // message box answered by a timer.
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -60,4 +61,16 @@ TEST_F(AppTest, RealMessageBoxReturnsTheButtonPressed) {
   EXPECT_EQ(real.ShowBox(BoxRequest{"Really?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 0}), boxresult::Yes);
   QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
   EXPECT_EQ(real.ShowBox(BoxRequest{"Really?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 0}), boxresult::No);
+
+  // A password is typed masked and cut at the length the libraries take.
+  QTimer::singleShot(0, [] {
+    auto* edit = QApplication::activeModalWidget()->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+    QTest::keyClicks(edit, QString(90, 'p'));
+    QTest::keyClick(edit, Qt::Key_Return);
+  });
+  std::string password;
+  EXPECT_TRUE(real.AskText("Password", "Password for a.txt", password, true, 80));
+  EXPECT_EQ(password, std::string(80, 'p'));
 }
