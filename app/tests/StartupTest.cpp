@@ -214,3 +214,19 @@ out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), start, 
   EXPECT_EQ(g.Cells(2, 3), "6000000000");
   EXPECT_EQ(g.Cells(4, 3), "33% ");
 }
+
+TEST_F(AppTest, DateColumnSortsByTimeNotText) {
+  const std::string zip = *tmp / "dates.zip";
+  testfiles::Python(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, when in (('a', (2024, 10, 1, 9, 5, 0)), ('b', (2024, 3, 9, 14, 30, 0)),
+                       ('c', (2023, 12, 31, 23, 59, 0)), ('d', (2024, 3, 9, 9, 0, 0))):
+        z.writestr(zipfile.ZipInfo(name, date_time=when), name)
+)",
+                    {zip});
+  Start(QString::fromStdString(zip));
+  TSortGrid& g = *Main().StringGrid1;
+  QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, g.CellRect(3, 0).center());
+  EXPECT_EQ(GridColumn(0), (std::vector<QString>{"File Name", "c", "d", "b", "a", "Total"}));
+}
