@@ -66,7 +66,7 @@ TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   EXPECT_EQ(add.SelectedList->item(0)->text().toStdString(), src + "/a.txt");
   EXPECT_EQ(add.SelectedList->item(2)->text().toStdString(), src + "/*.*");
 
-  // Confirmed, with the folder specification and recursion, names with their folders.
+  // Confirmed: what the list holds then is added, without folder names.
   WhenDialogOpens([&] {
     add.SelectedList->item(1)->setSelected(true);
     add.SelectedList->item(2)->setSelected(true);
