@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -339,6 +340,16 @@ class TMarlin {
   CentralDirLocation fCentralDir;
 
  private:
+  // One call of a library's entry point with a record in the layout `version` selects;
+  // every text and record is freed before it returns. Returns the library's result.
+  int32_t CallKiln(bool deleting, const std::string& archivePath, int version);
+  int32_t CallSluice(const std::string& archivePath, const std::string& password, int version);
+  // Answers a library's password request (the callback's action 7).
+  int32_t AnswerPasswordRequest(CallbackRecord& record);
+  // A handler that threw inside the callback; rethrown once the library has returned,
+  // since an exception must not unwind through the library's frames.
+  std::exception_ptr fCallbackError;
+
   void ReadCentralDirectory();
   void ReadZip64End(const EndOfCentralDir& e);
   // ==== multi-volume sets: span writer, span reader, disk formatting ====

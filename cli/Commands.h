@@ -16,6 +16,10 @@ int SfxCommand(const Args& args);
 int UnsfxCommand(const Args& args);
 int SpanCommand(const Args& args);
 int JoinCommand(const Args& args);
+int AddCommand(const Args& args);
+int ExtractCommand(const Args& args);
+int TestCommand(const Args& args);
+int DeleteCommand(const Args& args);
 
 // A component wired for the command line: messages to standard error, boxes on the
 // terminal.

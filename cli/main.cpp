@@ -19,6 +19,10 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", "list [--tsv] ARCHIVE", ListCommand},
+    {"add", "add [OPTIONS] ARCHIVE FILE...   (options: tessera-cli add --help)", AddCommand},
+    {"extract", "extract [OPTIONS] ARCHIVE [ENTRY...]   (options: tessera-cli extract --help)", ExtractCommand},
+    {"test", "test [-P PASSWORD] [-q] [-v] ARCHIVE", TestCommand},
+    {"delete", "delete [-q] [-v] ARCHIVE ENTRY...", DeleteCommand},
     {"sfx", "sfx [OPTIONS] ARCHIVE.zip   (options: tessera-cli sfx --help)", SfxCommand},
     {"unsfx", "unsfx [--no-trash] ARCHIVE.exe", UnsfxCommand},
     {"span", "span [-s|--volume-size SIZE] [--keep-free SIZE] [--min-free SIZE] [-v] ARCHIVE SETNAME", SpanCommand},

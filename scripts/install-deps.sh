@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-dev libssl-dev libc6-dev
-          fonts-dejavu-core zip unzip
+          fonts-dejavu-core fonts-liberation2 zip unzip
           time)  # GNU time: the benchmarks measure peak memory with it
 if [[ "${1:-}" == "--test" ]]; then
   # e2fsprogs and mount (losetup): a test mounts a real file system on a loop device.

@@ -1,0 +1,128 @@
+#include "AppTestSupport.h"
+
+#include <QDir>
+#include <QLocale>
+#include <sstream>
+
+#include "AppState.h"
+#include "SortGrid.h"
+#include "mainunit.h"
+
+int ScriptedAppUi::ShowBox(const BoxRequest& box) {
+  Boxes.push_back(box.Text);
+  if (OnBox) OnBox(box.Text);
+  if (box.Buttons == BoxButtons::Ok) return boxresult::Ok;
+  if (Answers.empty()) return box.Buttons == BoxButtons::YesNo ? boxresult::No : boxresult::Cancel;
+  const int a = Answers.front();
+  Answers.pop_front();
+  return a;
+}
+
+bool ScriptedAppUi::AskText(const std::string& caption, const std::string&, std::string& value, bool, int) {
+  TextCaptions.push_back(caption);
+  if (Texts.empty()) return false;
+  value = Texts.front();
+  Texts.pop_front();
+  return true;
+}
+
+QString ScriptedAppUi::AskFileName(QWidget*, const FileDialogRequest& r) {
+  LastFileRequest = r;
+  if (Files.empty()) return {};
+  QString f = Files.front();
+  Files.pop_front();
+  return f;
+}
+
+QString ScriptedAppUi::AskFolder(QWidget*, const QString&, const QString&) {
+  if (Folders.empty()) return {};
+  QString f = Folders.front();
+  Folders.pop_front();
+  return f;
+}
+
+void AppTest::SetUpTestSuite() {
+  static int argc = 1;
+  static char name[] = "app-tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    auto* a = new QApplication(argc, argv);
+    SetUpApplication();
+    return a;
+  }();
+  (void)app;
+}
+
+void AppTest::SetUp() {
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  startFolder = QDir::currentPath();
+  tmp = std::make_unique<testfiles::TempDir>();
+  // The desktop folder the windows start in lies in the test's own folder.
+  qputenv("HOME", QByteArray::fromStdString(tmp->Path().string()));
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((*tmp / "config")));
+  QDir().mkpath(QString::fromStdString(*tmp / "Desktop"));
+  OpenDir.clear();
+  NewDir.clear();
+  ExtractDir.clear();
+  ExpandDirs = OverWr = AllFiles = Canceled = false;
+}
+
+void AppTest::TearDown() {
+  windows.reset();
+  // An extract works in its target folder; the test's folder is about to go.
+  QDir::setCurrent(startFolder);
+  tmp.reset();
+}
+
+void AppTest::Start(const QString& archive) {
+  windows = std::make_unique<TesseraWindows>(ui, archive);
+  Main().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&Main()));
+}
+
+void AppTest::Screenshot(QWidget* w, const QString& name) {
+  QCoreApplication::processEvents();
+  // Beside the test program: an extract may have changed the current folder.
+  const QString file = QCoreApplication::applicationDirPath() + "/" + name + ".png";
+  EXPECT_TRUE(w->grab().save(file)) << file.toStdString();
+}
+
+std::string AppTest::MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment) {
+  const std::string path = *tmp / name;
+  std::ostringstream script;
+  script << "import sys, zipfile\n"
+         << "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+         << "args = sys.argv[3:]\n"
+         << "for i in range(0, len(args), 3):\n"
+         << "    info = zipfile.ZipInfo(args[i], date_time=(2024, 3, 9, 14, 30, 0))\n"
+         << "    info.compress_type = zipfile.ZIP_STORED if args[i+2] == '1' else zipfile.ZIP_DEFLATED\n"
+         << "    z.writestr(info, args[i+1])\n"
+         << "z.comment = sys.argv[2].encode()\n"
+         << "z.close()\n";
+  std::vector<std::string> args{path, comment};
+  for (const Member& m : members) {
+    args.push_back(m.Name);
+    args.push_back(m.Text);
+    args.push_back(m.Stored ? "1" : "0");
+  }
+  testfiles::Python(script.str(), args);
+  return path;
+}
+
+std::vector<std::string> AppTest::ZipNames(const std::string& archive) {
+  const std::string out = testfiles::Python(
+      "import sys, zipfile\nprint('\\n'.join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))\n", {archive});
+  std::vector<std::string> names;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) names.push_back(line);
+  return names;
+}
+
+std::vector<QString> AppTest::GridColumn(int col) {
+  std::vector<QString> cells;
+  const TSortGrid& g = *Main().StringGrid1;
+  for (int r = 0; r < g.RowCount(); ++r) cells.push_back(g.Cells(col, r));
+  return cells;
+}

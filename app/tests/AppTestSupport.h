@@ -1,0 +1,71 @@
+#pragma once
+// The windows under test: one QApplication on the offscreen platform, a user interface
+// that answers from a script, and the five windows made as the program makes them.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QString>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppUi.h"
+#include "TesseraWindows.h"
+#include "TestFiles.h"
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+class ScriptedAppUi : public AppUi {
+ public:
+  std::vector<std::string> Boxes;    // texts of every box shown
+  std::deque<int> Answers;           // answers to boxes with a choice; none left: No/Cancel
+  std::deque<QString> Files;         // answers to file dialogs; none left: cancelled
+  std::deque<QString> Folders;       // answers to folder dialogs
+  std::deque<std::string> Texts;     // answers to text questions; none left: cancelled
+  std::vector<std::string> TextCaptions;
+  std::function<void(const std::string&)> OnBox;  // runs while a box is "open"
+
+  int ShowBox(const BoxRequest& box) override;
+  bool AskText(const std::string& caption, const std::string& prompt, std::string& value, bool masked,
+               int maxLength) override;
+  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  void SetBusyCursor(bool) override {}
+  QString AskFileName(QWidget*, const FileDialogRequest& r) override;
+  QString AskFolder(QWidget*, const QString&, const QString&) override;
+  FileDialogRequest LastFileRequest;
+  std::string LastBox() const { return Boxes.empty() ? std::string() : Boxes.back(); }
+};
+
+class AppTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+  // Makes the windows; `archive` is opened as from the command line.
+  void Start(const QString& archive = {});
+  TMainform& Main() { return *windows->Mainform; }
+  // Runs `action` once the next modal dialog is up.
+  static void WhenDialogOpens(std::function<void()> action) { QTimer::singleShot(0, action); }
+  // Writes a picture of the window into the test's build folder.
+  static void Screenshot(QWidget* w, const QString& name);
+
+  // An archive of Python's zipfile: each file is (name, text, stored?).
+  struct Member {
+    std::string Name;
+    std::string Text;
+    bool Stored = false;
+  };
+  std::string MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment = {});
+  std::vector<std::string> ZipNames(const std::string& archive);
+  std::vector<QString> GridColumn(int col);
+
+  QString startFolder;
+  std::unique_ptr<testfiles::TempDir> tmp;
+  ScriptedAppUi ui;
+  std::unique_ptr<TesseraWindows> windows;
+};

@@ -1,0 +1,232 @@
+// Start-up and the main window's grid: an archive from the command line, the rows,
+// totals and sorting, naming and destroying archives.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
+
+#include "AppState.h"
+#include "AppTestSupport.h"
+#include "mainunit.h"
+#include "msgunit.h"
+
+namespace {
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+}  // namespace
+
+TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
+  // 8 stored bytes of 8, and deflated runs whose ratios differ in their number of digits.
+  const std::string zip = MakeZip("sample.zip", {{"zeta.txt", "12345678", true},
+                                                 {"docs/alpha.txt", Repeat('a', 4000)},
+                                                 {"docs/sub/beta.txt", "", true},
+                                                 {"Gamma.txt", Repeat('g', 50) + "xyzqwertyuiop", false}});
+  Start(QString::fromStdString(zip));
+  TMainform& m = Main();
+  const TSortGrid& g = *m.StringGrid1;
+  EXPECT_EQ(m.windowTitle(), "Vell Tessera 4");
+  EXPECT_EQ(g.RowCount(), 6);
+  EXPECT_EQ(GridColumn(0), (std::vector<QString>{"File Name", "alpha.txt", "beta.txt", "Gamma.txt", "zeta.txt", "Total"}));
+  EXPECT_EQ(GridColumn(5), (std::vector<QString>{"Path", "docs/", "docs/sub/", "", "", ""}));
+  EXPECT_EQ(g.Cells(1, 4), "8");
+  EXPECT_EQ(g.Cells(2, 4), "8");
+  EXPECT_EQ(g.Cells(4, 4), "0% ");
+  EXPECT_EQ(g.Cells(4, 2), "0% ");  // nothing unpacked
+  EXPECT_EQ(g.Cells(3, 1), QLocale().toString(QDate(2024, 3, 9), QLocale::ShortFormat) + "  " +
+                               QLocale().toString(QTime(14, 30), QLocale::ShortFormat));
+  uint64_t packed = 0, unpacked = 0;
+  for (int r = 1; r <= 4; ++r) {
+    packed += g.Cells(1, r).toULongLong();
+    unpacked += g.Cells(2, r).toULongLong();
+  }
+  EXPECT_EQ(g.Cells(1, 5), QString::number(packed));
+  EXPECT_EQ(g.Cells(2, 5), QString::number(unpacked));
+  EXPECT_EQ(g.Cells(4, 5), RatioText(packed, unpacked));
+  EXPECT_EQ(m.FilesLabel->text(), "4");
+  EXPECT_EQ(m.ConvertBut->text(), "&Convert to EXE");
+  EXPECT_EQ(m.Msgform->isVisible(), false);
+  Screenshot(&m, "main-window");
+
+  // A header click on Ratio orders by the number, not the text; the footer stays last.
+  const QStringList ratios{"5% ", "100% ", "-2% ", "45% "};
+  for (int r = 1; r <= 4; ++r) m.StringGrid1->SetCells(4, r, ratios[r - 1]);
+  QTest::mouseClick(m.StringGrid1->viewport(), Qt::LeftButton, {}, g.CellRect(4, 0).center());
+  EXPECT_EQ(GridColumn(4), (std::vector<QString>{"Ratio", "-2% ", "5% ", "45% ", "100% ", RatioText(packed, unpacked)}));
+  EXPECT_EQ(g.Cells(0, 5), "Total");
+  EXPECT_EQ(g.SortColumn(), 4);
+  // A refill sorts by the chosen column again.
+  m.Marlin1.List();
+  EXPECT_EQ(g.Cells(4, 1), "0% ");
+  EXPECT_GT(g.Cells(4, 4).left(g.Cells(4, 4).indexOf(QChar(37))).toInt(), 90);  // 4000 repeated letters
+}
+
+TEST_F(AppTest, EmptyAndMissingArchivesLeaveAnEmptyFooter) {
+  const std::string bad = *tmp / "not-a-zip.zip";
+  testfiles::WriteFile(bad, "this is no archive at all");
+  Start(QString::fromStdString(bad));
+  TMainform& m = Main();
+  EXPECT_EQ(m.StringGrid1->RowCount(), 2);
+  EXPECT_EQ(m.StringGrid1->Cells(0, 1), "");
+  EXPECT_EQ(m.FilesLabel->text(), "0");
+  ASSERT_FALSE(ui.Boxes.empty());  // the component's own report
+  EXPECT_EQ(testfiles::ReadFile(bad), "this is no archive at all");
+
+  // Every command without entries answers with its message, in its order of checks.
+  ui.Boxes.clear();
+  QTest::mouseClick(m.TestBut, Qt::LeftButton);
+  QTest::mouseClick(m.DeleteBut, Qt::LeftButton);
+  QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
+  m.Marlin1.SetZipFilename("");
+  QTest::mouseClick(m.AddBut, Qt::LeftButton);
+  QTest::mouseClick(m.ExtractBut, Qt::LeftButton);
+  QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
+  EXPECT_EQ(ui.Boxes, (std::vector<std::string>{"Error - nothing to Test", "Error - no files to delete",
+                                                "Error: no files in archive", "Error - open a zip file first",
+                                                "Error: file not found: ", "Zip file not found: "}));
+}
+
+TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
+  const std::string a = MakeZip("first.zip", {{"one.txt", "1"}});
+  QDir().mkpath(QString::fromStdString(*tmp / "a-rather-long-folder-name/and-another-one"));
+  const std::string b =
+      MakeZip("a-rather-long-folder-name/and-another-one/SECOND.EXE", {{"two.txt", "2"}, {"three.txt", "3"}});
+  Start();
+  TMainform& m = Main();
+  EXPECT_EQ(m.ZipFName->text(), "<none>");
+
+  // Cancelled: nothing changes but the remembered folder, which starts at the desktop.
+  QTest::mouseClick(m.ZipOpenBut, Qt::LeftButton);
+  EXPECT_EQ(ui.LastFileRequest.Title, "Open Existing ZIP File");
+  EXPECT_EQ(ui.LastFileRequest.Directory.toStdString(), *tmp / "Desktop/");
+  EXPECT_TRUE(m.Marlin1.ZipFilename().empty());
+
+  ui.Files.push_back(QString::fromStdString(b));
+  QTest::mouseClick(m.ZipOpenBut, Qt::LeftButton);
+  EXPECT_EQ(m.Marlin1.ZipFilename(), b);
+  EXPECT_EQ(OpenDir, *tmp / "a-rather-long-folder-name/and-another-one/");
+  EXPECT_EQ(m.ConvertBut->text(), "Convert to ZIP");  // the extension test ignores case
+  EXPECT_EQ(m.FilesLabel->text(), "2");
+
+  // A narrow window shortens the name and offers it whole as a tooltip.
+  m.resize(420, 426);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.ZipFName->width(), m.width() - 291);
+  EXPECT_TRUE(m.ZipFName->text().contains("...")) << m.ZipFName->text().toStdString();
+  EXPECT_TRUE(m.ZipFName->text().endsWith("SECOND.EXE"));
+  EXPECT_EQ(m.ZipFName->toolTip().toStdString(), b);
+  m.resize(620, 426);
+
+  // Dropping a file opens it as Open would.
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(a))});
+  QDragEnterEvent enter(QPoint(50, 200), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(&m, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 200), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(&m, &drop);
+  EXPECT_EQ(m.Marlin1.ZipFilename(), a);
+  EXPECT_EQ(m.ConvertBut->text(), "&Convert to EXE");
+
+  // New over an existing file asks first; No keeps everything.
+  ui.Files.push_back(QString::fromStdString(b));
+  QTest::mouseClick(m.NewZipBut, Qt::LeftButton);
+  EXPECT_EQ(ui.LastBox(), "Overwrite Existing File: " + b + "?");
+  EXPECT_EQ(ui.LastFileRequest.DefaultSuffix, "Zip");
+  EXPECT_FALSE(ui.LastFileRequest.MustExist);
+  EXPECT_EQ(m.Marlin1.ZipFilename(), a);
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(b)));
+
+  // Destroy: No keeps the file, Yes deletes it and empties the grid.
+  QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
+  EXPECT_EQ(ui.LastBox(), "Are you sure you want to delete: " + a + "?");
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(a)));
+  ui.Answers.push_back(boxresult::Yes);
+  QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(a)));
+  EXPECT_EQ(m.ZipFName->text(), "<none>");
+  EXPECT_EQ(m.StringGrid1->RowCount(), 2);
+}
+
+TEST_F(AppTest, ViewMenuReportsAndEscapeCloses) {
+  const std::string zip = MakeZip("c.zip", {{"a.txt", "aaaa"}}, "A comment\nof two lines");
+  Start(QString::fromStdString(zip));
+  TMainform& m = Main();
+  m.Showlasterror1->trigger();
+  EXPECT_EQ(ui.LastBox(), "No last error present");
+  m.Zipcomment1->trigger();
+  EXPECT_TRUE(m.Msgform->isVisible());
+  EXPECT_NE(m.Msgform->RichEdit1->toPlainText().indexOf("of two lines"), -1);
+  m.DLLversioninfo1->trigger();
+  const std::string versions = ui.LastBox();
+  EXPECT_EQ(versions.rfind("Sluice version: ", 0), 0u) << versions;
+  EXPECT_NE(versions.find("\n  Kiln version: "), std::string::npos);
+  EXPECT_EQ(versions.find("version: 0"), std::string::npos) << "a library did not load: " << versions;
+
+  QTest::mouseClick(m.UnattendedCB, Qt::LeftButton);
+  EXPECT_TRUE(m.Marlin1.Unattended());
+  ui.Boxes.clear();
+  m.Marlin1Message(5, "library trouble");  // only logged while unattended
+  EXPECT_TRUE(ui.Boxes.empty());
+  QTest::mouseClick(m.UnattendedCB, Qt::LeftButton);
+  m.Marlin1Message(5, "library trouble");
+  EXPECT_EQ(ui.LastBox(), "Error Msg: library trouble");
+
+  m.activateWindow();
+  QTest::keyClick(&m, Qt::Key_Escape);
+  QTRY_VERIFY(!m.isVisible());
+}
+
+TEST_F(AppTest, SizesOfTwoGigabytesAndMoreShowUnsigned) {
+  // Two entries whose directory records claim 3,000,000,000 bytes each: over 2^31 one by
+  // one, over 2^32 together. Only the directory is read to list them.
+  const std::string zip = *tmp / "large.zip";
+  testfiles::Python(R"(
+import struct, sys, zlib
+out = open(sys.argv[1], 'wb')
+central = b''
+for name in (b'big1.bin', b'big2.bin'):
+    offset = out.tell()
+    data = b'x'
+    crc = zlib.crc32(data)
+    out.write(struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, 0, 0x7000, 0x5869, crc, 1, 1, len(name), 0) + name + data)
+    central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, 0, 0, 0x7000, 0x5869, crc,
+                           2000000000, 3000000000, len(name), 0, 0, 0, 0, 0, offset) + name
+start = out.tell()
+out.write(central)
+out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), start, 0))
+)",
+                    {zip});
+  Start(QString::fromStdString(zip));
+  const TSortGrid& g = *Main().StringGrid1;
+  ASSERT_EQ(g.RowCount(), 4);
+  EXPECT_EQ(g.Cells(1, 1), "2000000000");
+  EXPECT_EQ(g.Cells(2, 1), "3000000000");
+  EXPECT_EQ(g.Cells(4, 1), "33% ");
+  EXPECT_EQ(g.Cells(1, 3), "4000000000");
+  EXPECT_EQ(g.Cells(2, 3), "6000000000");
+  EXPECT_EQ(g.Cells(4, 3), "33% ");
+}
+
+TEST_F(AppTest, DateColumnSortsByTimeNotText) {
+  const std::string zip = *tmp / "dates.zip";
+  testfiles::Python(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, when in (('a', (2024, 10, 1, 9, 5, 0)), ('b', (2024, 3, 9, 14, 30, 0)),
+                       ('c', (2023, 12, 31, 23, 59, 0)), ('d', (2024, 3, 9, 9, 0, 0))):
+        z.writestr(zipfile.ZipInfo(name, date_time=when), name)
+)",
+                    {zip});
+  Start(QString::fromStdString(zip));
+  TSortGrid& g = *Main().StringGrid1;
+  QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, g.CellRect(3, 0).center());
+  EXPECT_EQ(GridColumn(0), (std::vector<QString>{"File Name", "c", "d", "b", "a", "Total"}));
+}
