@@ -22,6 +22,11 @@ class FileHandle {
   // Creates a file that must not exist yet, with `mode` less the umask.
   bool CreateNew(const std::string& path, unsigned mode);
   void Close();
+  // Takes over an open descriptor (closing the one held before).
+  void Adopt(int fd) {
+    Close();
+    fd_ = fd;
+  }
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
 

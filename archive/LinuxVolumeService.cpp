@@ -80,6 +80,33 @@ bool IsRemovableDevice(const std::string& source) {
   return false;
 }
 
+// The whole disk a partition belongs to (/dev/sdb for /dev/sdb1); a disk is its own.
+std::string WholeDisk(const std::string& device) {
+  std::error_code ec;
+  const fs::path dev = fs::canonical(device, ec);
+  if (ec || dev.parent_path() != "/dev") return {};
+  const fs::path sys = fs::canonical(fs::path("/sys/class/block") / dev.filename(), ec);
+  if (ec) return dev.string();
+  if (!fs::exists(sys / "partition", ec)) return dev.string();
+  return (fs::path("/dev") / sys.parent_path().filename()).string();
+}
+
+// The disk itself and then its partitions: where a file system may be.
+std::vector<std::string> DeviceAndPartitions(const std::string& disk) {
+  std::vector<std::string> out{disk};
+  std::error_code ec;
+  const std::string name = fs::path(disk).filename().string();
+  std::vector<std::string> parts;
+  for (const auto& e : fs::directory_iterator(fs::path("/sys/class/block") / name, ec)) {
+    std::error_code ec2;
+    if (e.path().filename().string().rfind(name, 0) == 0 && fs::exists(e.path() / "partition", ec2))
+      parts.push_back("/dev/" + e.path().filename().string());
+  }
+  std::sort(parts.begin(), parts.end());
+  out.insert(out.end(), parts.begin(), parts.end());
+  return out;
+}
+
 // The name under /dev/disk/<folder> whose link resolves to `source`.
 std::string DiskLinkName(const std::string& folder, const std::string& source) {
   std::error_code ec;
@@ -119,19 +146,22 @@ std::vector<LinuxVolumeService::Mount> LinuxVolumeService::Mounts() {
   return mounts;
 }
 
-namespace {
-
-bool FindMount(const std::string& root, LinuxVolumeService::Mount& out) {
+bool LinuxVolumeService::FindMount(const std::string& root, Mount& out) {
   const std::string want = WithSlash(root);
-  for (auto& m : LinuxVolumeService::Mounts())
+  bool rootListed = false;
+  for (auto& m : Mounts()) {
     if (m.Root == want) {
       out = m;
       return true;
     }
-  return false;
+    rootListed = rootListed || m.Root == "/";
+  }
+  // Inside a chroot, /proc/self/mountinfo lists only the mounts below the new root (or
+  // cannot be read at all); the file system that holds "/" is still there.
+  if (want != "/" || rootListed) return false;
+  out = Mount{"/", {}, {}};
+  return true;
 }
-
-}  // namespace
 
 std::string LinuxVolumeService::DriveRootOf(const std::string& absolutePath) {
   const std::string path = WithSlash(Canonical(absolutePath));
@@ -159,6 +189,11 @@ VolumeStatus LinuxVolumeService::ReadVolumeInfo(const std::string& root, VolumeI
   if (!FindMount(root, m)) return VolumeStatus::Failed;
   struct statvfs st {};
   if (::statvfs(root.c_str(), &st) != 0) return VolumeStatus::NotReady;
+  if (m.Source.empty()) {
+    info.Label.clear();
+    info.Serial = 0;
+    return VolumeStatus::Ok;
+  }
   info.Label = DiskLinkName("by-label", m.Source);
   // FAT serials read as XXXX-XXXX; other UUIDs give their first eight hex digits.
   std::string uuid = DiskLinkName("by-uuid", m.Source);
@@ -182,6 +217,10 @@ bool VolumeService::SetLabel(const std::string&, const std::string&) { return fa
 
 FormatStatus VolumeService::Format(const std::string&, const std::string&) { return FormatStatus::Failed; }
 
+std::string VolumeService::DriveIdOf(const std::string&) { return {}; }
+
+std::string VolumeService::MountPointOf(const std::string&, bool) { return {}; }
+
 namespace {
 
 std::shared_ptr<DiskManager>& InstalledDiskManager() {
@@ -192,11 +231,42 @@ std::shared_ptr<DiskManager>& InstalledDiskManager() {
 // The device behind a removable drive, or empty.
 std::string RemovableDevice(LinuxVolumeService& volumes, const std::string& root) {
   LinuxVolumeService::Mount m;
-  if (volumes.KindOf(root) != DriveKind::Removable || !FindMount(root, m) || m.Source.rfind("/dev/", 0) != 0) return {};
+  if (volumes.KindOf(root) != DriveKind::Removable || !LinuxVolumeService::FindMount(root, m) || m.Source.rfind("/dev/", 0) != 0) return {};
   return m.Source;
 }
 
 }  // namespace
+
+std::string LinuxVolumeService::DriveIdOf(const std::string& root) {
+  Mount m;
+  if (KindOf(root) != DriveKind::Removable || !FindMount(root, m)) return {};
+  const std::string disk = WholeDisk(m.Source);
+  // A stick plugged in again, or the next one in the same port, comes back under another
+  // device name: the port's link names the drive for as long as it is in use.
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/dev/disk/by-path", ec)) {
+    std::error_code ec2;
+    if (fs::canonical(e.path(), ec2) == disk && !ec2) return e.path().string();
+  }
+  return disk;
+}
+
+std::string LinuxVolumeService::MountPointOf(const std::string& id, bool mount) {
+  std::error_code ec;
+  const std::string disk = id.empty() ? std::string() : fs::canonical(id, ec).string();
+  if (ec || disk.empty()) return {};
+  auto mounted = [&]() -> std::string {
+    for (const auto& m : Mounts())
+      if (m.Source.rfind("/dev/", 0) == 0 && WholeDisk(m.Source) == disk) return m.Root;
+    return {};
+  };
+  std::string root = mounted();
+  const auto& manager = InstalledDiskManager();
+  if (!root.empty() || !mount || !manager) return root;
+  for (const std::string& device : DeviceAndPartitions(disk))
+    if (manager->Mount(device) && !(root = mounted()).empty()) return root;
+  return {};
+}
 
 void LinuxVolumeService::SetDiskManager(std::shared_ptr<DiskManager> manager) {
   InstalledDiskManager() = std::move(manager);

@@ -62,7 +62,10 @@ int TMarlin::FormatVolume() {
   } while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
 
   switch (done.get()) {
-    case FormatStatus::Done: return finish(0);
+    case FormatStatus::Done:
+      // The new file system may be mounted elsewhere than the old one.
+      FollowDrive();
+      return finish(0);
     case FormatStatus::Cancelled: return finish(-2);
     case FormatStatus::NotPossible: return finish(-3);
     case FormatStatus::Failed: break;

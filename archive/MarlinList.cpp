@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
+#include <span>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -15,10 +17,12 @@
 namespace {
 
 constexpr size_t kEndSearchWindow = 65557;  // end record plus the longest comment
+constexpr int kMaxSetVolumes = 999;         // three digits in names and labels
 
 bool IsFile(const std::string& name) {
   struct stat st {};
-  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  // Only a regular file: opening a pipe or a device to read would wait or never end.
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string AbsolutePath(const std::string& name) {
@@ -62,6 +66,10 @@ void TMarlin::List() {
       EndOfCentralDir e;
       OpenEOC(e, true);
       const CentralDirLocation& dir = fCentralDir;
+      // Volume numbers have three digits: a larger one is damage, and would otherwise
+      // send the reader after volumes that cannot exist.
+      if (dir.DiskNumber >= uint32_t(kMaxSetVolumes) || dir.CentralStartDisk >= uint32_t(kMaxSetVolumes))
+        throw EMarlin(11103, true);
       fLastDiskNo = int(dir.DiskNumber);
       if (fLastDiskNo > 0) fIsSpanned = true;
 
@@ -72,17 +80,17 @@ void TMarlin::List() {
         offset = dir.CentralDirStart;
       } else {
         fCurrentDiskNo = int(dir.DiskNumber);
-        // The directory ends where the end records begin; a size that does not fit
-        // leaves a negative offset, which the seek below refuses.
-        const int64_t at = int64_t(fEOCDOffset - dir.Zip64Bytes) - int64_t(dir.CentralDirSize);
-        offset = uint64_t(at);
+        // The directory ends where the end records begin.
+        const uint64_t end = fEOCDOffset - dir.Zip64Bytes;
+        if (dir.CentralDirSize > end) throw EMarlin(10201, true);
+        offset = end - dir.CentralDirSize;
       }
       fCentralDirOffset = offset;
       // With no entries the zip data is only the directory itself, wherever it starts.
       fPrefixSize = dir.EntriesTotal == 0 ? dir.CentralDirStart : fLogicalSize;
       fOffsetMismatch = dir.CentralDirStart != offset;
       if (fOffsetMismatch) ReportMessage(10203);
-      if (int64_t(offset) < 0 || fReadHandle.Seek(int64_t(offset), SEEK_SET) < 0) throw EMarlin(10201, true);
+      if (offset > uint64_t(INT64_MAX) || fReadHandle.Seek(int64_t(offset), SEEK_SET) < 0) throw EMarlin(10201, true);
       ReadCentralDirectory();
       fLastDiskNo = int(dir.DiskNumber);
     });
@@ -95,7 +103,14 @@ void TMarlin::List() {
     fPrefixSize = 0;
   } else {
     // Stored offsets may count from the start of the file or from the end of a prefix.
-    fPrefixSize += offset - fCentralDir.CentralDirStart;
+    // A stored directory offset beyond where the directory lies leaves no room for a
+    // prefix at all.
+    if (fCentralDir.CentralDirStart > fPrefixSize + offset) {
+      fPrefixSize = 0;
+      fOffsetMismatch = true;
+    } else {
+      fPrefixSize = fPrefixSize + offset - fCentralDir.CentralDirStart;
+    }
   }
   if (OnDirUpdate) OnDirUpdate(this);
 }
@@ -109,11 +124,15 @@ void TMarlin::ReadCentralDirectory() {
   uint8_t raw[CentralFileHeader::Size];
   std::string extra;
   for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
-    // A directory that runs over the end of a volume goes on at the start of the next.
-    while (reader.Read(raw, sizeof raw) < sizeof raw) {
-      if (fCurrentDiskNo >= int64_t(dir.DiskNumber)) throw EMarlin(11013, true);
+    // A directory that runs over the end of a volume goes on at the start of the next;
+    // a volume that gives nothing ends the search.
+    bool freshVolume = false;
+    size_t got;
+    while ((got = reader.Read(raw, sizeof raw)) < sizeof raw) {
+      if (fCurrentDiskNo >= int64_t(dir.DiskNumber) || (freshVolume && got == 0)) throw EMarlin(11013, true);
       OpenVolume(fCurrentDiskNo + 1);
       reader.Reset();
+      freshVolume = true;
     }
     const CentralFileHeader h = CentralFileHeader::Decode(raw);
     if (h.Signature != zipsig::Central) throw EMarlin(11015, true);
@@ -240,17 +259,26 @@ void TMarlin::ReadZip64End(const EndOfCentralDir& e) {
 
   // The record ends where the locator starts; its stored offset may not count from the
   // start of the file when a prefix was put in front of the archive.
+  // A record whose size field is wrong is still read, as other readers do: then it is
+  // taken as the fixed-size record right in front of the locator.
   Zip64EndOfCentralDir end;
   bool found = false;
-  for (const uint64_t at : {locator.EndOffset, locatorAt - Zip64EndOfCentralDir::MinSize}) {
-    if (at > locatorAt - Zip64EndOfCentralDir::MinSize) continue;
-    if (fReadHandle.Seek(int64_t(at), SEEK_SET) < 0 ||
-        fReadHandle.Read(raw, sizeof raw) != int64_t(sizeof raw) || !Zip64EndOfCentralDir::Decode(raw, end) ||
-        at + end.TotalSize() != locatorAt)
-      continue;
-    dir.Zip64Bytes = fEOCDOffset - at;
-    found = true;
-    break;
+  const uint64_t fixedAt = locatorAt - Zip64EndOfCentralDir::MinSize;
+  const uint64_t candidates[] = {locator.EndOffset, fixedAt};
+  for (const bool strict : {true, false}) {
+    for (const uint64_t at : std::span(candidates).subspan(strict ? 0 : 1)) {
+      if (at > fixedAt || at > uint64_t(INT64_MAX)) continue;
+      if (fReadHandle.Seek(int64_t(at), SEEK_SET) < 0 || fReadHandle.Read(raw, sizeof raw) != int64_t(sizeof raw) ||
+          GetLE32(raw) != zipsig::Zip64End)
+        continue;
+      const bool sized = Zip64EndOfCentralDir::Decode(raw, end) && end.RecordSize <= locatorAt &&
+                         at + end.TotalSize() == locatorAt;
+      if (strict && !sized) continue;
+      dir.Zip64Bytes = fEOCDOffset - at;
+      found = true;
+      break;
+    }
+    if (found) break;
   }
   if (!found) return;
   if (e.DiskNumber == 0xFFFF) dir.DiskNumber = end.DiskNumber;

@@ -97,6 +97,8 @@ constexpr MessageRow kMessages[] = {
     {11103, "A multi-volume set cannot have more than 999 volumes"},
     {11104, "The output file is one of the files being read"},
     {11105, "Format the disk in drive %s with the label %s?\nEverything on it will be erased. No uses the disk as it is."},
+    {11106, "%s holds a whole archive, not the last volume of a multi-volume set"},
+    {11107, "%s is in the way and is not a file: it is left as it is"},
 };
 
 }  // namespace

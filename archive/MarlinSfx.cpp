@@ -33,7 +33,15 @@ constexpr const char* kStubName = "Stubby.bin";
 
 bool IsFile(const std::string& name) {
   struct stat st {};
-  return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  // Only a regular file: opening a pipe or a device to read would wait or never end.
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Only a file or a link may be replaced by an output: a folder or anything else under
+// that name is the user's and stays.
+bool InTheWay(const std::string& name) {
+  struct stat st {};
+  return ::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
 }
 
 // Position of the extension's dot in the last path component, or npos.
@@ -206,6 +214,12 @@ int TMarlin::ConvertSFX() {
     outName = WithExtension(fZipFilename, ".exe");
   }
 
+  if (InTheWay(outName)) {
+    busy.reset();
+    ReportException(EMarlin(11107, outName));
+    return -1;
+  }
+
   // A program file: executable for everyone the umask lets run it.
   PendingOutput out;
   int r = -9;
@@ -264,6 +278,7 @@ int TMarlin::ConvertSFX() {
   if (r == 0 && !fAutoSFX &&
       (stubSize < 0 || expected < 0 || outSize < 0 || stubSize + expected + int64_t(kSfxHeaderSize) != outSize))
     r = -9;
+  if (r == 0 && InTheWay(outName)) r = -1;
   if (r == 0) {
     RemoveFile(outName, fHowToDelete);
     if (::rename(out.temp.c_str(), outName.c_str()) != 0) r = -1;
@@ -296,6 +311,11 @@ int TMarlin::ConvertZIP() {
   std::optional<BusyCursor> busy(std::in_place, *this);
   int r = -2;
   const std::string outName = WithExtension(fZipFilename, ".zip");
+  if (InTheWay(outName)) {
+    busy.reset();
+    ReportException(EMarlin(11107, outName));
+    return -1;
+  }
   const int64_t prefix = int64_t(fPrefixSize);
   int64_t expected = -1, outSize = -1;
   std::optional<EMarlin> refusal;
@@ -335,6 +355,7 @@ int TMarlin::ConvertZIP() {
   }
 
   if (r == 0 && (expected < 0 || outSize < 0 || outSize != expected - prefix)) r = -9;
+  if (r == 0 && InTheWay(outName)) r = -1;
   if (r == 0) {
     RemoveFile(outName, fHowToDelete);
     if (::rename(out.temp.c_str(), outName.c_str()) != 0) r = -1;

@@ -23,8 +23,9 @@ constexpr int kMaxVolumes = 999;  // three digits in names and labels
 std::string NumberedName(const std::string& name, const std::string& digits) {
   const size_t slash = name.rfind('/');
   const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  // A leading dot starts a hidden name, not an extension.
   size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < nameStart) dot = name.size();
+  if (dot == std::string::npos || dot <= nameStart) dot = name.size();
   return name.substr(0, dot) + digits + name.substr(dot);
 }
 
@@ -71,6 +72,7 @@ int TMarlin::WriteSpan(const std::string& inFileName, const std::string& outFile
       // An unfinished set is of no use: take back every volume file still in reach. Disks
       // already taken out of a removable drive are beyond it.
       const bool wasOpen = fWriteHandle.IsOpen();
+      call.Out.Discard();
       CloseVolume();
       if (!call.HardDiskVolumes.empty()) {
         for (const std::string& name : call.HardDiskVolumes) ::unlink(name.c_str());
@@ -119,12 +121,13 @@ void TMarlin::SplitOntoVolumes() {
       if (h.PackedSize == 0xFFFFFFFFu || h.UnpackedSize == 0xFFFFFFFFu || h.LocalHeaderOffset == 0xFFFFFFFFu ||
           h.DiskStart == 0xFFFF)
         throw EMarlin(11101, true);
-      call.Records.Add(0, h.LocalHeaderOffset, h.PackedSize);
+      call.Records.Add(0, h.LocalHeaderOffset, h.PackedSize, h.Crc32);
       if (!reader.Skip(h.VariableLength())) throw EMarlin(11008, true);
     }
     call.Records.Seal();
   }
   if (fReadHandle.Seek(0, SEEK_SET) != 0) throw EMarlin(11008, true);
+  call.In.Attach(fReadHandle);
 
   uint8_t marker[4];
   PutLE32(marker, zipsig::SpanMarker);
@@ -137,17 +140,22 @@ void TMarlin::SplitOntoVolumes() {
 
   char* buf = call.Buffer.data();
   auto readSource = [&](char* to, size_t n, int errId) {
-    if (n > 0 && fReadHandle.Read(to, n) != int64_t(n)) throw EMarlin(errId, true);
+    if (n > 0 && call.In.Read(to, n) != int64_t(n)) throw EMarlin(errId, true);
   };
   const std::string copying = LoadMessageText(10105, "Copying: ");
 
   for (uint32_t i = 0; i < e.EntriesTotal; ++i) {
-    const int64_t at = fReadHandle.Position();
+    const int64_t at = call.In.Position();
     readSource(buf, LocalFileHeader::Size, 11012);
     const LocalFileHeader lh = LocalFileHeader::Decode(reinterpret_cast<const uint8_t*>(buf));
     if (lh.Signature != zipsig::Local) throw EMarlin(11014, true);
     readSource(buf + LocalFileHeader::Size, lh.NameLength, 11016);
     readSource(buf + LocalFileHeader::Size + lh.NameLength, lh.ExtraLength, 11018);
+    // Sizes that only a Zip64 record in the local header holds cannot be copied here.
+    if (lh.PackedSize == 0xFFFFFFFFu || lh.UnpackedSize == 0xFFFFFFFFu ||
+        (lh.HasDataDescriptor() &&
+         HasZip64Extra(reinterpret_cast<const uint8_t*>(buf) + LocalFileHeader::Size + lh.NameLength, lh.ExtraLength)))
+      throw EMarlin(11101, true);
     if (at > 0xFFFFFFFFLL) throw EMarlin(11101, true);
     auto [first, last] = call.Records.FindSpanRecord(0, uint32_t(at));
     uint32_t packed = lh.PackedSize;
@@ -171,7 +179,16 @@ void TMarlin::SplitOntoVolumes() {
       r->Met = true;
     }
     CopyToVolumes(packed, 11021);
-    if (lh.HasDataDescriptor()) CopyToVolumes(DataDescriptor::Size, 11020);
+    if (lh.HasDataDescriptor()) {
+      // With or without its signature: the CRC that follows tells which.
+      const int64_t got = call.In.Read(buf, DataDescriptor::Size);
+      const size_t length = got < 12 ? 0
+                                     : DataDescriptorLength(reinterpret_cast<const uint8_t*>(buf), size_t(got),
+                                                            first != last ? first->Crc32 : lh.Crc32);
+      if (length == 0) throw EMarlin(11020, true);
+      if (!call.In.Seek(call.In.Position() - (got - int64_t(length)))) throw EMarlin(11008, true);
+      WriteToVolume(buf, int64_t(length), 0);
+    }
   }
 
   if (OnMessage) OnMessage(this, 0, copying + "Central directory");
@@ -220,6 +237,7 @@ void TMarlin::SplitOntoVolumes() {
   end.EntriesOnDisk = uint16_t(call.DirectoryDisk == fCurrentDiskNo ? call.DirectoryEntriesOnDisk : 0);
   end.Encode(reinterpret_cast<uint8_t*>(buf));
   WriteToVolume(buf, group, group);
+  if (!call.Out.Flush()) throw EMarlin(11010, true);
   fSpanProgress = false;
 }
 
@@ -230,7 +248,7 @@ void TMarlin::WriteToVolume(const void* buffer, int64_t len, int64_t minFit) {
     if (!fWriteHandle.IsOpen()) OpenNextVolume();
     const int64_t n = std::min(len, std::max<int64_t>(0, fVolumeFreeBytes));
     if (n > 0) {
-      if (fWriteHandle.Write(p, size_t(n)) != n) throw EMarlin(11010, true);
+      if (!span_->Out.Write(p, size_t(n))) throw EMarlin(11010, true);
       fBytesOnVolume += n;
       fVolumeFreeBytes -= n;
       if (OnProgress && fSpanProgress) OnProgress(this, ProgressType::ProgrUpdate, "", n);
@@ -251,7 +269,7 @@ void TMarlin::CopyToVolumes(int64_t len, int errId) {
       continue;
     }
     const int64_t n = std::min({len, int64_t(call.Buffer.size()), fVolumeFreeBytes});
-    switch (CopyBytes(fReadHandle, fWriteHandle, n, call)) {
+    switch (CopyBytes(call.In, call.Out, n, call)) {
       case CopyResult::ShortRead: throw EMarlin(errId, true);
       case CopyResult::WriteFailed: throw EMarlin(11010, true);
       case CopyResult::Ok: break;
@@ -276,14 +294,16 @@ void TMarlin::PrepareVolume(int64_t minFit) {
   }
 }
 
-void TMarlin::CloseVolume() {
-  if (!fWriteHandle.IsOpen()) return;
+bool TMarlin::CloseVolume() {
+  if (!fWriteHandle.IsOpen()) return true;
+  const bool written = span_->Out.Flush();
   StampFileTime(fWriteHandle, fSetDateTime);
   fWriteHandle.Close();
+  return written;
 }
 
 void TMarlin::AdvanceVolume() {
-  CloseVolume();
+  if (!CloseVolume()) throw EMarlin(11010, true);
   fVolumeFreeBytes = 0;
   fBytesOnVolume = 0;
   if (fCurrentDiskNo + 1 >= kMaxVolumes) throw EMarlin(11103, true);
@@ -302,19 +322,21 @@ void TMarlin::OpenNextVolume() {
   for (;;) {
     const DriveKind kind = AskForDisk();
     const bool hardDisk = IsHardDisk(kind);
-    const std::string name = hardDisk ? NumberedName(fWriteName, VolumeNumberText()) : fWriteName;
-
     if (!hardDisk && fAddOptions.Contains(AddOptsEnum::AddDiskSpanErase)) {
       fVolumeLabel = kSetLabelPrefix + VolumeNumberText();
       const int formatted = FormatVolume();
       if (formatted == -2) throw EMarlin(11007, false);
       if (formatted == -1) throw EMarlin(11007, true);
     }
+    // After the format: a freshly formatted disk may be mounted under a new path.
+    const std::string name = hardDisk ? NumberedName(fWriteName, VolumeNumberText()) : fWriteName;
 
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0) {
       if (st.st_dev == call.SourceDev && st.st_ino == call.SourceIno) throw EMarlin(11104, true);
-      if (fUnattended) throw EMarlin(11025, true);
+      // On a hard disk nobody could change the answer by swapping a disk: say what is in
+      // the way instead of blaming the missing user.
+      if (fUnattended) throw hardDisk ? EMarlin(11039, name) : EMarlin(11025, true);
       // On a hard disk every volume has a file of its own, so an existing one is never
       // an earlier volume of this set.
       const int labelNo = hardDisk ? fCurrentDiskNo + 1 : LabelNumber(fVolumeLabel);
@@ -333,17 +355,23 @@ void TMarlin::OpenNextVolume() {
     }
 
     if (!fWriteHandle.Create(name)) throw EMarlin(11009, true);
+    call.Out.Attach(fWriteHandle);
     call.OpenVolumeName = name;
     if (hardDisk) call.HardDiskVolumes.push_back(name);
 
     QueryDiskSpace(DiskSpaceWanted::Free);
+    // On a hard disk the minimum is about the file system's room, not about the volume
+    // size asked for, and no retry can bring more of it.
+    const int64_t room = fVolumeFreeBytes - (fCurrentDiskNo == 0 ? fKeepFreeOnDisk1 : 0);
     if (fMaxVolumeSize > 0 && fMaxVolumeSize < fVolumeFreeBytes) fVolumeFreeBytes = fMaxVolumeSize;
     if (fCurrentDiskNo == 0) fVolumeFreeBytes -= fKeepFreeOnDisk1;
     // A volume that cannot take a single byte is refused even when no minimum is set.
-    if (fMinFreeVolumeSize > fVolumeFreeBytes || fVolumeFreeBytes <= 0) {
+    const bool tooSmall = fVolumeFreeBytes <= 0 || fMinFreeVolumeSize > (hardDisk ? room : fVolumeFreeBytes);
+    if (tooSmall) {
       fWriteHandle.Close();
       ::unlink(name.c_str());
       if (hardDisk) call.HardDiskVolumes.pop_back();
+      if (hardDisk) throw EMarlin(11032, true);
       if (fUnattended) throw EMarlin(11025, true);
       const int answer =
           ShowBox(LoadMessageText(11032, "This disk has not enough free space available"), BoxButtons::RetryCancel,

@@ -18,11 +18,34 @@ std::string TMarlin::VolumeNumberText() const {
   return n.substr(n.size() - 3);
 }
 
+bool TMarlin::FollowDrive() {
+  if (fDriveRoot != fDriveIdRoot) {
+    fDriveId = volumes_->DriveExists(fDriveRoot) ? volumes_->DriveIdOf(fDriveRoot) : std::string();
+    fDriveIdRoot = fDriveRoot;
+  }
+  // A root that still holds a file system is never left: it is what the caller chose.
+  if (volumes_->DriveExists(fDriveRoot)) return true;
+  if (fDriveId.empty()) return false;
+  const std::string now = volumes_->MountPointOf(fDriveId, true);
+  if (now.empty()) return false;
+  // The names of this operation move with the disk; ZipFilename too, so that the next
+  // operation finds the archive where the disk now is.
+  const std::string old = fDriveRoot;
+  for (std::string* name : {&fReadName, &fWriteName, &fZipFilename})
+    if (name->rfind(old, 0) == 0) name->replace(0, old.size(), now);
+  fDriveRoot = fDriveIdRoot = now;
+  return true;
+}
+
 bool TMarlin::CheckDrive() {
   fVolumeSizeBytes = 0;
   fVolumeLabel.clear();
   if (fDriveRoot.empty() || fDriveRoot.front() != '/') throw EMarlin(11003, fDriveRoot);
-  if (!volumes_->DriveExists(fDriveRoot)) throw EMarlin(11004, fDriveRoot);
+  if (!FollowDrive()) {
+    // A drive known by its device but with no disk mounted: ask for one.
+    if (!fDriveId.empty()) return false;
+    throw EMarlin(11004, fDriveRoot);
+  }
 
   VolumeInfo info;
   const VolumeStatus status = volumes_->ReadVolumeInfo(fDriveRoot, info);
@@ -40,6 +63,7 @@ bool TMarlin::CheckDrive() {
 DriveKind TMarlin::AskForDisk() {
   int answer = boxresult::Ok;
   ProcessEvents();
+  FollowDrive();
   const DriveKind kind = volumes_->KindOf(fDriveRoot);
   while ((answer == boxresult::Ok && !CheckDrive()) || fNewDiskRequested) {
     // On a hard disk the volumes are files whose names carry their numbers.
@@ -87,7 +111,7 @@ bool TMarlin::IsRightDisk(DriveKind kind) {
     const size_t slash = fReadName.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = fReadName.rfind('.');
-    if (dot == std::string::npos || dot < nameStart) dot = fReadName.size();
+    if (dot == std::string::npos || dot <= nameStart) dot = fReadName.size();
     const size_t digits = std::min<size_t>(3, dot - nameStart);
     fReadName.replace(dot - digits, digits, VolumeNumberText());
     return true;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 
 #include "MarlinMessages.h"
@@ -26,7 +27,13 @@ void TMarlin::SetZipFilename(const std::string& v) {
   if (!designing_) List();
 }
 
-void TMarlin::SetPassword(const std::string& v) { fPassword = v.substr(0, 255); }
+void TMarlin::SetPassword(const std::string& v) {
+  // At most 255 bytes, never ending inside a UTF-8 character.
+  size_t n = std::min<size_t>(v.size(), 255);
+  if (n < v.size())
+    while (n > 0 && (uint8_t(v[n]) & 0xC0) == 0x80) --n;
+  fPassword = v.substr(0, n);
+}
 
 void TMarlin::SetDLLDirectory(const std::string& v) {
   if (v == fDLLDirectory) return;

@@ -204,6 +204,9 @@ class TMarlin {
   // Three digits of CurrentDiskNo + 1 ("001" for volume 0).
   std::string VolumeNumberText() const;
   bool CheckDrive();
+  // Keeps DriveRoot on the drive's current disk where the system mounts each disk under a
+  // path of its own; false when the drive holds no usable disk. See fDriveId.
+  bool FollowDrive();
   DriveKind AskForDisk();
   bool IsRightDisk(DriveKind kind);
   void OpenVolume(int n);
@@ -313,6 +316,10 @@ class TMarlin {
   std::string fReadName;
   FileHandle fReadHandle;
   std::string fDriveRoot;
+  // The removable drive behind fDriveRoot (its device) and the root it was learnt at: an
+  // operation that sets a new DriveRoot makes FollowDrive learn the drive afresh.
+  std::string fDriveId;
+  std::string fDriveIdRoot;
   std::string fVolumeLabel;
   uint32_t fVolumeSerial = 0;
   uint64_t fPrefixSize = 0;
@@ -390,13 +397,16 @@ class TMarlin {
   void SplitOntoVolumes();
   void PrepareVolume(int64_t minFit);
   void OpenNextVolume();
-  void CloseVolume();
+  bool CloseVolume();
   void AdvanceVolume();
   void JoinVolumes(std::string& outFileName);
   void ReadAcross(void* buffer, size_t len, int errId);
   void SkipAcross(int64_t len, int errId);
-  void NextVolumeIfAtEnd();
+  void NextVolumeIfAtEnd(int errId);
   void OpenSetVolume(int n);
+  void OpenNextSetVolume(int errId);
+  void CreateJoinedFile(const std::string& folder, bool keepPrivate);
+  std::string NameJoinedFile(const std::string& folder);
 
   SpanCall* span_ = nullptr;  // state of the running WriteSpan or ReadSpan
   // ==== end of multi-volume sets ====

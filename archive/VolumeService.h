@@ -34,6 +34,8 @@ class DiskManager {
   virtual ~DiskManager() = default;
   virtual bool SetLabel(const std::string& device, const std::string& label) = 0;
   virtual FormatStatus Format(const std::string& device, const std::string& label) = 0;
+  // Mounts the file system on `device` where the system chooses; true when it is mounted.
+  virtual bool Mount(const std::string& device) { (void)device; return false; }
 };
 
 struct VolumeInfo {
@@ -53,6 +55,14 @@ class VolumeService {
   // Bytes available to this user and total bytes; false when unknown.
   virtual bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) = 0;
 
+  // A desktop mounts each disk under a path of its own (/media/USER/LABEL), so a removable
+  // drive is known by its device rather than by where its current disk is mounted.
+  // The drive holding `root` when it is a removable drive with a device, else empty.
+  virtual std::string DriveIdOf(const std::string& root);
+  // Where the disk now in drive `id` is mounted (a root with a trailing '/'); with `mount`
+  // an unmounted disk is mounted first. Empty when the drive holds no usable disk.
+  virtual std::string MountPointOf(const std::string& id, bool mount);
+
   // Labelling and formatting removable disks (multi-volume sets). Format may take long
   // and is called off the user-interface thread. Without a back end both fail.
   virtual bool SetLabel(const std::string& root, const std::string& label);
@@ -68,6 +78,11 @@ class LinuxVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+  // The port link (/dev/disk/by-path) of a removable drive, else its whole-disk device
+  // (/dev/sdb for /dev/sdb1).
+  std::string DriveIdOf(const std::string& root) override;
+  // Mounting goes through the installed disk manager.
+  std::string MountPointOf(const std::string& id, bool mount) override;
   // Through the installed disk manager; without one both fail.
   bool SetLabel(const std::string& root, const std::string& label) override;
   FormatStatus Format(const std::string& root, const std::string& label) override;
@@ -80,19 +95,28 @@ class LinuxVolumeService : public VolumeService {
   };
   // Mounted file systems from /proc/self/mountinfo; the last mount on a point wins.
   static std::vector<Mount> Mounts();
+  // The mount entry for `root`. Where no entry holds "/" (a chroot, a minimal container,
+  // no /proc), "/" is a fixed drive with no source.
+  static bool FindMount(const std::string& root, Mount& out);
 };
 
 // Removable drives made of folders, for tests: a drive is a folder path; each disk is a
 // folder with its own label and capacity that is moved onto the drive path when it is
 // inserted and moved away when ejected. Paths outside every simulated drive go to the
 // fallback service.
+// A drive added with `remount` behaves as a desktop does: every disk inserted (and every
+// disk formatted) is mounted under a new path, "<drive>.<n>", and the drive path itself
+// is only the drive's id. Without automount an inserted disk stays unmounted until
+// MountPointOf is asked to mount it.
 class SimulatedVolumeService : public VolumeService {
  public:
   explicit SimulatedVolumeService(std::shared_ptr<VolumeService> fallback = LinuxVolumeService::Instance());
   ~SimulatedVolumeService() override;
 
   // Registers a drive at `path` (which must not exist yet), empty.
-  void AddDrive(const std::string& path, DriveKind kind = DriveKind::Removable);
+  void AddDrive(const std::string& path, DriveKind kind = DriveKind::Removable, bool remount = false);
+  void SetAutomount(bool on);
+  int MountCount() const;
   // Creates a disk for drive `path`, not inserted, and returns its number.
   int AddDisk(const std::string& path, const std::string& label, int64_t capacity, bool formatted = true);
   // Ejects whatever is in the disk's drive, then inserts the disk.
@@ -100,7 +124,7 @@ class SimulatedVolumeService : public VolumeService {
   void Eject(const std::string& path);
   // The disk in drive `path`, or -1.
   int InsertedDisk(const std::string& path) const;
-  // Where the disk's files are now: the drive path while inserted, else its own folder.
+  // Where the disk's files are now: its mount point while mounted, else its own folder.
   std::string DiskFolder(int disk) const;
   std::string Label(int disk) const;
   void SetLabel(int disk, const std::string& label);
@@ -113,6 +137,8 @@ class SimulatedVolumeService : public VolumeService {
   DriveKind KindOf(const std::string& root) override;
   VolumeStatus ReadVolumeInfo(const std::string& root, VolumeInfo& info) override;
   bool DiskSpace(const std::string& root, int64_t& freeBytes, int64_t& totalBytes) override;
+  std::string DriveIdOf(const std::string& root) override;
+  std::string MountPointOf(const std::string& id, bool mount) override;
 
   // Formatting empties the disk's folder, sets its label and marks it formatted, unless
   // an outcome other than Done is set for the formats to come.

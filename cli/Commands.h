@@ -30,5 +30,9 @@ struct CliMarlin {
   CliMarlin();
 };
 
+// Flushes standard output and turns a failed write (a full disk, a closed pipe) into a
+// failing exit status with a message. main applies it to the status of every command.
+int CheckedExit(int status);
+
 // Reports a usage or argument error on standard error and returns exit status 2.
 int UsageError(const std::string& text);

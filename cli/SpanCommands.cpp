@@ -36,6 +36,7 @@ bool ParseSize(const std::string& text, int64_t& out) {
 // Prompts need someone to answer them; without a terminal the component must not wait.
 void Attend(CliMarlin& cli, bool verbose) {
   cli.marlin.SetUnattended(!::isatty(STDIN_FILENO));
+  cli.marlin.SetVerbose(verbose);
   // One "Copying:" line per entry is only wanted when asked for.
   const std::string copying = MessageTableText(10105).data();
   cli.marlin.OnMessage = [&cli, verbose, copying](TMarlin*, int, const std::string& text) {

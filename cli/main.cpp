@@ -1,6 +1,8 @@
 // tessera-cli: the archive component from the command line, one subcommand per operation.
 
 #include <QCoreApplication>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -50,15 +52,30 @@ int UsageError(const std::string& text) {
   return 2;
 }
 
+int CheckedExit(int status) {
+  // Output that never reached its file is a failure, whatever the command thought.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno;
+    std::fprintf(stderr, "tessera-cli: cannot write the output: %s\n",
+                 error ? std::strerror(error) : "write error");
+    return status != 0 ? status : 1;
+  }
+  return status;
+}
+
 int main(int argc, char** argv) {
+  // Past a file-size limit a write fails and is reported like any other, instead of the
+  // signal ending the program with partial files left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("Tessera");
   LinuxVolumeService::SetDiskManager(MakeUDisksManager());
   if (argc < 2) return Usage(stderr);
-  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return Usage(stdout);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) return CheckedExit(Usage(stdout));
   const Args args(argv + 2, argv + argc);
   for (const Command& c : kCommands)
-    if (!std::strcmp(argv[1], c.Name)) return c.Run(args);
+    if (!std::strcmp(argv[1], c.Name)) return CheckedExit(c.Run(args));
   std::fprintf(stderr, "tessera-cli: unknown command '%s'\n", argv[1]);
   return Usage(stderr);
 }

@@ -1,4 +1,4 @@
-// Adding files: walk the specifications, choose what goes in, write the archive once with
+// Adding files: walk the names and patterns given, choose what goes in, write the archive once with
 // the deflate workers feeding libzip, and only then move sources away.
 
 #include "KilnArchive.h"
@@ -7,6 +7,8 @@
 #include "KilnReporter.h"
 #include "KilnTypes.h"
 #include "KilnWalk.h"
+
+#include <ZipRecords.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,9 +49,8 @@ bool DescribeEntry(zip_t* za, zip_uint64_t idx, const AddItem& item, bool deflat
   zip_file_extra_field_delete_by_id(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_ALL,
                                     ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
   if (item.st.st_mtime >= 0 && item.st.st_mtime <= INT32_MAX) {
-    uint32_t t = static_cast<uint32_t>(item.st.st_mtime);
-    zip_uint8_t ut[5] = {1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
-                         static_cast<zip_uint8_t>(t >> 16), static_cast<zip_uint8_t>(t >> 24)};
+    zip_uint8_t ut[5] = {1};  // flags: modification time only
+    PutLE32(ut + 1, static_cast<uint32_t>(item.st.st_mtime));
     if (zip_file_extra_field_set(za, idx, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, ut, sizeof ut,
                                  ZIP_FL_LOCAL | ZIP_FL_CENTRAL) != 0)
       return false;
@@ -119,15 +120,15 @@ int RunAdd(const Request& request, Reporter& reporter) {
   if (request.encrypt) {
     password = request.password;
     const std::string& first = items[chosen.front()].name;
-    if (password.empty() && (!request.attended || !reporter.AskPassword(first, password))) {
-      if (!reporter.Cancelled())
-        reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
+    if (password.empty() && !reporter.AskPassword(first, password)) {
+      reporter.Message(kLibErrPassword, first + ": no password given, nothing added");
       zip_discard(za);
       return 0;
     }
   }
 
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  // Bounded so that the blocks in flight stay small on machines with many cores.
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
   std::set<size_t> excluded;
   std::vector<size_t> engineIndex(items.size(), 0);
   for (;;) {
@@ -192,6 +193,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
     auto engine = std::make_unique<DeflateEngine>(std::move(work), level, threads);
     pass.engine = engine.get();
 
+    WatchClose(za, reporter);
     int rc = zip_close(za);
     engine.reset();
     if (rc == 0) {

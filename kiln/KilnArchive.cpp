@@ -48,6 +48,11 @@ zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, 
   return za;
 }
 
+void WatchClose(zip_t* archive, Reporter& reporter) {
+  zip_register_cancel_callback_with_state(
+      archive, [](zip_t*, void* r) { return static_cast<Reporter*>(r)->Heartbeat() ? 0 : 1; }, nullptr, &reporter);
+}
+
 void ReportCloseError(zip_t* archive, const std::string& path, Reporter& reporter) {
   zip_error_t* error = zip_get_error(archive);
   int sys = zip_error_code_system(error);

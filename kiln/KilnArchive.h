@@ -16,6 +16,9 @@ class Reporter;
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,
                    Reporter& reporter);
 
+// Lets the component see time pass (and cancel) while libzip writes the archive.
+void WatchClose(zip_t* archive, Reporter& reporter);
+
 // Reports a failed zip_close with the code the component expects.
 void ReportCloseError(zip_t* archive, const std::string& path, Reporter& reporter);
 

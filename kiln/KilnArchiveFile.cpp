@@ -1,10 +1,14 @@
 #include "KilnArchiveFile.h"
 
+#include <ZipRecords.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -12,6 +16,8 @@
 namespace kiln {
 
 namespace {
+
+constexpr uint64_t kBufferSize = 1 << 20;
 
 bool WriteAll(int fd, const void* data, size_t length) {
   auto* p = static_cast<const uint8_t*>(data);
@@ -47,6 +53,12 @@ struct ArchiveFile {
   uint64_t readPos = 0;
   uint64_t size = 0;
 
+  // libzip reads and writes in small pieces; these keep the system calls few.
+  std::vector<uint8_t> readBuffer;
+  uint64_t readBufferStart = 0;
+  std::vector<uint8_t> writeBuffer;
+  uint64_t writePos = 0;  // of the file, where the buffered bytes go
+
   int writeFd = -1;
   std::string tempName;  // set when the new file has a name before it is complete
 
@@ -73,16 +85,50 @@ struct ArchiveFile {
     fstat(readFd, &s);
     size = static_cast<uint64_t>(s.st_size);
     readPos = 0;
+    readBuffer.clear();
     return 0;
   }
 
   int64_t Read(void* data, uint64_t length) {
+    if (readPos < readBufferStart || readPos >= readBufferStart + readBuffer.size()) {
+      if (length >= kBufferSize) return ReadDirect(data, length);
+      readBuffer.resize(kBufferSize);
+      ssize_t n;
+      do n = pread(readFd, readBuffer.data(), readBuffer.size(), static_cast<off_t>(readPos));
+      while (n < 0 && errno == EINTR);
+      if (n < 0) {
+        readBuffer.clear();
+        return Fail(ZIP_ER_READ, errno);
+      }
+      readBuffer.resize(static_cast<size_t>(n));
+      readBufferStart = readPos;
+      if (n == 0) return 0;
+    }
+    uint64_t at = readPos - readBufferStart;
+    uint64_t n = std::min<uint64_t>(length, readBuffer.size() - at);
+    std::memcpy(data, readBuffer.data() + at, n);
+    readPos += n;
+    return static_cast<int64_t>(n);
+  }
+
+  int64_t ReadDirect(void* data, uint64_t length) {
     ssize_t n;
     do n = pread(readFd, data, length, static_cast<off_t>(readPos));
     while (n < 0 && errno == EINTR);
     if (n < 0) return Fail(ZIP_ER_READ, errno);
     readPos += static_cast<uint64_t>(n);
     return n;
+  }
+
+  bool Flush() {
+    if (writeBuffer.empty()) return true;
+    if (!WriteAll(writeFd, writeBuffer.data(), writeBuffer.size())) return false;
+    // Start writing back now, so that the flush before the rename has little left to do.
+    sync_file_range(writeFd, static_cast<off_t>(writePos), static_cast<off_t>(writeBuffer.size()),
+                    SYNC_FILE_RANGE_WRITE);
+    writePos += writeBuffer.size();
+    writeBuffer.clear();
+    return true;
   }
 
   // A new file beside the target with the old prefix copied in.
@@ -123,17 +169,28 @@ struct ArchiveFile {
       }
       close(in);
     }
+    writePos = info->prefix;
     return 0;
   }
 
   int64_t Write(const void* data, uint64_t length) {
-    if (!WriteAll(writeFd, data, length)) return Fail(ZIP_ER_WRITE, errno);
+    auto* p = static_cast<const uint8_t*>(data);
+    writeBuffer.insert(writeBuffer.end(), p, p + length);
+    if (writeBuffer.size() >= kBufferSize && !Flush()) return Fail(ZIP_ER_WRITE, errno);
     return static_cast<int64_t>(length);
+  }
+
+  int64_t SeekWrite(int64_t offset, int whence) {
+    if (!Flush()) return Fail(ZIP_ER_WRITE, errno);
+    off_t at = lseek(writeFd, offset, whence);
+    if (at < 0) return Fail(ZIP_ER_SEEK, errno);
+    writePos = static_cast<uint64_t>(at);
+    return 0;
   }
 
   // Flushed, then put in place by one rename.
   int64_t Commit() {
-    if (fsync(writeFd) != 0) return Fail(ZIP_ER_WRITE, errno);
+    if (!Flush() || fsync(writeFd) != 0) return Fail(ZIP_ER_WRITE, errno);
     if (tempName.empty()) {
       std::string fdPath = "/proc/self/fd/" + std::to_string(writeFd);
       for (int attempt = 0; attempt < 100; ++attempt) {
@@ -159,6 +216,8 @@ struct ArchiveFile {
   }
 
   void Discard() {
+    writeBuffer.clear();
+    writeBuffer.shrink_to_fit();
     if (writeFd >= 0) close(writeFd);
     writeFd = -1;
     if (!tempName.empty()) unlink(tempName.c_str());
@@ -169,13 +228,12 @@ struct ArchiveFile {
   // archive instead (with its prefix, so a self-extractor stays one).
   int64_t Remove() {
     if (BeginWrite() < 0) return -1;
-    uint8_t end[22] = {0x50, 0x4b, 0x05, 0x06};
-    uint32_t cd = static_cast<uint32_t>(info->prefix);
-    for (int i = 0; i < 4; ++i) end[16 + i] = static_cast<uint8_t>(cd >> (8 * i));
+    EndOfCentralDir record;
+    record.CentralDirStart = static_cast<uint32_t>(info->prefix);
     size_t clen = std::min<size_t>(info->comment.size(), 0xFFFF);
-    end[20] = static_cast<uint8_t>(clen);
-    end[21] = static_cast<uint8_t>(clen >> 8);
-    if (!WriteAll(writeFd, end, sizeof end) || !WriteAll(writeFd, info->comment.data(), clen)) {
+    record.ArchiveCommentLength = static_cast<uint16_t>(clen);
+    auto end = record.Bytes();
+    if (!WriteAll(writeFd, end.data(), end.size()) || !WriteAll(writeFd, info->comment.data(), clen)) {
       int err = errno;
       Discard();
       return Fail(ZIP_ER_WRITE, err);
@@ -217,14 +275,10 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_SEEK_WRITE: {
       auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &a->error);
       if (!args) return -1;
-      if (lseek(a->writeFd, args->offset, args->whence) < 0) return a->Fail(ZIP_ER_SEEK, errno);
-      return 0;
+      return a->SeekWrite(args->offset, args->whence);
     }
-    case ZIP_SOURCE_TELL_WRITE: {
-      off_t at = lseek(a->writeFd, 0, SEEK_CUR);
-      if (at < 0) return a->Fail(ZIP_ER_TELL, errno);
-      return at;
-    }
+    case ZIP_SOURCE_TELL_WRITE:
+      return static_cast<zip_int64_t>(a->writePos + a->writeBuffer.size());
     case ZIP_SOURCE_COMMIT_WRITE: {
       int64_t rc = a->Commit();
       if (rc < 0) a->Discard();
@@ -259,9 +313,18 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
 zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* info, zip_error_t* error) {
   auto* a = new ArchiveFile;
   a->path = path;
-  size_t slash = path.rfind('/');
-  a->dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  a->base = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Replacing an archive reached through a link writes the file it points to, not a new
+  // file in place of the link.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      a->path = real;
+      free(real);
+    }
+  }
+  size_t slash = a->path.rfind('/');
+  a->dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : a->path.substr(0, slash));
+  a->base = slash == std::string::npos ? a->path : a->path.substr(slash + 1);
   a->info = info;
   zip_error_init(&a->error);
   zip_source_t* src = zip_source_function_create(Callback, a, error);

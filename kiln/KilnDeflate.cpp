@@ -72,7 +72,10 @@ void DeflateEngine::Work() {
     blockReady_.notify_all();
     return;
   }
+  // Buffers circulate between workers, slots and the consumer instead of being freed, so
+  // memory stays flat however much passes through.
   std::vector<uint8_t> input;
+  Block block;
   for (;;) {
     size_t index;
     {
@@ -81,7 +84,6 @@ void DeflateEngine::Work() {
       if (stop_) break;
       index = next_++;
     }
-    Block block;
     try {
       Compress(jobs_[index], block, &stream, input);
     } catch (const std::bad_alloc&) {
@@ -90,7 +92,7 @@ void DeflateEngine::Work() {
     {
       std::lock_guard lock(mutex_);
       Slot& slot = ring_[index % window_];
-      slot.block = std::move(block);
+      std::swap(slot.block, block);
       slot.ready = true;
     }
     blockReady_.notify_all();
@@ -102,6 +104,9 @@ void DeflateEngine::Compress(const Job& job, Block& out, void* streamPtr, std::v
   auto& stream = *static_cast<z_stream*>(streamPtr);
   out.length = job.length;
   out.last = job.last;
+  out.error = 0;
+  out.crc = 0;
+  out.data.clear();
   FileCloser file{open(entries_[job.entry].path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
   if (file.fd < 0) {
     out.error = errno ? errno : EIO;
@@ -142,7 +147,7 @@ bool DeflateEngine::Take(size_t entry, Block& out) {
   while (consumed_ < jobs_.size() && jobs_[consumed_].entry < entry) {
     blockReady_.wait(lock, [&] { return stop_ || ring_[consumed_ % window_].ready; });
     if (stop_) return false;
-    ring_[consumed_ % window_] = Slot{};
+    ring_[consumed_ % window_].ready = false;
     ++consumed_;
     workReady_.notify_all();
   }
@@ -150,8 +155,8 @@ bool DeflateEngine::Take(size_t entry, Block& out) {
   blockReady_.wait(lock, [&] { return stop_ || ring_[consumed_ % window_].ready; });
   if (stop_) return false;
   Slot& slot = ring_[consumed_ % window_];
-  out = std::move(slot.block);
-  slot = Slot{};
+  std::swap(out, slot.block);
+  slot.ready = false;
   ++consumed_;
   lock.unlock();
   workReady_.notify_all();

@@ -1,6 +1,7 @@
-// Deleting entries: specifications are names or patterns matched against stored names.
+// Deleting entries: the names given are entry names or patterns matched against stored names.
 // "*" and "?" match "/" too, so "dir/*" covers everything below dir and "*.txt" every
-// .txt entry in every folder; a folder name alone matches only the folder's own entry.
+// .txt entry in every folder (and "dir/*" the entry "dir/" itself); a folder name alone
+// matches only the folder's own entry.
 
 #include "KilnArchive.h"
 #include "KilnNames.h"
@@ -93,7 +94,12 @@ int RunDelete(const Request& request, Reporter& reporter) {
     zip_delete(za, i);
     if (request.verbose) reporter.Message(0, names[i] + ": deleted");
   }
+  WatchClose(za, reporter);
   if (zip_close(za) != 0) {
+    if (reporter.Cancelled()) {
+      zip_discard(za);
+      return 0;
+    }
     ReportCloseError(za, path, reporter);
     zip_discard(za);
     return 0;

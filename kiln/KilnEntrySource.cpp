@@ -89,6 +89,7 @@ struct EntrySource {
       uint64_t n = std::min<uint64_t>(want, item->target.size() - done);
       std::memcpy(out, item->target.data() + done, n);
       done += n;
+      if (!Report(static_cast<int64_t>(n), done == item->target.size())) return Fail(ZIP_ER_CANCELLED, 0);
       return static_cast<int64_t>(n);
     }
     if (!deflated) return ReadPlain(out, want);
@@ -148,6 +149,8 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_CLOSE:
       if (s->fd >= 0) close(s->fd);
       s->fd = -1;
+      // Sources live until the archive is written: keep no buffers past the entry.
+      s->block = DeflateEngine::Block{};
       return 0;
     case ZIP_SOURCE_STAT:
       if (len < sizeof(zip_stat_t)) return s->Fail(ZIP_ER_INVAL, 0);

@@ -51,7 +51,6 @@ void TraceCommon(const KilnParamsCommon& c, Tracer& t) {
 }
 
 void ReadCommon(const KilnParamsCommon& c, Request& r) {
-  r.attended = c.WindowHandle != 0;
   r.caller = c.Caller;
   r.callback = c.CallbackProc;
   r.trace = Flag(c.TraceOn);
@@ -105,7 +104,7 @@ bool ReadParams(const KilnParamsCommon* params, Request& request, Reporter& repo
     return false;
   }
   if (c.SpecCount < 0 || (c.SpecCount > 0 && count == 0)) {
-    reporter.Message(kLibErrParams, "Parameter record: no specifications for a count of " +
+    reporter.Message(kLibErrParams, "Parameter record: no file names for a count of " +
                                         std::to_string(c.SpecCount));
     return false;
   }

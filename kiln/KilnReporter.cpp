@@ -23,6 +23,7 @@ int32_t Reporter::Call(int32_t action, int32_t code, int64_t size, const std::st
   r.FileSize64 = size;
   r.FileSize = static_cast<int32_t>(std::clamp<int64_t>(size, INT32_MIN, INT32_MAX));
   std::memcpy(r.Text, text.data(), std::min(text.size(), sizeof r.Text - 1));
+  lastCall_ = std::chrono::steady_clock::now();
   if (callback_(&r) == -1) cancelled_ = true;
   return cancelled_ ? -1 : 0;
 }
@@ -44,13 +45,22 @@ bool Reporter::Progress(int64_t bytes) {
   return !cancelled_;
 }
 
+bool Reporter::Heartbeat() {
+  if (std::chrono::steady_clock::now() - lastCall_ < std::chrono::milliseconds(200)) return !cancelled_;
+  return Call(kActionProgress, 0, 0, {}) == 0;
+}
+
 bool Reporter::TotalSize(int64_t bytes) { return Call(kActionTotalSize, 0, bytes, {}) == 0; }
 bool Reporter::TotalFiles(int64_t count) { return Call(kActionTotalFiles, 0, count, {}) == 0; }
 bool Reporter::EndOfBatch() { return Call(kActionEndOfBatch, 0, 0, {}) == 0; }
 
 bool Reporter::AskPassword(const std::string& name, std::string& password) {
   CallbackRecord r;
-  if (Call(kActionPassword, 0, 0, name, &r) != 0) return false;
+  // -1 here is the user's "no password", not a stop: the failure is still reported.
+  if (Call(kActionPassword, 0, 0, name, &r) != 0) {
+    cancelled_ = false;
+    return false;
+  }
   std::string returned(r.Text, strnlen(r.Text, sizeof r.Text));
   // An unattended component answers without writing: the name we sent is still there.
   if (returned.empty() || returned == name.substr(0, sizeof r.Text - 1)) return false;

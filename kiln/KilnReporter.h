@@ -4,6 +4,7 @@
 
 #include <CompressionLibraries.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -25,6 +26,10 @@ class Reporter {
   // Asks for a password naming `name`; false when none was given (cancel or empty answer).
   bool AskPassword(const std::string& name, std::string& password);
 
+  // While libzip copies data of its own (entries kept from the old archive), a report of no
+  // bytes now and then keeps the component's window alive and lets a cancel through.
+  bool Heartbeat();
+
   bool Cancelled() const { return cancelled_; }
 
   // Messages found before the totals are known wait here, so that totals come first.
@@ -38,6 +43,7 @@ class Reporter {
   LibraryCallback callback_;
   void* caller_;
   bool cancelled_ = false;
+  std::chrono::steady_clock::time_point lastCall_ = std::chrono::steady_clock::now();
   std::vector<std::pair<int32_t, std::string>> deferred_;
 };
 

@@ -9,7 +9,6 @@
 namespace kiln {
 
 struct Request {
-  bool attended = false;
   void* caller = nullptr;
   LibraryCallback callback = nullptr;
   bool trace = false;

@@ -45,10 +45,10 @@ class Walker {
     }
     struct stat st;
     if (!HasWildcard(last) && lstat(spec.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      Found(spec, st, /*explicitly=*/true);
+      Found(spec, st);
       if (request_.recurse) Directory(spec, "*", 1);
     } else if (!HasWildcard(last) && !request_.recurse) {
-      if (lstat(spec.c_str(), &st) == 0) Found(spec, st, true);
+      if (lstat(spec.c_str(), &st) == 0) Found(spec, st);
     } else {
       Directory(dir, last, 0);
     }
@@ -69,7 +69,8 @@ class Walker {
     while (dirent* e = readdir(d)) {
       std::string n = e->d_name;
       if (n == "." || n == "..") continue;
-      if (n[0] == '.' && !request_.hiddenFiles) continue;
+      // Hidden names only on request, or when the pattern itself asks for them.
+      if (n[0] == '.' && !request_.hiddenFiles && pattern[0] != '.') continue;
       names.push_back(std::move(n));
     }
     closedir(d);
@@ -78,12 +79,12 @@ class Walker {
       std::string path = Join(dir, n);
       struct stat st;
       if (lstat(path.c_str(), &st) != 0) continue;  // gone meanwhile
-      if (MatchPattern(pattern, n, false)) Found(path, st, false);
+      if (MatchPattern(pattern, n, false)) Found(path, st);
       if (request_.recurse && S_ISDIR(st.st_mode)) Directory(path, pattern, depth + 1);
     }
   }
 
-  void Found(const std::string& path, const struct stat& st, bool explicitly) {
+  void Found(const std::string& path, const struct stat& st) {
     ++found_;
     if (archive_.st_ino != 0 && st.st_dev == archive_.st_dev && st.st_ino == archive_.st_ino) return;
     AddItem item;
@@ -108,7 +109,6 @@ class Walker {
       reporter_.Defer(kLibErrSkipped, path + ": special file skipped");
       return;
     }
-    (void)explicitly;
     std::string name;
     if (request_.noDirNames) {
       name = LastComponent(path);

@@ -1,5 +1,5 @@
 #pragma once
-// From file specifications to the list of things to add.
+// From the file names and patterns given to the list of things to add.
 
 #include "KilnTypes.h"
 
@@ -19,7 +19,7 @@ struct AddItem {
   std::string target;  // of a link
 };
 
-// Walks every specification; messages go to reporter.Defer. `archive` is the archive's
+// Walks every name or pattern given; messages go to reporter.Defer. `archive` is the archive's
 // own status (st_ino 0 when it does not exist), never added to itself.
 std::vector<AddItem> WalkSpecs(const Request& request, Reporter& reporter, const struct stat& archive);
 

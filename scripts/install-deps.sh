@@ -7,7 +7,8 @@ packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-de
           fonts-dejavu-core zip unzip
           time)  # GNU time: the benchmarks measure peak memory with it
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(libgtest-dev libgmock-dev python3 7zip)
+  # e2fsprogs and mount (losetup): a test mounts a real file system on a loop device.
+  packages+=(libgtest-dev libgmock-dev python3 7zip e2fsprogs mount)
 fi
 
 missing=()

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "CentralDirectory.h"
 #include "EntryDecoder.h"
@@ -66,17 +67,49 @@ class Reporter {
   bool cancelled_ = false;
 };
 
-// Names come from the archive: control characters never reach a message.
+// Names come from the archive: control characters never reach a message, and a '\' stored
+// by a broken archiver shows as the separator it is taken for.
 std::string Printable(std::string s) {
   for (char& c : s)
     if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
+    else if (c == '\\') c = '/';
   return s;
 }
+
+// Folders a worker has opened (and made) on the way to its files. Entries of one folder
+// come together, and walking each path anew costs two calls per component.
+class FolderCache {
+ public:
+  explicit FolderCache(int root) : root_(root) {}
+  ~FolderCache() { Clear(); }
+  FolderCache(const FolderCache&) = delete;
+  FolderCache& operator=(const FolderCache&) = delete;
+
+  // A descriptor the cache owns, or -1 with `why` and `err` set.
+  int Open(const std::vector<std::string>& parts, size_t count, entrypaths::FolderFailure& why, int& err) {
+    std::string key;
+    for (size_t i = 0; i < count; ++i) key += parts[i] + '/';
+    if (const auto it = open_.find(key); it != open_.end()) return it->second;
+    if (open_.size() >= 64) Clear();
+    const int fd = entrypaths::OpenFolders(root_, parts, count, true, why, err);
+    if (fd >= 0) open_.emplace(std::move(key), fd);
+    return fd;
+  }
+
+ private:
+  void Clear() {
+    for (const auto& [key, fd] : open_) ::close(fd);
+    open_.clear();
+  }
+  int root_;
+  std::unordered_map<std::string, int> open_;
+};
 
 struct Job {
   size_t index = 0;                // in the directory
   std::vector<std::string> parts;  // below the extract folder
   bool nameSafe = true;
+  size_t after = SIZE_MAX;  // an earlier job with the same target, to finish first
   // Written by the worker before `finished`, read by the reporting thread after.
   std::atomic<uint64_t> done{0};
   std::atomic<bool> finished{false};
@@ -97,8 +130,8 @@ class Batch {
  private:
   bool Select();
   void Work();
-  void Process(Job& job, EntryDecoder& decoder);
-  void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder);
+  void Process(Job& job, EntryDecoder& decoder, FolderCache& folders);
+  void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders);
   DecodeResult DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink);
   bool ReportJob(Job& job);
   void MakeLink(Job& job);
@@ -169,6 +202,14 @@ bool Batch::Select() {
     }
     jobs_.push_back(std::move(job));
   }
+  // Entries that land on the same file are written in archive order, as peers do.
+  std::unordered_map<std::string, size_t> targets;
+  for (size_t j = 0; j < jobs_.size(); ++j) {
+    std::string key;
+    for (const std::string& part : jobs_[j]->parts) key += part + '/';
+    const auto [it, added] = targets.try_emplace(key, j);
+    if (!added) jobs_[j]->after = it->second, it->second = j;
+  }
   for (size_t s = 0; s < o_.specs.size(); ++s)
     if (!matched[s]) reporter_.Message(kLibErrNoMatch, Printable(o_.specs[s]) + ": no file matches");
   return !reporter_.Cancelled();
@@ -207,7 +248,7 @@ DecodeResult Batch::DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& d
   return r;
 }
 
-void Batch::Process(Job& job, EntryDecoder& decoder) {
+void Batch::Process(Job& job, EntryDecoder& decoder, FolderCache& folders) {
   const ArchiveEntry& e = dir_.entries[job.index];
   if (o_.test) {
     const DecodeResult r = DecodeEntry(job, e, decoder, [](const uint8_t*, size_t) { return true; });
@@ -224,15 +265,14 @@ void Batch::Process(Job& job, EntryDecoder& decoder) {
     job.ok = true;
     return;
   }
-  Extract(job, e, decoder);
+  Extract(job, e, decoder, folders);
 }
 
-void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
+void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders) {
   const bool isDir = e.IsDir() && !e.IsSymlink();
   entrypaths::FolderFailure why;
   int err = 0;
-  const int parent =
-      entrypaths::OpenFolders(root_, job.parts, isDir ? job.parts.size() : job.parts.size() - 1, true, why, err);
+  const int parent = folders.Open(job.parts, isDir ? job.parts.size() : job.parts.size() - 1, why, err);
   if (parent < 0) {
     if (why == entrypaths::FolderFailure::LinkInWay)
       Say(job, kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
@@ -242,7 +282,6 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
               std::strerror(err));
     return;
   }
-  std::unique_ptr<int, void (*)(int*)> parentGuard(new int(parent), [](int* fd) { ::close(*fd), delete fd; });
   if (isDir) {
     job.ok = true;  // times and modes are set at the end
     return;
@@ -344,11 +383,16 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
 
 void Batch::Work() {
   EntryDecoder decoder(fd_, o_.archive, dir_.archiveStart, dir_.archiveEnd);
+  FolderCache folders(root_);
   for (;;) {
     const size_t i = next_++;
     if (i >= jobs_.size() || stop_) break;
     Job& job = *jobs_[i];
-    Process(job, decoder);
+    if (job.after != SIZE_MAX && !o_.test) {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return jobs_[job.after]->finished || stop_; });
+    }
+    Process(job, decoder, folders);
     {
       std::lock_guard lock(mutex_);
       job.finished = true;

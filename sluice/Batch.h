@@ -14,7 +14,7 @@ struct BatchOptions {
   std::vector<std::string> specs;  // empty: every entry
   std::string password;
   bool test = false, update = false, freshen = false, dirNames = false, overwrite = false;
-  bool verbose = false, attended = false;
+  bool verbose = false;
   LibraryCallback callback = nullptr;
   void* caller = nullptr;
   int threads = 2;

@@ -1,5 +1,8 @@
 #include "CentralDirectory.h"
 
+#include "CodePage437.h"
+#include "ZipRecords.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,16 +13,12 @@
 namespace sluice {
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
-                   kZip64EndSig = 0x06064B50, kZip64LocatorSig = 0x07064B50;
-constexpr size_t kEndSize = 22, kCentralSize = 46, kLocalSize = 30, kZip64EndSize = 56,
-                 kLocatorSize = 20;
-
-uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint64_t LE64(const uint8_t* p) { return LE32(p) | (uint64_t(LE32(p + 4)) << 32); }
+constexpr size_t kEndSize = EndOfCentralDir::Size, kCentralSize = CentralFileHeader::Size,
+                 kLocalSize = LocalFileHeader::Size, kZip64EndSize = Zip64EndOfCentralDir::MinSize,
+                 kLocatorSize = Zip64EndLocator::Size;
+constexpr auto LE16 = GetLE16;
+constexpr auto LE32 = GetLE32;
+constexpr auto LE64 = GetLE64;
 
 bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
@@ -33,30 +32,25 @@ bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
 }
 
 int64_t DosToUnix(uint32_t dos) {
+  const DosDateTime d = DosDateTime::FromPacked(dos);
   tm t{};
-  t.tm_year = int(((dos >> 25) & 0x7F) + 80);
-  t.tm_mon = int(((dos >> 21) & 0x0F)) - 1;
-  t.tm_mday = int((dos >> 16) & 0x1F);
-  t.tm_hour = int((dos >> 11) & 0x1F);
-  t.tm_min = int((dos >> 5) & 0x3F);
-  t.tm_sec = int((dos & 0x1F) * 2);
+  t.tm_year = d.Year - 1900;
+  t.tm_mon = d.Month - 1;
+  t.tm_mday = d.Day;
+  t.tm_hour = d.Hour;
+  t.tm_min = d.Minute;
+  t.tm_sec = d.Second;
   t.tm_isdst = -1;
   return int64_t(std::mktime(&t));
 }
 
-// Zip64 sizes and offset, and the exact times of the Unix and NTFS extra fields.
-void ReadExtra(ArchiveEntry& e, const uint8_t* p, size_t size, uint32_t packed32, uint32_t unpacked32,
-               uint32_t offset32) {
+// The exact times of the Unix and NTFS extra fields, and what WinZip AES hides.
+void ReadExtra(ArchiveEntry& e, const uint8_t* p, size_t size) {
   while (size >= 4) {
     const uint16_t id = LE16(p), len = LE16(p + 2);
     if (size_t(len) + 4 > size) break;
     const uint8_t* d = p + 4;
-    if (id == 0x0001) {
-      size_t at = 0;
-      if (unpacked32 == 0xFFFFFFFFu && at + 8 <= len) e.unpacked = LE64(d + at), at += 8;
-      if (packed32 == 0xFFFFFFFFu && at + 8 <= len) e.packed = LE64(d + at), at += 8;
-      if (offset32 == 0xFFFFFFFFu && at + 8 <= len) e.localOffset = LE64(d + at), at += 8;
-    } else if (id == 0x9901 && len >= 7) {
+    if (id == 0x9901 && len >= 7) {
       e.aesVersion = LE16(d);
       e.aesStrength = d[4];
       e.aesMethod = LE16(d + 5);
@@ -121,7 +115,7 @@ ArchiveDirectory ReadDirectory(int fd) {
   }
   size_t at = SIZE_MAX;
   for (size_t i = window - kEndSize + 1; i-- > 0;)
-    if (LE32(&tail[i]) == kEndSig && i + kEndSize + LE16(&tail[i + 20]) <= window) {
+    if (LE32(&tail[i]) == zipsig::EndOfCentral && i + kEndSize + LE16(&tail[i + 20]) <= window) {
       at = i;
       break;
     }
@@ -129,23 +123,24 @@ ArchiveDirectory ReadDirectory(int fd) {
     a.error = "not a ZIP archive";
     return a;
   }
-  const uint8_t* end = &tail[at];
+  const EndOfCentralDir end = EndOfCentralDir::Decode(&tail[at]);
   const uint64_t endAt = fileSize - window + at;
-  a.archiveEnd = endAt + kEndSize + LE16(end + 20);
-  if (LE16(end + 4) != 0 || LE16(end + 6) != 0) {
+  a.archiveEnd = endAt + kEndSize + end.ArchiveCommentLength;
+  if (end.DiskNumber != 0 || end.CentralStartDisk != 0) {
     a.error = "an archive of several volumes must be joined first";
     return a;
   }
-  uint64_t count = LE16(end + 10), dirSize = LE32(end + 12), dirStart = LE32(end + 16);
+  uint64_t count = end.EntriesTotal, dirSize = end.CentralDirSize, dirStart = end.CentralDirStart;
   uint64_t dirEnd = endAt;  // where the directory really ends
-  if (at >= kLocatorSize && LE32(&tail[at - kLocatorSize]) == kZip64LocatorSig) {
-    const uint64_t zip64At = LE64(&tail[at - kLocatorSize + 8]);
+  Zip64EndLocator locator;
+  if (at >= kLocatorSize && Zip64EndLocator::Decode(&tail[at - kLocatorSize], locator)) {
     uint8_t rec[kZip64EndSize];
+    Zip64EndOfCentralDir end64;
     // The stored offset may not count the prefix; the record lies just before the locator.
     const uint64_t expected = endAt - kLocatorSize - kZip64EndSize;
     uint64_t found = UINT64_MAX;
-    for (uint64_t candidate : {expected, zip64At})
-      if (candidate <= expected && ReadAt(fd, candidate, rec, sizeof rec) && LE32(rec) == kZip64EndSig) {
+    for (uint64_t candidate : {expected, locator.EndOffset})
+      if (candidate <= expected && ReadAt(fd, candidate, rec, sizeof rec) && Zip64EndOfCentralDir::Decode(rec, end64)) {
         found = candidate;
         break;
       }
@@ -153,7 +148,7 @@ ArchiveDirectory ReadDirectory(int fd) {
       a.error = "the Zip64 end record is missing";
       return a;
     }
-    count = LE64(rec + 32), dirSize = LE64(rec + 40), dirStart = LE64(rec + 48);
+    count = end64.EntriesTotal, dirSize = end64.CentralDirSize, dirStart = end64.CentralDirStart;
     dirEnd = found;
   }
   if (dirSize > dirEnd || dirStart > dirEnd - dirSize || count > dirSize / kCentralSize) {
@@ -166,46 +161,62 @@ ArchiveDirectory ReadDirectory(int fd) {
   const uint64_t shift = dirAt - dirStart;
   a.archiveStart = shift;
 
-  std::vector<uint8_t> dir(dirSize);
-  if (!ReadAt(fd, dirAt, dir.data(), dir.size())) {
-    a.error = "cannot read the archive's directory";
-    return a;
-  }
-  size_t p = 0;
+  // Read in windows, so that memory follows the entries, not a size the file claims.
+  std::vector<uint8_t> dir;
+  uint64_t dirFrom = 0;  // offset in the directory of dir[0]
+  auto directory = [&](uint64_t from, size_t size) -> const uint8_t* {
+    if (from > dirSize || size > dirSize - from) return nullptr;
+    if (from < dirFrom || from + size > dirFrom + dir.size()) {
+      dir.resize(size_t(std::min<uint64_t>(std::max<size_t>(size, 1 << 20), dirSize - from)));
+      dirFrom = from;
+      if (!ReadAt(fd, dirAt + from, dir.data(), dir.size())) return nullptr;
+    }
+    return &dir[size_t(from - dirFrom)];
+  };
+  uint64_t p = 0;
   for (uint64_t n = 0; n < count; ++n) {
-    if (p + kCentralSize > dir.size() || LE32(&dir[p]) != kCentralSig) {
+    const uint8_t* fixed = directory(p, kCentralSize);
+    if (!fixed || LE32(fixed) != zipsig::Central) {
       a.error = "the archive's directory is damaged";
       return a;
     }
-    const uint8_t* h = &dir[p];
+    const CentralFileHeader h = CentralFileHeader::Decode(fixed);
+    const uint8_t* record = directory(p, kCentralSize + h.VariableLength());
+    if (!record) {
+      a.error = "the archive's directory is damaged";
+      return a;
+    }
+    const uint8_t* name = record + kCentralSize;
+    const uint8_t* extra = name + h.NameLength;
+    ZipDirEntry z;
+    z.AssignHeader(h);
+    z.ApplyZip64Extra(extra, h.ExtraLength);
     ArchiveEntry e;
-    e.hostSystem = h[5];
-    e.flags = LE16(h + 8);
-    e.method = LE16(h + 10);
-    e.dosTime = LE32(h + 12);
-    e.crc = LE32(h + 16);
-    const uint32_t packed32 = LE32(h + 20), unpacked32 = LE32(h + 24), offset32 = LE32(h + 42);
-    e.packed = packed32, e.unpacked = unpacked32, e.localOffset = offset32;
-    const size_t nameLen = LE16(h + 28), extraLen = LE16(h + 30), commentLen = LE16(h + 32);
-    e.externalAttr = LE32(h + 38);
-    if (p + kCentralSize + nameLen + extraLen + commentLen > dir.size()) {
-      a.error = "the archive's directory is damaged";
-      return a;
-    }
-    e.name.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLen);
-    ReadExtra(e, h + kCentralSize + nameLen, extraLen, packed32, unpacked32, offset32);
+    e.hostSystem = h.HostSystem;
+    e.flags = h.GeneralFlag;
+    e.method = h.Method;
+    e.dosTime = h.ModDateTime;
+    e.crc = h.Crc32;
+    e.packed = z.PackedSize64, e.unpacked = z.UnpackedSize64, e.localOffset = z.LocalHeaderOffset64;
+    e.externalAttr = h.ExternalAttr;
+    e.name.assign(reinterpret_cast<const char*>(name), h.NameLength);
+    // Names from DOS and Windows archivers are in the OEM code page unless flagged UTF-8.
+    if (!z.IsUtf8() && (e.hostSystem == 0 || e.hostSystem == 6 || (e.hostSystem == 11 && h.SpecVersion == 50)))
+      e.name = Cp437ToUtf8(e.name);
+    ReadExtra(e, extra, h.ExtraLength);
     if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
     e.localOffset += shift;
     uint8_t local[kLocalSize];
     if (e.localOffset > dirAt || dirAt - e.localOffset < kLocalSize || !ReadAt(fd, e.localOffset, local, kLocalSize) ||
-        LE32(local) != kLocalSig) {
+        LE32(local) != zipsig::Local) {
       e.localBad = true;
     } else {
-      e.dataOffset = e.localOffset + kLocalSize + LE16(local + 26) + LE16(local + 28);
+      const LocalFileHeader l = LocalFileHeader::Decode(local);
+      e.dataOffset = e.localOffset + kLocalSize + l.NameLength + l.ExtraLength;
       if (e.dataOffset > dirAt || e.packed > dirAt - e.dataOffset) e.localBad = true;
     }
     a.entries.push_back(std::move(e));
-    p += kCentralSize + nameLen + extraLen + commentLen;
+    p += kCentralSize + h.VariableLength();
   }
   MarkOverlaps(a.entries);
   return a;

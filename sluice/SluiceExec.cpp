@@ -89,11 +89,10 @@ SLUICE_EXPORT int32_t SluiceExec(SluiceParamsCommon* common) {
     sluice::BatchOptions o;
     o.archive = c.ArchivePath;
     for (int32_t i = 0; i < specCount; ++i)
-      if (const char* s = SpecText(p, i); s && *s) o.specs.emplace_back(s);
+      if (const char* s = SpecText(p, i)) o.specs.emplace_back(s);  // "" matches nothing
     if (c.PasswordText) o.password.assign(c.PasswordText, strnlen(c.PasswordText, PASSWORD_BUFFER_SIZE - 1));
     o.test = c.TestOn, o.update = c.UpdateOn, o.freshen = c.FreshenOn && !c.UpdateOn;
     o.dirNames = c.DirNamesOn, o.overwrite = c.OverwriteOn, o.verbose = c.VerboseOn;
-    o.attended = c.WindowHandle != 0;
     o.callback = c.CallbackProc, o.caller = c.Caller;
     return sluice::RunBatch(o);
   } catch (const std::bad_alloc&) {

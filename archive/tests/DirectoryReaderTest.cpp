@@ -153,7 +153,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.m.PrefixSize(), stub.size());
-  EXPECT_EQ(r.m.EntryCount(), 3);
+  ASSERT_EQ(r.m.EntryCount(), 3);
 
   // Info-ZIP's -A moves the offsets so that they count from the start of the file.
   const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
@@ -163,6 +163,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   EXPECT_TRUE(fixed.messages.empty());
   EXPECT_FALSE(fixed.m.OffsetMismatch());
   EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
+  ASSERT_FALSE(fixed.m.Contents().empty());
   EXPECT_EQ(fixed.m.Contents()[0].LocalHeaderOffset, stub.size());
 }
 
@@ -227,6 +228,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
   WriteFile(path, bad);
   r.messages.clear();
   r.Open(path);
+  ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages.back(), "Seek error reading Zip archive!");
 
   // A name running past the end of the file.
@@ -313,6 +315,45 @@ TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   EXPECT_EQ(r.m.Contents()[4].UnpackedSize, 0xFFFFFFFFu);
   EXPECT_EQ(r.m.PrefixSize(), 777u);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
+
+  // Every field of every Zip64 extra, the last one included, as Python reads them.
+  Reader plain;
+  plain.Open(path);
+  std::string ours;
+  for (const ZipDirEntry& e : plain.m.Contents())
+    ours += std::to_string(e.UnpackedSize64) + " " + std::to_string(e.PackedSize64) + " " +
+            std::to_string(e.LocalHeaderOffset64) + "\n";
+  const std::string python = Python(
+      "import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    print(i.file_size, i.compress_size, i.header_offset)\n",
+      {path});
+  EXPECT_EQ(ours, python);
+  ASSERT_EQ(plain.m.EntryCount(), 5);
+  EXPECT_EQ(plain.m.Contents()[4].LocalHeaderOffset, 0xFFFFFFFFu);
+  EXPECT_EQ(plain.m.Contents()[4].PackedSize, 0xFFFFFFFFu);
+}
+
+// The end record at every distance from the end of the file that a short comment or a few
+// stray bytes give, the one-byte cases above all.
+TEST(DirectoryReader, EndRecordNearTheEnd) {
+  TempDir dir;
+  for (const std::string comment : {"", "x", "xy"}) {
+    const std::string zip = MakePythonArchive(dir, "c" + std::to_string(comment.size()) + ".zip", comment);
+    for (const std::string trailing : {"", "!", "!?"}) {
+      SCOPED_TRACE(std::to_string(comment.size()) + "-byte comment, " + std::to_string(trailing.size()) +
+                   " trailing bytes");
+      const std::string path = dir / "tail.zip";
+      WriteFile(path, ReadFile(zip) + trailing);
+      Reader r;
+      r.Open(path);
+      EXPECT_EQ(r.m.LastErrCode(), trailing.empty() ? 0 : 10204) << r.m.LastMessage();
+      EXPECT_EQ(r.m.EntryCount(), 3);
+      EXPECT_EQ(r.m.ArchiveComment(), comment);
+      EXPECT_EQ(r.m.LogicalSize(), fs::file_size(zip));
+      EXPECT_EQ(r.messages, trailing.empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+    }
+  }
 }
 
 TEST(DirectoryReader, EndRecordWithoutRaising) {
@@ -343,5 +384,95 @@ TEST(DirectoryReader, EndRecordWithoutRaising) {
   ASSERT_TRUE(p.Find(dir / "g.zip", e));
   EXPECT_EQ(e.EntriesTotal, 3);
   EXPECT_EQ(p.EOCDOffset(), fs::file_size(zip) - 23);
+  ASSERT_FALSE(ui.Boxes.empty());
   EXPECT_EQ(ui.BoxTexts().back(), "Warning - Garbage at the end of the zipfile!");
+}
+
+// End records from strangers: volume numbers and sizes that no real set has must be
+// refused before any arithmetic or volume search is done with them.
+TEST(DirectoryReader, ImpossibleVolumesAndSizes) {
+  TempDir dir;
+  const std::string path = MakePythonArchive(dir, "a.zip");
+  const std::string good = ReadFile(path);
+  // Zip64 records with the given disk fields and directory size in front of the end record.
+  const char* withZip64 = R"PY(
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+e = d.rfind(b'PK\x05\x06')
+cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
+disk, start_disk, size = int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]) or cd_size
+z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, disk, start_disk, 3, 3, size, cd_start)
+loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
+d[e+4:e+8] = b'\xff\xff\xff\xff'
+d[e+12:e+16] = b'\xff\xff\xff\xff'
+open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
+)PY";
+  const std::string tooMany = "A multi-volume set cannot have more than 999 volumes";
+  for (const auto& [disk, startDisk] : {std::pair{0x7FFFFFFEu, 0x7FFFFFFEu}, std::pair{0xFFFFFFFFu, 0u},
+                                        std::pair{3u, 0x7FFFFFFFu}}) {
+    WriteFile(path, good);
+    Python(withZip64, {path, std::to_string(disk), std::to_string(startDisk), "0"});
+    Reader r;
+    r.Open(path);
+    EXPECT_EQ(r.messages, std::vector<std::string>{tooMany}) << disk << " " << startDisk;
+    EXPECT_GE(r.m.LastDiskNo(), 0);
+  }
+  WriteFile(path, good);
+  Python(withZip64, {path, "0", "0", std::to_string(1ull << 63 | 5)});
+  Reader big;
+  big.Open(path);
+  EXPECT_EQ(big.messages, std::vector<std::string>{"Seek error reading Zip archive!"});
+
+  // The same in the 22-byte record: disk 0xFFFE, beside empty files with every number.
+  WriteFile(path, good);
+  std::string bad = good;
+  bad.replace(good.rfind("PK\x05\x06") + 4, 2, LE16(0xFFFE));
+  WriteFile(dir / "set000.zip", bad);
+  for (int i = 1; i <= 999; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "set%03d.zip", i);
+    WriteFile(dir / name, "");
+  }
+  Reader r;
+  r.Open(dir / "set000.zip");
+  EXPECT_EQ(r.messages, std::vector<std::string>{tooMany});
+
+  // A directory said to start on volume 1 of 999, where every volume is empty: the
+  // search ends at the first volume that gives nothing.
+  WriteFile(dir / "set999.zip", "PK\x05\x06" + LE16(998) + LE16(0) + LE16(1) + LE16(1) + LE32(46) + LE32(0) + LE16(0));
+  Reader empty;
+  empty.Open(dir / "set999.zip");
+  EXPECT_EQ(empty.messages, std::vector<std::string>{"Error while reading a central header"});
+  EXPECT_LE(empty.m.CurrentDiskNo(), 1);
+}
+
+// Records that other readers accept: a Zip64 end record with a wrong size field, and a
+// directory offset beyond where the directory lies.
+TEST(DirectoryReader, LenientRecords) {
+  TempDir dir;
+  const std::string path = dir / "z64.zip";
+  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n"
+         "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+         "z = d.rfind(b'PK\\x06\\x06')\n"
+         "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
+         "open(sys.argv[1], 'wb').write(d)\n"
+         "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n",
+         {path});
+  Reader r;
+  r.Open(path);
+  EXPECT_EQ(r.m.EntryCount(), 5);
+  EXPECT_TRUE(r.messages.empty()) << r.messages.front();
+
+  const std::string plain = MakePythonArchive(dir, "a.zip");
+  std::string bad = ReadFile(plain);
+  const size_t eocd = bad.rfind("PK\x05\x06");
+  bad.replace(eocd + 16, 4, LE32(uint32_t(eocd) + 100000));
+  WriteFile(plain, bad);
+  Reader far;
+  far.Open(plain);
+  EXPECT_EQ(far.m.EntryCount(), 3);
+  EXPECT_EQ(far.m.PrefixSize(), 0u);
+  EXPECT_TRUE(far.m.OffsetMismatch());
 }

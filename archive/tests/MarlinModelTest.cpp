@@ -46,6 +46,13 @@ TEST(MarlinModel, SettersFollowTheirRules) {
 
   m.SetPassword(std::string(300, 'p'));
   EXPECT_EQ(m.Password().size(), 255u);
+  // 127 two-byte characters end at byte 254; the 128th would be cut in half at 255.
+  std::string umlauts;
+  for (int i = 0; i < 130; ++i) umlauts += "\xc3\xbc";
+  m.SetPassword(umlauts);
+  EXPECT_EQ(m.Password(), umlauts.substr(0, 254));
+  m.SetPassword("a" + umlauts);
+  EXPECT_EQ(m.Password(), ("a" + umlauts).substr(0, 255));
 }
 
 TEST(MarlinModel, MessagesAndExceptions) {

@@ -241,3 +241,35 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   EXPECT_EQ(c.m.ZipFilename(), zip);
   EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 }
+
+// A folder or a device under the output's name belongs to the user: the conversion fails
+// and takes nothing away, in both directions. A file or a link there is replaced.
+TEST(SfxConversion, OnlyFilesAndLinksAreReplaced) {
+  TempDir dir;
+  const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
+  fs::create_directory(dir / "a.exe");
+  WriteFile(dir / "a.exe/keep.txt", "mine");
+  Converter c(stub);
+  c.m.SetZipFilename(zip);
+  EXPECT_EQ(c.m.ConvertSFX(), -1);
+  EXPECT_EQ(c.messages.back(), dir / "a.exe" + " is in the way and is not a file: it is left as it is");
+  EXPECT_EQ(ReadFile(dir / "a.exe/keep.txt"), "mine");
+  EXPECT_EQ(c.m.ZipFilename(), zip);
+  ASSERT_EQ(::mkfifo((dir / "b.exe").c_str(), 0600), 0);
+  c.m.SetAutoSFX(true);
+  c.m.SetZipFilename(dir / "b.exe");
+  EXPECT_EQ(c.m.ConvertSFX(), -1);
+  c.m.SetAutoSFX(false);
+  EXPECT_TRUE(fs::is_fifo(dir / "b.exe"));
+
+  fs::remove_all(dir / "a.exe");
+  fs::create_symlink("elsewhere.exe", dir / "a.exe");
+  c.m.SetZipFilename(zip);
+  ASSERT_EQ(c.m.ConvertSFX(), 0) << c.m.LastMessage();
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "a.exe")));
+
+  fs::create_directory(dir / "a.zip");
+  EXPECT_EQ(c.m.ConvertZIP(), -1);
+  EXPECT_TRUE(fs::is_directory(dir / "a.zip"));
+  EXPECT_EQ(c.m.ZipFilename(), dir / "a.exe");
+}

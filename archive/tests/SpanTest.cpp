@@ -149,6 +149,63 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   EXPECT_NE(Contents(source).find("'README.txt'"), std::string::npos);
 }
 
+// Every volume size from the smallest that holds a header up to one beyond the archive:
+// between them the cut falls before, inside and after every header and every record, the
+// directory's first header among them. Each set joins back byte for byte, and its end
+// record says where the directory starts as the volumes show it.
+TEST(Span, EveryCutPosition) {
+  TempDir dir;
+  const std::string source = dir / "small.zip";
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.comment = b'set comment'
+    for k, name in enumerate(['a.txt', 'folder/b.txt', 'c.bin', 'd.txt']):
+        i = zipfile.ZipInfo(name, (2021, 1, 2, 3, 4, 6))
+        i.compress_type = zipfile.ZIP_DEFLATED if k % 2 else zipfile.ZIP_STORED
+        i.comment = b'note %d' % k
+        z.writestr(i, bytes([65 + k]) * (40 + 30 * k))
+)PY",
+         {source});
+  const std::string original = ReadFile(source);
+  const size_t smallest = 100;  // the largest header group (a central header with its comment) and the marker
+  ASSERT_GT(original.size(), 400u);
+  int sets = 0;
+  for (size_t size = smallest; size <= original.size() + 1; ++size) {
+    SCOPED_TRACE("volume size " + std::to_string(size));
+    const fs::path folder = dir.Path() / "set";
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    Component c;
+    c.m.SetMaxVolumeSize(int64_t(size));
+    c.m.SetMinFreeVolumeSize(0);
+    ASSERT_EQ(c.m.WriteSpan(source, (folder / "v.zip").string()), 0) << c.m.LastMessage();
+    const int count = c.m.CurrentDiskNo() + 1;
+    std::vector<std::string> volumes;
+    for (int v = 1; v <= count; ++v) volumes.push_back(ReadFile(Numbered(dir, "set/v", v)));
+
+    const std::string& last = volumes.back();
+    const size_t endAt = last.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(endAt, std::string::npos);
+    ASSERT_EQ(endAt + EndOfCentralDir::Size + 11, last.size());
+    const EndOfCentralDir end = EndOfCentralDir::Decode(reinterpret_cast<const uint8_t*>(last.data() + endAt));
+    EXPECT_EQ(end.DiskNumber, count - 1);
+    ASSERT_LT(end.CentralStartDisk, volumes.size());
+    const std::string& first = volumes[end.CentralStartDisk];
+    EXPECT_EQ(first.substr(end.CentralDirStart, 4), std::string("PK\x01\x02", 4));
+    size_t onLastDisk = 0;
+    for (size_t at = 0; (at = last.find(std::string("PK\x01\x02", 4), at)) != std::string::npos; ++at) ++onLastDisk;
+    EXPECT_EQ(end.EntriesOnDisk, onLastDisk);
+
+    std::string out = dir / "joined.zip";
+    fs::remove(out);
+    ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/v", count), out), 0) << c.m.LastMessage();
+    ASSERT_TRUE(ReadFile(out) == original);
+    ++sets;
+  }
+  EXPECT_GT(sets, 300);
+}
+
 TEST(Span, JoinsInfoZipSplitSets) {
   TempDir dir;
   const std::string source = MakeStreamedArchive(dir, 100, 100);
@@ -206,6 +263,7 @@ TEST(Span, ThreeDiskSetWithPrompts) {
       "ATTENTION: This is previous disk no 1!!!\nAre you sure you want to overwrite the contents";
   EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, 3), a.Prompt(2, 3), previous, a.Prompt(2, 3),
                                                         a.Prompt(3, 3)}));
+  ASSERT_EQ(c.ui.Boxes.size(), 5u);
   const BoxRequest& question = c.ui.Boxes[2];
   EXPECT_EQ(question.Caption, "Confirm");
   EXPECT_EQ(question.Buttons, BoxButtons::YesNoCancel);
@@ -228,6 +286,7 @@ TEST(Span, ThreeDiskSetWithPrompts) {
   ASSERT_EQ(j.m.ReadSpan(a.Set(), out), 0) << j.m.LastMessage();
   EXPECT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
                                                         a.Prompt(2, 3), a.Prompt(2, 3), a.Prompt(3, 3)}));
+  ASSERT_FALSE(j.ui.Boxes.empty());
   EXPECT_EQ(j.ui.Boxes[0].Icon, BoxIcon::Stop);
   EXPECT_TRUE(ReadFile(out) == ReadFile(source));
 }
@@ -266,6 +325,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   c.ui.Then(boxresult::Ok);
   c.ui.Then(boxresult::Cancel);
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().back(), "There is already a file " + a.Set() + "\nDo you want to overwrite this file");
   EXPECT_EQ(ReadFile(a.Set()), "someone's file");
 
@@ -284,6 +344,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   const std::string noRoom = "This disk has not enough free space available";
   EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, estimate), noRoom, a.Prompt(1, 3),
                                                         a.Prompt(2, 3), noRoom}));
+  ASSERT_GE(c.ui.Boxes.size(), 2u);
   EXPECT_EQ(c.ui.Boxes[1].Buttons, BoxButtons::RetryCancel);
   EXPECT_EQ(c.ui.Boxes[1].Icon, BoxIcon::Stop);
   EXPECT_TRUE(FilesIn(a.path).empty());
@@ -316,6 +377,7 @@ TEST(Span, FormattingDisks) {
   c.ui.Boxes.clear();
   c.ui.Then(boxresult::No);
   EXPECT_EQ(c.m.FormatVolume(), -3);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().front(), "Format the disk in drive " + a.path + "/ with the label PKBACK# 003?\n"
                                      "Everything on it will be erased. No uses the disk as it is.");
   EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
@@ -348,6 +410,7 @@ TEST(Span, FormattingDisks) {
   c.ui.Boxes.clear();
   c.ui.Then(boxresult::Ok);
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().back(), "User canceled operation");
   a.volumes->SetFormatOutcome(FormatStatus::Cancelled);
   c.ui.Then(boxresult::Ok);
@@ -367,6 +430,58 @@ TEST(Span, FormattingDisks) {
   // Nor is anything that is not a block device.
   EXPECT_EQ(LinuxVolumeService::Instance()->Format("/proc/", "PKBACK# 001"), FormatStatus::NotPossible);
   EXPECT_FALSE(LinuxVolumeService::Instance()->SetLabel("/proc/", "PKBACK# 001"));
+}
+
+// A desktop mounts every disk under a path of its own, and a formatted disk again under
+// another: the drive is followed by its device, never lost for its old mount point.
+TEST(Span, DisksMountedUnderNewPaths) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string drive = work / "usb";
+  volumes->AddDrive(drive, DriveKind::Removable, true);
+  std::vector<int> disks;
+  for (int i = 0; i < 3; ++i) disks.push_back(volumes->AddDisk(drive, "", 100000));
+  WriteFile(volumes->DiskFolder(disks[1]) + "/old", "old");
+  volumes->Insert(disks[0]);
+  const std::string firstMount = volumes->DiskFolder(disks[0]);
+  ASSERT_NE(firstMount, drive);
+
+  // Written with formatting, which mounts each disk once more.
+  Component c(volumes);
+  c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
+  c.m.SetConfirmErase(false);
+  c.ui.Then(boxresult::Ok);
+  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
+  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  ASSERT_EQ(c.m.WriteSpan(source, firstMount + "/set.zip"), 0) << c.m.LastMessage();
+  EXPECT_EQ(c.ui.Boxes.size(), 3u);
+  EXPECT_EQ(volumes->FormatCount(), 3);
+  for (int d : disks) {
+    EXPECT_EQ(volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
+    EXPECT_EQ(FilesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+  }
+  EXPECT_EQ(c.m.DriveRoot(), volumes->DiskFolder(disks[2]) + "/");
+  EXPECT_EQ(c.m.WriteName(), volumes->DiskFolder(disks[2]) + "/set.zip");
+
+  // Joined without automounting: each disk asked for is mounted by the component, and an
+  // empty drive is asked for again rather than called undefined.
+  volumes->SetAutomount(false);
+  volumes->Eject(drive);
+  volumes->Insert(disks[2]);
+  const std::string last = volumes->MountPointOf(drive, true);
+  ASSERT_FALSE(last.empty());
+  const int mountsBefore = volumes->MountCount();
+  Component j(volumes);
+  j.ui.Then(boxresult::Ok, [&] { volumes->Eject(drive); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[0]); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
+  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  std::string out = work / "joined.zip";
+  ASSERT_EQ(j.m.ReadSpan(last + "set.zip", out), 0) << j.m.LastMessage();
+  EXPECT_TRUE(ReadFile(out) == ReadFile(source));
+  EXPECT_EQ(volumes->MountCount() - mountsBefore, 3);
+  EXPECT_EQ(j.ui.Boxes.size(), 4u);
 }
 
 TEST(Span, BadInputLosesNothing) {
@@ -425,4 +540,120 @@ TEST(Span, BadInputLosesNothing) {
   out = dir / "j.zip";
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
   EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
+}
+
+// Layouts other writers produce: Info-ZIP sets whose headers start a new split file, data
+// descriptors without their signature, and Zip64 sizes in local headers only.
+TEST(Span, PeerLayouts) {
+  TempDir dir;
+  // Info-ZIP records a local header that starts a split file as lying at the end of the
+  // one before.
+  Python("import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for i in range(2500): z.writestr('t/%05d' % i, b'%d' % i)\n",
+         {dir / "tiny.zip"});
+  CommandResult r = RunCommand("zip -q -s 64k tiny.zip --out s.zip", dir.Path().string());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  int count = 0;
+  for (int v = 1;; ++v) {
+    char name[16];
+    std::snprintf(name, sizeof name, "s.z%02d", v);
+    if (!fs::exists(dir / name)) break;
+    fs::rename(dir / name, Numbered(dir, "SET", v));
+    count = v;
+  }
+  fs::rename(dir / "s.zip", Numbered(dir, "SET", ++count));
+  Component c;
+  std::string out = dir / "joined.zip";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "SET", count), out), 0) << c.m.LastMessage();
+  EXPECT_EQ(Contents(out), Contents(dir / "tiny.zip"));
+
+  // Descriptors of 12 bytes after every entry; the joined set is the archive again.
+  const std::string bare = dir / "bare.zip";
+  Python(R"PY(
+import struct, sys, zlib
+entries = [(b'one.txt', b'first' * 100), (b'two.bin', bytes(range(256)) * 300), (b'three', b'')]
+out, central = b'', b''
+for name, data in entries:
+    crc = zlib.crc32(data)
+    central += struct.pack('<4sHHHHHHLLLHHHHHLL', b'PK\x01\x02', 20, 20, 8, 0, 0, 0, crc, len(data), len(data),
+                           len(name), 0, 0, 0, 0, 0, len(out)) + name
+    out += struct.pack('<4sHHHHHLLLHH', b'PK\x03\x04', 20, 8, 0, 0, 0, 0, 0, 0, len(name), 0) + name + data
+    out += struct.pack('<LLL', crc, len(data), len(data))
+end = struct.pack('<4sHHHHLLH', b'PK\x05\x06', 0, 0, 3, 3, len(central), len(out), 0)
+open(sys.argv[1], 'wb').write(out + central + end)
+import zipfile
+assert zipfile.ZipFile(sys.argv[1]).testzip() is None
+)PY",
+         {bare});
+  fs::create_directory(dir.Path() / "bare");
+  c.m.SetMaxVolumeSize(30000);
+  c.m.SetMinFreeVolumeSize(0);
+  ASSERT_EQ(c.m.WriteSpan(bare, dir / "bare/b.zip"), 0) << c.m.LastMessage();
+  out = dir / "bare-joined.zip";
+  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "bare/b", c.m.CurrentDiskNo() + 1), out), 0) << c.m.LastMessage();
+  EXPECT_EQ(ReadFile(out), ReadFile(bare));
+
+  // Python's force_zip64 puts 0xFFFFFFFF sizes in the local header only.
+  Python("import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    with z.open('big', 'w', force_zip64=True) as f: f.write(b'x' * 5000)\n",
+         {dir / "local64.zip"});
+  EXPECT_EQ(c.m.WriteSpan(dir / "local64.zip", dir / "bare/l.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11101);
+  EXPECT_FALSE(fs::exists(Numbered(dir, "bare/l", 1)));
+}
+
+// While a join runs, its output has no name in the folder: a join that is killed leaves
+// nothing behind. A folder under the asked name stays.
+TEST(Span, JoinedFileUnnamedUntilComplete) {
+  TempDir dir;
+  const std::string source = MakePlainArchive(dir);
+  fs::create_directory(dir.Path() / "set");
+  fs::create_directory(dir.Path() / "out");
+  Component c;
+  c.m.SetMaxVolumeSize(70000);
+  c.m.SetMinFreeVolumeSize(0);
+  ASSERT_EQ(c.m.WriteSpan(source, dir / "set/s.zip"), 0) << c.m.LastMessage();
+  const std::string last = Numbered(dir, "set/s", c.m.CurrentDiskNo() + 1);
+
+  size_t seen = 0, updates = 0;
+  c.m.OnProgress = [&](TMarlin*, ProgressType type, const std::string&, int64_t) {
+    if (type != ProgressType::ProgrUpdate) return;
+    ++updates;
+    seen = std::max(seen, FilesIn(dir.Path() / "out").size());
+  };
+  std::string out = dir / "out/";
+  ASSERT_EQ(c.m.ReadSpan(last, out), 0) << c.m.LastMessage();
+  EXPECT_GT(updates, 3u);
+  EXPECT_EQ(seen, 0u);
+  EXPECT_EQ(FilesIn(dir.Path() / "out").size(), 1u);
+  EXPECT_EQ(ReadFile(out), ReadFile(source));
+  EXPECT_EQ(fs::path(out).filename().string().substr(0, 3), "zip");
+
+  fs::create_directory(dir.Path() / "out/j.zip");
+  out = dir / "out/j.dat";
+  c.m.SetHowToDelete(DeleteOpts::htdFinal);
+  EXPECT_EQ(c.m.ReadSpan(last, out), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11107);
+  EXPECT_TRUE(fs::is_directory(dir / "out/j.zip"));
+}
+
+// A hard disk short of the minimum free space: refused with that reason at once, since
+// no retry can bring more room.
+TEST(Span, HardDiskWithoutRoom) {
+  TempDir work;
+  const std::string source = MakePlainArchive(work);
+  auto volumes = std::make_shared<SimulatedVolumeService>();
+  const std::string disk = work / "D";
+  volumes->AddDrive(disk, DriveKind::Fixed);
+  volumes->Insert(volumes->AddDisk(disk, "", 50000));
+  Component c(volumes);
+  c.m.SetMaxVolumeSize(20000);
+  EXPECT_EQ(c.m.WriteSpan(source, disk + "/s.zip"), -7);
+  EXPECT_EQ(c.m.LastErrCode(), 11032);
+  // The error itself is the only box: no question to retry.
+  ASSERT_EQ(c.ui.BoxTexts(), std::vector<std::string>{"This disk has not enough free space available"});
+  EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::Ok);
+  EXPECT_TRUE(FilesIn(disk).empty());
 }

@@ -3,8 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "ScriptedUi.h"
@@ -84,7 +92,160 @@ struct SetOnDrive {
   }
 };
 
+// Runs `body` in a child process: with `ownMounts` in a mount namespace of its own (every
+// mount made there ends with the child), chrooted into `root` when it is given, with /proc
+// mounted there when `mountProc`. Returns the child's complaints, or "SKIP: ..." when the
+// system does not allow it.
+std::string InChild(bool ownMounts, const fs::path& root, bool mountProc, const std::function<std::string()>& body) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return "SKIP: no pipe";
+  const pid_t pid = ::fork();
+  if (pid < 0) return "SKIP: no fork";
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    auto finish = [&](const std::string& report) {
+      (void)!::write(pipeFds[1], report.data(), report.size());
+      ::_exit(0);
+    };
+    auto refused = [&](const char* what) { finish(std::string("SKIP: ") + what + ": " + std::strerror(errno)); };
+    if (ownMounts) {
+      if (::unshare(CLONE_NEWNS) != 0) refused("no mount namespace of our own");
+      // Inside a chroot "/" may be no mount point; then nothing here may be mounted
+      // without it showing outside.
+      if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) refused("mounts cannot be made private");
+    }
+    if (!root.empty() && (::chroot(root.c_str()) != 0 || ::chdir("/") != 0)) refused("no chroot");
+    if (mountProc && ::mount("proc", "/proc", "proc", 0, nullptr) != 0) refused("cannot mount /proc");
+    finish(body());
+  }
+  ::close(pipeFds[1]);
+  std::string report;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) report.append(buf, size_t(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "\nthe child ended with status " + std::to_string(status);
+  return report;
+}
+
+// What a chrooted process sees of "/" and of an archive in it; complaints, if any.
+std::string ListInsideChroot(bool withProc) {
+  std::string complaints;
+  auto check = [&](bool ok, const std::string& what) {
+    if (!ok) complaints += what + "\n";
+  };
+  const auto mounts = LinuxVolumeService::Mounts();
+  check(withProc ? mounts.size() == 1 && mounts[0].Root == "/proc/" : mounts.empty(),
+        "unexpected mount table of " + std::to_string(mounts.size()) + " entries");
+  LinuxVolumeService linux;
+  check(linux.DriveRootOf("/data/a.zip") == "/", "root is " + linux.DriveRootOf("/data/a.zip"));
+  check(linux.DriveExists("/"), "/ does not exist");
+  check(!linux.DriveExists("/data/"), "a plain folder counts as a drive");
+  check(linux.KindOf("/") == DriveKind::Fixed, "/ is not fixed");
+  VolumeInfo info{"stale", 7};
+  check(linux.ReadVolumeInfo("/", info) == VolumeStatus::Ok && info.Label.empty() && info.Serial == 0,
+        "volume information of / is wrong");
+  int64_t freeBytes = -1, totalBytes = -1;
+  struct statvfs st {};
+  check(linux.DiskSpace("/", freeBytes, totalBytes) && ::statvfs("/", &st) == 0 &&
+            totalBytes == int64_t(st.f_blocks) * int64_t(st.f_frsize) && totalBytes > 0,
+        "sizes of / are wrong");
+
+  TMarlin m;
+  m.SetZipFilename("/data/a.zip");
+  check(m.LastErrCode() == 0, "listing failed: " + m.LastMessage());
+  check(m.EntryCount() == 2, "listed " + std::to_string(m.EntryCount()) + " entries");
+  if (m.Contents().size() == 2)
+    check(m.Contents()[0].EntryName == "one.txt" && m.Contents()[1].UnpackedSize64 == 5000, "entries read wrong");
+  return complaints;
+}
+
+// A root holding one archive made by Info-ZIP, at /data/a.zip.
+struct ChrootTree {
+  TempDir dir;
+  fs::path root = dir.Path() / "root";
+  ChrootTree() {
+    fs::create_directories(root / "proc");
+    fs::create_directories(root / "data");
+    fs::create_directories(dir.Path() / "src");
+    WriteFile(dir / "src/one.txt", "one\n");
+    WriteFile(dir / "src/two.txt", std::string(5000, 't'));
+    const CommandResult zip = RunCommand("zip -q " + Quote((root / "data/a.zip").string()) + " one.txt two.txt",
+                                         dir / "src");
+    EXPECT_EQ(zip.Status, 0) << zip.Output;
+  }
+};
+
 }  // namespace
+
+// Inside a chroot or a minimal container no mount entry holds "/" (the mount table lists
+// only /proc, or cannot be read at all): the file system is then a fixed drive at "/".
+TEST(Volumes, NoMountTableInAChroot) {
+  ChrootTree tree;
+  const std::string report = InChild(false, tree.root, false, [] { return ListInsideChroot(false); });
+  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+  EXPECT_EQ(report, "");
+}
+
+TEST(Volumes, OnlyProcMountedInAChroot) {
+  ChrootTree tree;
+  const std::string report = InChild(true, tree.root, true, [] { return ListInsideChroot(true); });
+  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+  EXPECT_EQ(report, "");
+}
+
+// A real disk (a loop device; partitions of one get no device nodes in every set-up, so
+// the file system fills the disk): it is found wherever it is mounted, and mounted through
+// the disk manager when it is not.
+TEST(Volumes, DiskFollowedToItsMount) {
+  TempDir dir;
+  const std::string image = dir / "disk.img";
+  WriteFile(image, std::string(8 << 20, '\0'));
+  const CommandResult mkfs = RunCommand("mkfs.ext2 -q -F " + Quote(image) + " 2>&1");
+  if (mkfs.Status != 0) GTEST_SKIP() << "no file system made: " << mkfs.Output;
+  const CommandResult attach = RunCommand("losetup -f --show " + Quote(image) + " 2>&1");
+  if (attach.Status != 0) GTEST_SKIP() << "no loop device: " << attach.Output;
+  const std::string disk = attach.Output.substr(0, attach.Output.find('\n'));
+  struct Detach {
+    std::string device;
+    ~Detach() { RunCommand("losetup -d " + Quote(device)); }
+  } detach{disk};
+  const std::string mountPoint = dir / "mnt";
+  fs::create_directory(mountPoint);
+
+  const std::string report = InChild(true, {}, false, [&] {
+    struct Mounter : DiskManager {
+      std::string at;
+      std::vector<std::string> asked;
+      bool SetLabel(const std::string&, const std::string&) override { return false; }
+      FormatStatus Format(const std::string&, const std::string&) override { return FormatStatus::Failed; }
+      bool Mount(const std::string& device) override {
+        asked.push_back(device);
+        return ::mount(device.c_str(), at.c_str(), "ext2", 0, nullptr) == 0;
+      }
+    };
+    auto mounter = std::make_shared<Mounter>();
+    mounter->at = mountPoint;
+    LinuxVolumeService::SetDiskManager(mounter);
+    LinuxVolumeService linux;
+    std::string complaints;
+    auto check = [&](bool ok, const std::string& what) {
+      if (!ok) complaints += what + "\n";
+    };
+    check(linux.MountPointOf(disk, false).empty(), "an unmounted disk has a mount point");
+    check(mounter->asked.empty(), "mounted without being asked to");
+    const std::string root = linux.MountPointOf(disk, true);
+    check(root == mountPoint + "/", "mounted at '" + root + "'");
+    check(mounter->asked == std::vector<std::string>{disk}, "asked to mount something else");
+    check(linux.MountPointOf(disk, false) == root, "the mount is not found again");
+    check(linux.DriveRootOf(mountPoint + "/x") == root, "the mount does not hold its files");
+    LinuxVolumeService::SetDiskManager(nullptr);
+    return complaints;
+  });
+  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+  EXPECT_EQ(report, "");
+}
 
 TEST(Volumes, NumbersAndDriveChecks) {
   TestMarlin m;
@@ -115,6 +276,7 @@ TEST(Volumes, NumbersAndDriveChecks) {
 
 TEST(Volumes, NumberedFilesOnAHardDisk) {
   SplitSet set;
+  ASSERT_GE(set.volumes.size(), 4u);
   TempDir dir;
   for (size_t i = 0; i < set.volumes.size(); ++i) {
     char name[48];
@@ -149,6 +311,7 @@ TEST(Volumes, NumberedFilesOnAHardDisk) {
 
 TEST(Volumes, DisksInARemovableDrive) {
   SplitSet set;
+  ASSERT_GE(set.volumes.size(), 4u);
   SetOnDrive a(set);
   const int count = int(set.volumes.size());
   const int first = int(set.volumes.size()) - 3;  // the directory's first volume, counted from 1
@@ -172,6 +335,7 @@ TEST(Volumes, DisksInARemovableDrive) {
 
 TEST(Volumes, RefusalsOnARemovableDrive) {
   SplitSet set;
+  ASSERT_GE(set.volumes.size(), 4u);
   SetOnDrive a(set);
   std::vector<std::string> messages;
   ScriptedUi ui;

@@ -51,6 +51,15 @@ class UDisksManager : public DiskManager {
     return !Failed(Call(object, kFilesystem, "SetLabel", {QString::fromStdString(label), QVariantMap()}, 120000));
   }
 
+  // Mounted where the desktop would mount it (/media/USER/LABEL); UDisks2 refuses a device
+  // without a file system, and one already mounted.
+  bool Mount(const std::string& device) override {
+    const QString object = BlockObjectPath(device);
+    if (object.isEmpty() || !QDBusConnection::systemBus().isConnected()) return false;
+    const QDBusMessage reply = Call(object, kFilesystem, "Mount", {QVariantMap()}, 120000);
+    return !Failed(reply) && !reply.arguments().value(0).toString().isEmpty();
+  }
+
   FormatStatus Format(const std::string& device, const std::string& label) override {
     const QString object = BlockObjectPath(device);
     if (object.isEmpty()) return FormatStatus::NotPossible;

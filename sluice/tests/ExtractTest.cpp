@@ -169,7 +169,9 @@ TEST_F(Extract, TestModeFindsDamageAndTruncation) {
 TEST_F(Extract, PasswordsAskedThroughTheCallback) {
   Tool("zip -qr -P secret ../trad.zip text.txt sub");
   Tool("7zz a -bd -tzip -mem=AES256 -psecret ../aes.zip text.txt sub >/dev/null");
-  for (const std::string name : {"trad.zip", "aes.zip"}) {
+  Tool("7zz a -bd -tzip -mm=Deflate64 -mem=AES128 -psecret ../aes64.zip text.txt sub >/dev/null");
+  Tool("7zz a -bd -tzip -mm=Deflate64 -mem=ZipCrypto -psecret ../trad64.zip text.txt sub >/dev/null");
+  for (const std::string name : {"trad.zip", "aes.zip", "aes64.zip", "trad64.zip"}) {
     SCOPED_TRACE(name);
     Request q;
     q.archive = tmp_ / name;

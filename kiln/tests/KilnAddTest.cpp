@@ -1,0 +1,238 @@
+// Adding files with the built library; results checked by Info-ZIP, 7-Zip and Python.
+
+#include "KilnHarness.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+using namespace kilntest;
+
+namespace {
+
+std::set<std::string> Names(const std::string& archive) {
+  std::set<std::string> names;
+  std::string out = Shell("unzip -Z1 " + Q(archive)).output;
+  size_t i = 0;
+  while (i < out.size()) {
+    size_t j = out.find('\n', i);
+    if (j == std::string::npos) j = out.size();
+    if (j > i) names.insert(out.substr(i, j - i));
+    i = j + 1;
+  }
+  return names;
+}
+
+class KilnAdd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDirs(t / "src/sub/deep");
+    WriteFile(t / "src/big.txt", TextBytes(1500000, 1));  // several worker blocks
+    WriteFile(t / "src/rand.bin", RandomBytes(300000, 2));
+    WriteFile(t / "src/empty", "");
+    WriteFile(t / "src/nodot", "no extension\n");
+    WriteFile(t / "src/.hidden", "secret\n");
+    WriteFile(t / "src/sub/a.txt", "alpha\n");
+    WriteFile(t / "src/sub/deep/b.c", "int b;\n");
+    chmod((t / "src/sub/a.txt").c_str(), 0640);
+    symlink("big.txt", (t / "src/link").c_str());
+  }
+
+  TempDir t;
+  Kiln kiln{CurrentLibrary()};
+};
+
+TEST_F(KilnAdd, TreeAtEachLevelPassesEveryPeerWithReportsInOrder) {
+  InDir here(t.Path());
+  for (int level : {0, 6, 9}) {
+    std::string archive = t / ("l" + std::to_string(level) + ".zip");
+    Options o;
+    o.recurse = true;
+    o.level = level;
+    Outcome out = kiln.Run(archive, {"src"}, o);
+    EXPECT_EQ(out.result, 10) << testing::PrintToString(out.Errors());
+    EXPECT_TRUE(out.Errors().empty()) << testing::PrintToString(out.Errors());
+    Command unzip = Shell("unzip -t " + Q(archive));
+    EXPECT_EQ(unzip.status, 0) << unzip.output;
+    Command sevenzip = Shell("7zz t " + Q(archive));
+    EXPECT_EQ(sevenzip.status, 0) << sevenzip.output;
+    EXPECT_EQ(PythonCompare(archive, t.Path()), "OK\n");
+    EXPECT_EQ(Names(archive), (std::set<std::string>{"src/", "src/big.txt", "src/rand.bin", "src/empty", "src/nodot",
+                                                     "src/link", "src/sub/", "src/sub/a.txt", "src/sub/deep/",
+                                                     "src/sub/deep/b.c"}));
+    std::string listing = Shell("unzip -Z " + Q(archive)).output;
+    EXPECT_NE(listing.find("lrwxrwxrwx"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("-rw-r-----"), std::string::npos) << listing;
+    std::string verbose = Shell("unzip -Z -v " + Q(archive) + " src/big.txt").output;
+    EXPECT_NE(verbose.find(level == 0 ? "none (stored)" : "deflated"), std::string::npos) << verbose;
+
+    // Totals first, steps of at most 1 MiB adding up to the total, end of batch last.
+    ASSERT_GE(out.events.size(), 3u);
+    EXPECT_EQ(out.events[0].action, kActionTotalSize);
+    EXPECT_EQ(out.events[1].action, kActionTotalFiles);
+    EXPECT_EQ(out.events[1].size, 10);
+    EXPECT_EQ(out.events.back().action, kActionEndOfBatch);
+    int64_t progress = 0, newFiles = 0;
+    for (auto& e : out.events) {
+      if (e.action == kActionProgress) {
+        EXPECT_LE(e.size, 1 << 20);
+        progress += e.size;
+      }
+      newFiles += e.action == kActionNewFile;
+    }
+    EXPECT_EQ(progress, out.events[0].size);
+    EXPECT_EQ(newFiles, 10);
+  }
+}
+
+TEST_F(KilnAdd, StoredNamesFollowTheOptions) {
+  InDir here(t.Path());
+  Options o;
+  // Absolute and "./" names; "*.*" also takes names without a dot; hidden skipped.
+  std::string abs = t / "src/sub/a.txt";
+  Outcome out = kiln.Run(t / "a.zip", {abs, "./src/*.*", "nothing*.q"}, o);
+  EXPECT_TRUE(out.HasError(kLibErrNoMatch, "nothing*.q"));
+  std::set<std::string> names = Names(t / "a.zip");
+  EXPECT_TRUE(names.count(abs.substr(1))) << testing::PrintToString(names);
+  for (const char* n : {"src/nodot", "src/empty", "src/big.txt", "src/sub/", "src/link"}) EXPECT_TRUE(names.count(n)) << n;
+  EXPECT_FALSE(names.count("src/.hidden"));
+  EXPECT_EQ(out.result, static_cast<int>(names.size()));
+
+  // A pattern that starts with a dot asks for hidden names.
+  EXPECT_EQ(kiln.Run(t / "h.zip", {"src/.*"}, o).result, 1);
+  EXPECT_EQ(Names(t / "h.zip"), std::set<std::string>{"src/.hidden"});
+
+  // Hidden files on request; bare names; no folder entries.
+  o.hidden = true;
+  o.noDirNames = true;
+  o.recurse = true;
+  out = kiln.Run(t / "b.zip", {"src/*.*"}, o);
+  EXPECT_EQ(Names(t / "b.zip"), (std::set<std::string>{".hidden", "big.txt", "rand.bin", "empty", "nodot", "link",
+                                                        "a.txt", "b.c"}));
+
+  // Patterns apply in every subfolder; 8.3 upper-case names.
+  WriteFile(t / "src/sub/Long Name.text", "x");
+  Options dos;
+  dos.recurse = true;
+  dos.forceDos = true;
+  dos.noDirEntries = true;
+  out = kiln.Run(t / "c.zip", {"src/sub/*.t*"}, dos);
+  EXPECT_EQ(Names(t / "c.zip"), (std::set<std::string>{"SRC/SUB/A.TXT", "SRC/SUB/LONGNAME.TEX"}));
+}
+
+TEST_F(KilnAdd, UnsafeAndSpecialInputIsRefusedAndTheBatchGoesOn) {
+  MakeDirs(t / "inner");
+  ASSERT_EQ(mkfifo((t / "src/pipe").c_str(), 0600), 0);
+  InDir here(t / "inner");
+  Options o;
+  Outcome out = kiln.Run(t / "a.zip", {"../src/nodot", "../src/pipe", "/" + (t / "src/sub/a.txt").substr(1)}, o);
+  EXPECT_TRUE(out.HasError(kLibErrSkipped, "..")) << testing::PrintToString(out.Errors());
+  EXPECT_TRUE(out.HasError(kLibErrSkipped, "pipe"));
+  EXPECT_EQ(out.result, 1);
+  for (const auto& n : Names(t / "a.zip")) EXPECT_EQ(n.find(".."), std::string::npos) << n;
+
+  // Without folder names ".." does no harm: only the bare name is stored.
+  o.noDirNames = true;
+  out = kiln.Run(t / "b.zip", {"../src/nodot"}, o);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(Names(t / "b.zip"), std::set<std::string>{"nodot"});
+}
+
+TEST_F(KilnAdd, UpdateAndFreshenCompareTimes) {
+  InDir here(t.Path());
+  MakeDirs(t / "u");
+  WriteFile(t / "u/a.txt", "old a");
+  WriteFile(t / "u/b.txt", "old b");
+  SetTime(t / "u/a.txt", 1600000000);
+  SetTime(t / "u/b.txt", 1600000000);
+  Options o;
+  ASSERT_EQ(kiln.Run(t / "u.zip", {"u/*"}, o).result, 2);
+
+  WriteFile(t / "u/a.txt", "new a, longer");
+  SetTime(t / "u/a.txt", 1700000000);
+  WriteFile(t / "u/c.txt", "new c");
+  Options freshen;
+  freshen.freshen = true;
+  EXPECT_EQ(kiln.Run(t / "u.zip", {"u/*"}, freshen).result, 1);
+  EXPECT_EQ(Names(t / "u.zip"), (std::set<std::string>{"u/a.txt", "u/b.txt"}));
+  EXPECT_EQ(Shell("unzip -p " + Q(t / "u.zip") + " u/a.txt").output, "new a, longer");
+
+  Options update;
+  update.update = true;
+  EXPECT_EQ(kiln.Run(t / "u.zip", {"u/*"}, update).result, 1);
+  EXPECT_EQ(Names(t / "u.zip"), (std::set<std::string>{"u/a.txt", "u/b.txt", "u/c.txt"}));
+  EXPECT_EQ(PythonCompare(t / "u.zip", t.Path()), "OK\n");
+}
+
+TEST_F(KilnAdd, MoveRemovesSourcesAfterWritingAndZipTimeDatesTheArchive) {
+  InDir here(t.Path());
+  SetTime(t / "src/sub/a.txt", 1500000000);
+  SetTime(t / "src/sub/deep/b.c", 1600000000);
+  SetTime(t / "src/sub/deep", 1400000000);  // folder entries count too
+  SetTime(t / "src/sub", 1400000000);
+  Options o;
+  o.move = true;
+  o.zipTime = true;
+  o.recurse = true;
+  Outcome out = kiln.Run(t / "m.zip", {"src/sub"}, o);
+  EXPECT_EQ(out.result, 4) << testing::PrintToString(out.Errors());
+  EXPECT_FALSE(std::ifstream(t / "src/sub/a.txt").good());
+  EXPECT_FALSE(access((t / "src/sub").c_str(), F_OK) == 0);  // emptied folders go too
+  EXPECT_TRUE(std::ifstream(t / "src/big.txt").good());
+  struct stat st;
+  ASSERT_EQ(stat((t / "m.zip").c_str(), &st), 0);
+  EXPECT_GE(st.st_mtime, 1600000000 - 2);
+  EXPECT_LE(st.st_mtime, 1600000000 + 2);
+  EXPECT_EQ(Shell("unzip -p " + Q(t / "m.zip") + " src/sub/a.txt").output, "alpha\n");
+}
+
+TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
+  InDir here(t.Path());
+  Options o;
+  o.encrypt = true;
+  o.recurse = true;
+  o.password = "pa55 word";
+  EXPECT_EQ(kiln.Run(t / "e.zip", {"src"}, o).result, 10);
+  EXPECT_EQ(Shell("unzip -t -P " + Q(o.password) + " " + Q(t / "e.zip")).status, 0);
+  EXPECT_EQ(Shell("7zz t -p" + Q(o.password) + " " + Q(t / "e.zip")).status, 0);
+  EXPECT_NE(Shell("unzip -t -P wrong " + Q(t / "e.zip")).status, 0);
+  EXPECT_EQ(PythonCompare(t / "e.zip", t.Path(), o.password), "OK\n");
+  o.level = 0;
+  EXPECT_EQ(kiln.Run(t / "e0.zip", {"src"}, o).result, 10);
+  EXPECT_EQ(Shell("unzip -t -P " + Q(o.password) + " " + Q(t / "e0.zip")).status, 0);
+
+  // No password given: asked through the callback with the entry name.
+  Options ask;
+  ask.encrypt = true;
+  std::string asked;
+  ask.onCallback = [&](CallbackRecord& r) {
+    if (r.ActionCode == kActionPassword) {
+      asked = r.Text;
+      std::strcpy(r.Text, "given");
+    }
+    return 0;
+  };
+  EXPECT_EQ(kiln.Run(t / "f.zip", {"src/nodot"}, ask).result, 1);
+  EXPECT_EQ(asked, "src/nodot");
+  EXPECT_EQ(Shell("unzip -t -P given " + Q(t / "f.zip")).status, 0);
+
+  // Refused, or an unattended component that answers without a password: nothing written.
+  ask.onCallback = [](CallbackRecord& r) { return r.ActionCode == kActionPassword ? -1 : 0; };
+  Outcome refused = kiln.Run(t / "g.zip", {"src/nodot"}, ask);
+  EXPECT_EQ(refused.result, 0);
+  EXPECT_TRUE(refused.HasError(kLibErrPassword, "src/nodot"));
+  Options unattended;
+  unattended.encrypt = true;
+  unattended.attended = false;
+  Outcome out = kiln.Run(t / "g.zip", {"src/nodot"}, unattended);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_TRUE(out.HasError(kLibErrPassword, "src/nodot"));
+  EXPECT_FALSE(std::ifstream(t / "g.zip").good());
+}
+
+}  // namespace

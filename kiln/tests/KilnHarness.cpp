@@ -1,0 +1,235 @@
+#include "KilnHarness.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace kilntest {
+
+namespace {
+thread_local const Options* currentOptions = nullptr;
+thread_local Outcome* currentOutcome = nullptr;
+
+int32_t Record(CallbackRecord* r) {
+  int32_t answer = 0;
+  Event e{r->ActionCode, r->ErrorCode, r->FileSize64, std::string(r->Text, strnlen(r->Text, sizeof r->Text))};
+  currentOutcome->events.push_back(e);
+  if (currentOptions->onCallback) answer = currentOptions->onCallback(*r);
+  return answer;
+}
+}  // namespace
+
+std::vector<std::string> Outcome::Errors() const {
+  std::vector<std::string> out;
+  for (auto& e : events)
+    if (e.action == kActionMessage && e.code != 0) out.push_back(e.text);
+  return out;
+}
+
+std::vector<int32_t> Outcome::ErrorCodes() const {
+  std::vector<int32_t> out;
+  for (auto& e : events)
+    if (e.action == kActionMessage && e.code != 0) out.push_back(e.code);
+  return out;
+}
+
+bool Outcome::HasError(int32_t code, const std::string& fragment) const {
+  for (auto& e : events)
+    if (e.action == kActionMessage && e.code == code && e.text.find(fragment) != std::string::npos) return true;
+  return false;
+}
+
+Kiln::Kiln(const std::string& libraryPath) {
+  handle_ = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) throw std::runtime_error(dlerror());
+  exec_ = reinterpret_cast<KilnExecFn>(dlsym(handle_, "KilnExec"));
+  version_ = reinterpret_cast<GetKilnVersionFn>(dlsym(handle_, "GetKilnVersion"));
+  if (!exec_ || !version_) throw std::runtime_error("entry points missing");
+}
+
+Kiln::~Kiln() {
+  if (handle_) dlclose(handle_);
+}
+
+Outcome Kiln::Run(const std::string& archive, const std::vector<std::string>& specs, const Options& o) const {
+  Outcome outcome;
+  currentOptions = &o;
+  currentOutcome = &outcome;
+  std::vector<std::unique_ptr<char[]>> texts;
+  auto text = [&](const std::string& s) {
+    texts.emplace_back(new char[s.size() + 1]);
+    std::memcpy(texts.back().get(), s.c_str(), s.size() + 1);
+    return texts.back().get();
+  };
+  char password[PASSWORD_BUFFER_SIZE] = {};
+  std::strncpy(password, o.password.c_str(), PASSWORD_BUFFER_SIZE - 1);
+  auto flag = [](bool b) { return b ? LIBRARY_FLAG_TRUE : LIBRARY_FLAG_FALSE; };
+  auto fill = [&](KilnParamsCommon& c) {
+    c.WindowHandle = o.attended ? 1 : 0;
+    c.Caller = const_cast<Kiln*>(this);
+    c.RecordVersion = KILN_RECORD_VERSION;
+    c.CallbackProc = Record;
+    c.TraceOn = flag(o.trace);
+    c.PasswordText = password;
+    c.EncryptOn = flag(o.encrypt);
+    c.HiddenFilesOn = flag(o.hidden);
+    c.NoDirEntriesOn = flag(o.noDirEntries);
+    c.VerboseOn = flag(o.verbose);
+    c.AlwaysOn = LIBRARY_FLAG_TRUE;
+    c.Level = o.level;
+    c.NoDirNamesOn = flag(o.noDirNames);
+    c.RecurseOn = o.recurse ? static_cast<int16_t>(0xFFFF) : 0;
+    c.AppendOn = flag(o.append);
+    c.ForceDosOn = flag(o.forceDos);
+    c.MoveOn = flag(o.move);
+    c.DeleteOn = flag(o.deleteOn);
+    c.UpdateOn = flag(o.update);
+    c.FreshenOn = flag(o.freshen);
+    c.ZipTimeOn = flag(o.zipTime);
+    c.SpecCount = static_cast<int32_t>(specs.size());
+    c.ArchivePath = text(archive);
+  };
+  if (version_() >= KILN_CURRENT_LAYOUT_VERSION) {
+    auto p = std::make_unique<KilnParams>();
+    std::memset(p.get(), 0, sizeof *p);
+    fill(p->Common);
+    std::vector<KilnFileData> data(specs.size());
+    std::memset(data.data(), 0, data.size() * sizeof(KilnFileData));
+    for (size_t i = 0; i < specs.size(); ++i) data[i].Text = text(specs[i]);
+    p->FileData = data.data();
+    p->Marker = PARAMS_MARKER;
+    outcome.result = exec_(&p->Common);
+  } else {
+    auto p = std::make_unique<KilnParamsOlder>();
+    std::memset(p.get(), 0, sizeof *p);
+    fill(p->Common);
+    for (size_t i = 0; i < specs.size(); ++i) p->SpecTexts[i] = text(specs[i]);
+    p->Marker = PARAMS_MARKER;
+    outcome.result = exec_(&p->Common);
+  }
+  currentOptions = nullptr;
+  currentOutcome = nullptr;
+  return outcome;
+}
+
+std::string CurrentLibrary() { return KILN_LIBRARY; }
+std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }
+
+TempDir::TempDir() {
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/kilntest-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+InDir::InDir(const std::string& dir) : old_(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(dir);
+}
+InDir::~InDir() { std::filesystem::current_path(old_); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+void SetTime(const std::string& path, long seconds) {
+  struct utimbuf t{seconds, seconds};
+  utime(path.c_str(), &t);
+}
+
+std::string TextBytes(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  static const char* words[] = {"archive", "tessera", "deflate", "kiln", "entry", "folder", "the", "of",
+                                "compress", "library", "header", "stream"};
+  std::string out;
+  while (out.size() < size) {
+    out += words[rng() % 12];
+    out += (rng() % 9 == 0) ? '\n' : ' ';
+  }
+  out.resize(size);
+  return out;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string out(size, '\0');
+  for (auto& c : out) c = static_cast<char>(rng());
+  return out;
+}
+
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  return names;
+}
+
+Command Shell(const std::string& command) {
+  Command result{-1, {}};
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) result.output.append(buffer, n);
+  int status = pclose(p);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Q(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password) {
+  static const char* script = R"PY(
+import os, stat, sys, zipfile
+archive, base, pw = sys.argv[1], sys.argv[2], sys.argv[3]
+z = zipfile.ZipFile(archive)
+if pw: z.setpassword(pw.encode())
+bad = []
+for i in z.infolist():
+    path = os.path.join(base, i.filename)
+    mode = i.external_attr >> 16
+    data = z.read(i)
+    if i.filename.endswith('/'):
+        if not os.path.isdir(path): bad.append('no folder ' + i.filename)
+    elif stat.S_ISLNK(mode):
+        if os.readlink(path).encode() != data: bad.append('link ' + i.filename)
+    elif open(path, 'rb').read() != data:
+        bad.append('content ' + i.filename)
+print('OK' if not bad else ' '.join(bad))
+)PY";
+  TempDir t;
+  WriteFile(t / "compare.py", script);
+  return Shell(std::string(TESSERA_PYTHON) + " " + Q(t / "compare.py") + " " + Q(archive) + " " + Q(base) + " " +
+             Q(password.empty() ? "" : password))
+      .output;
+}
+
+}  // namespace kilntest

@@ -1,0 +1,96 @@
+#pragma once
+// Drives the built libkiln.so through dlopen, as the component does, and records what it
+// reports. Plus small file and process helpers for the tests.
+
+#include <CompressionLibraries.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kilntest {
+
+struct Event {
+  int32_t action;
+  int32_t code;
+  int64_t size;
+  std::string text;
+};
+
+struct Options {
+  bool attended = true;
+  bool trace = false, encrypt = false, hidden = false, noDirEntries = false, verbose = false;
+  bool noDirNames = false, recurse = false, append = true, forceDos = false, move = false;
+  bool deleteOn = false, update = false, freshen = false, zipTime = false;
+  int level = 6;
+  std::string password;
+  // Called for every callback; its result goes back to the library. May write r.Text.
+  std::function<int32_t(CallbackRecord&)> onCallback;
+};
+
+struct Outcome {
+  int32_t result = -1;
+  std::vector<Event> events;
+  std::vector<std::string> Errors() const;                // texts of messages with a code
+  std::vector<int32_t> ErrorCodes() const;
+  bool HasError(int32_t code, const std::string& fragment) const;
+};
+
+class Kiln {
+ public:
+  explicit Kiln(const std::string& libraryPath);
+  ~Kiln();
+  int32_t Version() const { return version_(); }
+  Outcome Run(const std::string& archive, const std::vector<std::string>& specs, const Options& options) const;
+
+ private:
+  void* handle_ = nullptr;
+  KilnExecFn exec_ = nullptr;
+  GetKilnVersionFn version_ = nullptr;
+};
+
+std::string CurrentLibrary();
+std::string OlderLibrary();
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Changes the current folder for the lifetime of the object.
+class InDir {
+ public:
+  explicit InDir(const std::string& dir);
+  ~InDir();
+
+ private:
+  std::string old_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+void MakeDirs(const std::string& path);
+void SetTime(const std::string& path, long seconds);
+// Compressible text and incompressible bytes, deterministic.
+std::string TextBytes(size_t size, unsigned seed);
+std::string RandomBytes(size_t size, unsigned seed);
+// Names in `dir`, hidden ones included.
+std::vector<std::string> ListDir(const std::string& dir);
+
+struct Command {
+  int status;
+  std::string output;
+};
+Command Shell(const std::string& command);
+std::string Q(const std::string& s);
+// Checks `archive` with Python's zipfile: every entry matches the file of that name below
+// `base` byte for byte (links: their target). Returns "OK" or what differs.
+std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password = {});
+
+}  // namespace kilntest
