@@ -4,6 +4,7 @@
 
 #include <elf.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "CodePage437.h"
+#include "TerminalText.h"
 
 namespace {
 
@@ -55,12 +57,7 @@ void Error(const char* format, ...) {
 }
 
 // Names and captions come from the file: control characters never reach the terminal.
-std::string Printable(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
-  return out;
-}
+std::string Printable(const std::string& s) { return VisibleText(s); }
 
 bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
   auto* p = static_cast<uint8_t*>(buffer);
@@ -139,14 +136,11 @@ std::string DecodeName(const std::string& raw, uint8_t host, uint8_t version, ui
   return name;
 }
 
-// Finds the archive and the header; a message and false when this is no self-extractor.
-bool OpenSelf(SelfArchive& a) {
-  a.fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+// Reads the header at `headerAt` and the directory of the archive behind it from `a.fd`;
+// false when they are not there.
+bool ReadArchive(SelfArchive& a, uint64_t headerAt) {
   struct stat st {};
-  if (a.fd < 0 || ::fstat(a.fd, &st) != 0) {
-    Error("Cannot open the program's own file: %s", std::strerror(errno));
-    return false;
-  }
+  if (a.fd < 0 || ::fstat(a.fd, &st) != 0) return false;
   a.fileSize = uint64_t(st.st_size);
   const size_t window = size_t(std::min<uint64_t>(kEndSearch, a.fileSize));
   std::vector<uint8_t> tail(window);
@@ -206,8 +200,10 @@ bool OpenSelf(SelfArchive& a) {
     p += kCentralSize + nameLen + extraLen + commentLen;
   }
 
-  if (firstLocal < kHeaderSize) return false;
-  a.headerAt = firstLocal - kHeaderSize;
+  // The archive lies behind the header; what the archive had in front of its first entry
+  // was copied along and lies between them.
+  if (headerAt > UINT64_MAX - kHeaderSize || firstLocal < headerAt + kHeaderSize) return false;
+  a.headerAt = headerAt;
   uint8_t header[kHeaderSize];
   if (!ReadAt(a.fd, a.headerAt, header, sizeof header) || std::memcmp(header, "MPU", 3) != 0) return false;
   const size_t captionLen = header[4], dirLen = header[5], commandLen = header[6];
@@ -220,9 +216,50 @@ bool OpenSelf(SelfArchive& a) {
   return true;
 }
 
-// ---- the terminal ----
+// The header follows the program's image: the conversion copies the stub and writes it
+// right behind, whatever the archive carries in front of its entries.
+bool OpenSelf(SelfArchive& a) {
+  a.fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  if (a.fd < 0) {
+    Error("Cannot open the program's own file: %s", std::strerror(errno));
+    return false;
+  }
+  const uint64_t image = ElfImageSize(a.fd);
+  return image > 0 && ReadArchive(a, image);
+}
+
+// ---- the terminal and interruptions ----
 
 bool gInteractive = false;
+
+// What an interrupting signal must undo before the program ends: echo turned off at a
+// password prompt, and a file being written under its temporary name.
+termios gSavedTerminal;
+volatile sig_atomic_t gEchoOff = 0;
+volatile sig_atomic_t gPendingDir = -1;
+char gPendingName[64];
+
+void OnFatalSignal(int sig) {
+  if (gEchoOff) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
+  if (gPendingDir >= 0) ::unlinkat(gPendingDir, gPendingName, 0);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+void CatchSignals() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction action {};
+    action.sa_handler = OnFatalSignal;
+    ::sigaction(sig, &action, nullptr);
+  }
+}
+
+void SetPendingFile(int dirFd, const std::string& name) {
+  gPendingDir = -1;
+  if (dirFd < 0 || name.size() >= sizeof gPendingName) return;
+  std::memcpy(gPendingName, name.c_str(), name.size() + 1);
+  gPendingDir = dirFd;
+}
 
 std::string ReadLine(bool echo = true) {
   termios saved {};
@@ -230,6 +267,8 @@ std::string ReadLine(bool echo = true) {
   if (hide) {
     termios quiet = saved;
     quiet.c_lflag &= tcflag_t(~ECHO);
+    gSavedTerminal = saved;
+    gEchoOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
   std::string line;
@@ -240,6 +279,7 @@ std::string ReadLine(bool echo = true) {
   }
   if (hide) {
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    gEchoOff = 0;
     std::fputc('\n', stdout);
   }
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
@@ -306,7 +346,15 @@ class Extractor {
   void RestoreFolderTimes(int rootFd);
 
  private:
-  bool Unpack(const Entry& e, int outFd);
+  // Where an entry's data lies, and its decryption once the password is known.
+  struct Source {
+    uint64_t at = 0, left = 0;
+    ZipCrypto crypto{std::string()};
+  };
+  // Everything that can fail or ask before anything is written: the local header, the
+  // method and the password.
+  bool Begin(const Entry& e, Source& src);
+  bool Unpack(const Entry& e, Source& src, int outFd);
   bool Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head);
   bool OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd, const Entry& e);
   bool MayWrite(int parentFd, const std::string& last, const Entry& e);
@@ -434,7 +482,7 @@ bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head)
   return false;
 }
 
-bool Extractor::Unpack(const Entry& e, int outFd) {
+bool Extractor::Begin(const Entry& e, Source& src) {
   uint8_t local[kLocalSize];
   if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || LE32(local) != kLocalSig) {
     Error("%s: local header not found", Printable(e.name).c_str());
@@ -456,14 +504,19 @@ bool Extractor::Unpack(const Entry& e, int outFd) {
     Error("%s: this kind of encryption is not supported", Printable(e.name).c_str());
     return false;
   }
-  ZipCrypto crypto("");
   if (e.Encrypted()) {
     uint8_t head[12];
     if (!ReadAt(a_.fd, at, head, sizeof head)) return false;
-    if (!Password(e, crypto, head)) return false;
+    if (!Password(e, src.crypto, head)) return false;
     at += 12, left -= 12;
   }
+  src.at = at, src.left = left;
+  return true;
+}
 
+bool Extractor::Unpack(const Entry& e, Source& src, int outFd) {
+  uint64_t at = src.at, left = src.left;
+  ZipCrypto& crypto = src.crypto;
   std::vector<uint8_t> in(kChunk), out(kChunk);
   z_stream z {};
   if (e.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
@@ -471,6 +524,13 @@ bool Extractor::Unpack(const Entry& e, int outFd) {
   uint64_t produced = 0;
   bool ok = true, ended = e.method == 0;
   auto emit = [&](const uint8_t* data, size_t n) {
+    // A small stream can unpack to far more than it declares: stop at the declared size
+    // instead of filling the disk.
+    if (n > e.unpacked - produced) {
+      Error("%s: the data is larger than the entry's declared size", Printable(e.name).c_str());
+      ok = false;
+      return;
+    }
     crc = crc32(crc, data, uInt(n));
     produced += n;
     if (outFd >= 0 && !WriteAll(outFd, data, n)) {
@@ -539,7 +599,8 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
   if (parts.empty()) return true;
   if (rootFd < 0) {
     if (e.IsDir()) return true;
-    const bool ok = Unpack(e, -1);
+    Source src;
+    const bool ok = Begin(e, src) && Unpack(e, src, -1);
     if (ok) std::printf("  OK: %s\n", Printable(e.name).c_str());
     return ok;
   }
@@ -563,6 +624,12 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
     ::close(parent);
     return true;
   }
+  // The password is asked before the temporary file exists: an interrupted prompt leaves nothing.
+  Source src;
+  if (!Begin(e, src)) {
+    ::close(parent);
+    return false;
+  }
   bool ok = true;
   // Written under a name of its own and renamed only when complete and checked, so that
   // a damaged entry never replaces a good file.
@@ -578,7 +645,8 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
     ::close(parent);
     return false;
   }
-  ok = Unpack(e, out);
+  SetPendingFile(parent, temp);
+  ok = Unpack(e, src, out);
   if (ok) {
     const mode_t umask = ::umask(0);
     ::umask(umask);
@@ -597,7 +665,8 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
     ok = false;
   }
   if (!ok) ::unlinkat(parent, temp.c_str(), 0);
-  else std::printf("  extracted: %s\n", Printable(e.name).c_str());
+  SetPendingFile(-1, {});
+  if (ok) std::printf("  extracted: %s\n", Printable(e.name).c_str());
   ::close(parent);
   return ok;
 }
@@ -753,6 +822,7 @@ int Usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  CatchSignals();
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
