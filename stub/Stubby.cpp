@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "CodePage437.h"
+#include "EntryPaths.h"
 #include "TerminalText.h"
 
 namespace {
@@ -367,44 +368,22 @@ class Extractor {
   std::vector<uint8_t> localExtra_;
 };
 
-// Splits a name into the components it creates below the extract folder (none for "./");
-// false for a name that would land outside it.
-bool SafeParts(const std::string& name, std::vector<std::string>& parts) {
-  parts.clear();
-  if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
-  size_t from = 0;
-  while (from <= name.size()) {
-    const size_t to = std::min(name.find('/', from), name.size());
-    const std::string part = name.substr(from, to - from);
-    if (part == "..") return false;
-    if (!part.empty() && part != ".") parts.push_back(part);
-    from = to + 1;
-  }
-  return true;
-}
-
 bool Extractor::OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd,
                            const Entry& e) {
-  fd = ::dup(rootFd);
-  for (size_t i = 0; i < count && fd >= 0; ++i) {
-    const char* part = parts[i].c_str();
-    if (::mkdirat(fd, part, 0777) != 0 && errno != EEXIST) {
-      Error("%s: cannot create folder: %s", Printable(e.name).c_str(), std::strerror(errno));
-      ::close(fd);
-      return false;
-    }
-    // Never through a symbolic link: it could lead anywhere.
-    const int next = ::openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int err = errno;
-    ::close(fd);
-    fd = next;
-    if (fd < 0) {
-      if (err == ELOOP || err == ENOTDIR)
-        Error("%s: refused: a symbolic link or a file stands on its way", Printable(e.name).c_str());
-      else
-        Error("%s: cannot open folder: %s", Printable(e.name).c_str(), std::strerror(err));
-      return false;
-    }
+  entrypaths::FolderFailure why;
+  int err = 0;
+  fd = entrypaths::OpenFolders(rootFd, parts, count, true, why, err);
+  switch (why) {
+    case entrypaths::FolderFailure::None: break;
+    case entrypaths::FolderFailure::Create:
+      Error("%s: cannot create folder: %s", Printable(e.name).c_str(), std::strerror(err));
+      break;
+    case entrypaths::FolderFailure::LinkInWay:
+      Error("%s: refused: a symbolic link or a file stands on its way", Printable(e.name).c_str());
+      break;
+    case entrypaths::FolderFailure::Open:
+      Error("%s: cannot open folder: %s", Printable(e.name).c_str(), std::strerror(err));
+      break;
   }
   return fd >= 0;
 }
@@ -592,7 +571,7 @@ bool Extractor::Unpack(const Entry& e, Source& src, int outFd) {
 
 bool Extractor::Extract(const Entry& e, int rootFd) {
   std::vector<std::string> parts;
-  if (!SafeParts(e.name, parts)) {
+  if (!entrypaths::SplitEntryName(e.name, parts)) {
     Error("%s: refused: the name leads outside the extract folder", Printable(e.name).c_str());
     return false;
   }
