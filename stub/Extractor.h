@@ -20,7 +20,8 @@ class ZipCrypto {
   }
   uint8_t Decrypt(uint8_t c) {
     const uint16_t t = uint16_t(k2_ | 2);
-    const uint8_t plain = c ^ uint8_t((t * (t ^ 1)) >> 8);
+    // Unsigned: the product of two 16-bit values overflows an int.
+    const uint8_t plain = c ^ uint8_t((uint32_t(t) * (t ^ 1u)) >> 8);
     Update(plain);
     return plain;
   }
