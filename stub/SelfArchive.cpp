@@ -25,7 +25,13 @@ void Error(const char* format, ...) {
 }
 
 // Names and captions come from the file: control characters never reach the terminal.
-std::string Printable(const std::string& s) { return VisibleText(s); }
+// Keeps errno: callers pass std::strerror(errno) in the same argument list.
+std::string Printable(const std::string& s) {
+  const int saved = errno;
+  std::string shown = VisibleText(s);
+  errno = saved;
+  return shown;
+}
 
 bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
   auto* p = static_cast<uint8_t*>(buffer);

@@ -131,7 +131,7 @@ std::vector<bool> ChooseEntries(const SelfArchive& a) {
       unsigned long to = from;
       if (*rest == '-') to = std::strtoul(rest + 1, &rest, 10);
       if (*rest != '\0' || from < 1 || to < from || to > a.entries.size()) {
-        std::printf("Not an entry number or range: %s\n", word.c_str());
+        std::printf("Not an entry number or range: %s\n", Printable(word).c_str());
         valid = false;
         break;
       }
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
 
   SelfArchive a;
   if (!OpenSelf(a)) {
-    Error("%s is not a self-extracting archive.", program_invocation_name);
+    Error("%s is not a self-extracting archive.", Printable(program_invocation_name).c_str());
     return kNotSfx;
   }
   if (!(a.bits & kNoSizeCheck)) {
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     const uint64_t archive = a.archiveEnd - (a.headerAt + kHeaderSize);
     if (stub != a.headerAt || a.fileSize != stub + kHeaderSize + archive) {
       Error("%s is damaged: its size is not that of the extractor, its header and the archive.",
-            program_invocation_name);
+            Printable(program_invocation_name).c_str());
       return kNotSfx;
     }
   }
@@ -240,16 +240,18 @@ int main(int argc, char** argv) {
 
   char resolved[PATH_MAX];
   if (!MakeFolders(folder) || !::realpath(folder.c_str(), resolved)) {
-    Error("Cannot create the folder %s: %s", folder.c_str(), std::strerror(errno));
+    const int err = errno;
+    Error("Cannot create the folder %s: %s", Printable(folder).c_str(), std::strerror(err));
     return kFailed;
   }
   folder = resolved;
   const int root = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root < 0) {
-    Error("Cannot open the folder %s: %s", folder.c_str(), std::strerror(errno));
+    const int err = errno;
+    Error("Cannot open the folder %s: %s", Printable(folder).c_str(), std::strerror(err));
     return kFailed;
   }
-  std::printf("Extracting to %s\n", folder.c_str());
+  std::printf("Extracting to %s\n", Printable(folder).c_str());
   size_t failed = 0;
   for (size_t i = 0; i < a.entries.size(); ++i)
     if (chosen[i] && !x.Extract(a.entries[i], root)) ++failed;
