@@ -61,9 +61,9 @@ Extractor::Decision Extractor::MayWrite(int parentFd, const std::string& last, c
 time_t Extractor::ModTime(const Entry& e, const std::vector<uint8_t>& extra) const {
   // The extended timestamp field holds the exact time in UTC.
   for (size_t p = 0; p + 4 <= extra.size();) {
-    const uint16_t id = LE16(&extra[p]), len = LE16(&extra[p + 2]);
+    const uint16_t id = GetLE16(&extra[p]), len = GetLE16(&extra[p + 2]);
     if (p + 4 + len > extra.size()) break;
-    if (id == 0x5455 && len >= 5 && (extra[p + 4] & 1)) return time_t(int32_t(LE32(&extra[p + 5])));
+    if (id == 0x5455 && len >= 5 && (extra[p + 4] & 1)) return time_t(int32_t(GetLE32(&extra[p + 5])));
     p += 4 + len;
   }
   tm t {};
@@ -109,12 +109,12 @@ bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head)
 
 bool Extractor::Begin(const Entry& e, Source& src) {
   uint8_t local[kLocalSize];
-  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || LE32(local) != kLocalSig) {
+  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || GetLE32(local) != kLocalSig) {
     Error("%s: local header not found", Printable(e.name).c_str());
     return false;
   }
-  const uint64_t extraAt = e.localOffset + kLocalSize + LE16(local + 26);
-  localExtra_.assign(LE16(local + 28), 0);
+  const uint64_t extraAt = e.localOffset + kLocalSize + GetLE16(local + 26);
+  localExtra_.assign(GetLE16(local + 28), 0);
   uint64_t at = extraAt + localExtra_.size();
   uint64_t left = e.packed;
   if (!ReadAt(a_.fd, extraAt, localExtra_.data(), localExtra_.size()) || at + left > a_.archiveEnd) {

@@ -96,7 +96,7 @@ bool ReadArchive(SelfArchive& a, uint64_t headerAt) {
   if (window < kEndSize || !ReadAt(a.fd, a.fileSize - window, tail.data(), window)) return false;
   size_t at = window;  // index of the end record in `tail`
   for (size_t i = window - kEndSize + 1; i-- > 0;) {
-    if (LE32(&tail[i]) == kEndSig && i + kEndSize + LE16(&tail[i + 20]) <= window) {
+    if (GetLE32(&tail[i]) == kEndSig && i + kEndSize + GetLE16(&tail[i + 20]) <= window) {
       at = i;
       break;
     }
@@ -104,11 +104,11 @@ bool ReadArchive(SelfArchive& a, uint64_t headerAt) {
   if (at == window) return false;
   const uint8_t* end = &tail[at];
   const uint64_t endAt = a.fileSize - window + at;
-  const uint16_t count = LE16(end + 10);
-  const uint32_t dirSize = LE32(end + 12), dirStart = LE32(end + 16);
-  a.archiveEnd = endAt + kEndSize + LE16(end + 20);
-  if (LE16(end + 4) != 0 || LE16(end + 6) != 0 || dirSize > endAt) return false;
-  if (at >= 20 && LE32(&tail[at - 20]) == kZip64LocatorSig) {
+  const uint16_t count = GetLE16(end + 10);
+  const uint32_t dirSize = GetLE32(end + 12), dirStart = GetLE32(end + 16);
+  a.archiveEnd = endAt + kEndSize + GetLE16(end + 20);
+  if (GetLE16(end + 4) != 0 || GetLE16(end + 6) != 0 || dirSize > endAt) return false;
+  if (at >= 20 && GetLE32(&tail[at - 20]) == kZip64LocatorSig) {
     Error("This archive uses Zip64 records, which this extractor does not read.");
     return false;
   }
@@ -123,19 +123,19 @@ bool ReadArchive(SelfArchive& a, uint64_t headerAt) {
   uint64_t firstLocal = dirAt;
   size_t p = 0;
   for (unsigned n = 0; n < count; ++n) {
-    if (p + kCentralSize > dir.size() || LE32(&dir[p]) != kCentralSig) return false;
+    if (p + kCentralSize > dir.size() || GetLE32(&dir[p]) != kCentralSig) return false;
     const uint8_t* h = &dir[p];
     Entry e;
     e.hostSystem = h[5];
-    e.flags = LE16(h + 8);
-    e.method = LE16(h + 10);
-    e.dosTime = LE32(h + 12);
-    e.crc = LE32(h + 16);
-    e.packed = LE32(h + 20);
-    e.unpacked = LE32(h + 24);
-    const size_t nameLen = LE16(h + 28), extraLen = LE16(h + 30), commentLen = LE16(h + 32);
-    e.externalAttr = LE32(h + 38);
-    const uint32_t local = LE32(h + 42);
+    e.flags = GetLE16(h + 8);
+    e.method = GetLE16(h + 10);
+    e.dosTime = GetLE32(h + 12);
+    e.crc = GetLE32(h + 16);
+    e.packed = GetLE32(h + 20);
+    e.unpacked = GetLE32(h + 24);
+    const size_t nameLen = GetLE16(h + 28), extraLen = GetLE16(h + 30), commentLen = GetLE16(h + 32);
+    e.externalAttr = GetLE32(h + 38);
+    const uint32_t local = GetLE32(h + 42);
     if (local == 0xFFFFFFFFu || e.packed == 0xFFFFFFFFu || e.unpacked == 0xFFFFFFFFu) {
       Error("This archive uses Zip64 records, which this extractor does not read.");
       return false;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "ZipRecords.h"
+
 namespace stubby {
 
 constexpr uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
@@ -25,11 +27,6 @@ enum : uint8_t {
 
 enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kNotSfx = 3 };
 enum class Overwrite { Ask, Always, Never };
-
-inline uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t LE32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // A message on standard error, after what standard output holds.
 void Error(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -136,6 +136,35 @@ TEST(ZipRecords, LittleEndianWhateverTheHost) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(eb.data()), eb.size()),
             std::string("PK\x05\x06\0\0\0\0\0\0\x02\0\0\0\0\0\x04\x03\x02\x01\x05\0", 22));
   EXPECT_EQ(EndOfCentralDir::Decode(eb.data()).CentralDirStart, 0x01020304u);
+
+  // The Zip64 records as the compressor writes them: each field at its offset.
+  Zip64EndOfCentralDir z;
+  z.DiskNumber = 3;
+  z.CentralStartDisk = 2;
+  z.EntriesOnDisk = 0x1'0000'0001;
+  z.EntriesTotal = 0x2'0000'0002;
+  z.CentralDirSize = 0x0102'0304'0506'0708;
+  z.CentralDirStart = 0x1112'1314'1516'1718;
+  uint8_t zb[Zip64EndOfCentralDir::MinSize];
+  z.Encode(zb);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(zb), 24),
+            std::string("PK\x06\x06\x2C\0\0\0\0\0\0\0\x2D\0\x2D\0\x03\0\0\0\x02\0\0\0", 24));
+  EXPECT_EQ(GetLE64(zb + 40), 0x0102'0304'0506'0708u);
+  Zip64EndOfCentralDir back;
+  ASSERT_TRUE(Zip64EndOfCentralDir::Decode(zb, back));
+  EXPECT_EQ(back.EntriesOnDisk, z.EntriesOnDisk);
+  EXPECT_EQ(back.EntriesTotal, z.EntriesTotal);
+  EXPECT_EQ(back.CentralDirStart, z.CentralDirStart);
+  EXPECT_EQ(back.TotalSize(), Zip64EndOfCentralDir::MinSize);
+
+  Zip64EndLocator l;
+  l.EndDisk = 1;
+  l.EndOffset = 0x0A0B'0C0D'0E0F'1011;
+  l.TotalDisks = 4;
+  uint8_t lb[Zip64EndLocator::Size];
+  l.Encode(lb);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(lb), Zip64EndLocator::Size),
+            std::string("PK\x06\x07\x01\0\0\0\x11\x10\x0F\x0E\x0D\x0C\x0B\x0A\x04\0\0\0", 20));
 }
 
 TEST(EntryText, PartsAndRatios) {
