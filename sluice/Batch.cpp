@@ -1,0 +1,531 @@
+#include "Batch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "CentralDirectory.h"
+#include "EntryDecoder.h"
+#include "EntryPaths.h"
+
+namespace sluice {
+namespace {
+
+constexpr uint64_t kProgressStep = 1024 * 1024;
+constexpr size_t kMaxLinkTarget = 4095;
+
+// The callback, called only from the thread that called the library.
+class Reporter {
+ public:
+  Reporter(LibraryCallback callback, void* caller) : callback_(callback), caller_(caller) {}
+
+  bool Cancelled() const { return cancelled_; }
+  void Report(int32_t action, int32_t code, uint64_t size, const std::string& text = {}) {
+    if (cancelled_) return;
+    CallbackRecord r{};
+    if (Call(r, action, code, size, text) == -1) cancelled_ = true;
+  }
+  void Message(int32_t code, const std::string& text) { Report(kActionMessage, code, 0, text); }
+  // A cancelled answer, an empty one and an unchanged one all mean no password.
+  bool AskPassword(const std::string& name, std::string& password) {
+    if (cancelled_ || !callback_) return false;
+    CallbackRecord r{};
+    if (Call(r, kActionPassword, 0, 0, name) != 0) return false;
+    r.Text[CALLBACK_TEXT_SIZE - 1] = '\0';
+    const std::string answer(r.Text, strnlen(r.Text, PASSWORD_BUFFER_SIZE - 1));
+    if (answer.empty() || answer == name.substr(0, CALLBACK_TEXT_SIZE - 1)) return false;
+    password = answer;
+    return true;
+  }
+
+ private:
+  int32_t Call(CallbackRecord& r, int32_t action, int32_t code, uint64_t size, const std::string& text) {
+    if (!callback_) return 0;
+    r.Caller = caller_;
+    r.ActionCode = action;
+    r.ErrorCode = code;
+    r.FileSize64 = int64_t(std::min<uint64_t>(size, INT64_MAX));
+    r.FileSize = int32_t(std::min<uint64_t>(size, INT32_MAX));
+    const size_t n = std::min(text.size(), size_t(CALLBACK_TEXT_SIZE - 1));
+    std::memcpy(r.Text, text.data(), n);
+    return callback_(&r);
+  }
+
+  LibraryCallback callback_;
+  void* caller_;
+  bool cancelled_ = false;
+};
+
+// Names come from the archive: control characters never reach a message.
+std::string Printable(std::string s) {
+  for (char& c : s)
+    if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
+  return s;
+}
+
+struct Job {
+  size_t index = 0;                // in the directory
+  std::vector<std::string> parts;  // below the extract folder
+  bool nameSafe = true;
+  // Written by the worker before `finished`, read by the reporting thread after.
+  std::atomic<uint64_t> done{0};
+  std::atomic<bool> finished{false};
+  bool ok = false;
+  bool deferredLink = false;  // a link, made at the end by the reporting thread
+  std::string linkTarget;
+  std::vector<std::pair<int32_t, std::string>> messages;
+  // A password request, answered by the reporting thread while this job is reported.
+  bool wantsPassword = false, answered = false, gotPassword = false;
+  std::string password;
+};
+
+class Batch {
+ public:
+  explicit Batch(const BatchOptions& o) : o_(o), reporter_(o.callback, o.caller) {}
+  int32_t Run();
+
+ private:
+  bool Select();
+  void Work();
+  void Process(Job& job, EntryDecoder& decoder);
+  void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder);
+  DecodeResult DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink);
+  bool ReportJob(Job& job);
+  void MakeLink(Job& job);
+  void FinishFolders();
+  void Say(Job& job, int32_t code, const std::string& reason) {
+    job.messages.emplace_back(code, Printable(dir_.entries[job.index].name) + ": " + reason);
+  }
+
+  const BatchOptions& o_;
+  Reporter reporter_;
+  int fd_ = -1, root_ = -1;
+  ArchiveDirectory dir_;
+  std::vector<std::unique_ptr<Job>> jobs_;
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::atomic<unsigned> tempCounter_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string password_;  // the last one that worked or was given; under mutex_
+  mode_t umask_ = 022;
+};
+
+bool MatchFrom(const char* p, const char* n) {
+  // Iterative '*' backtracking: linear in practice, never exponential.
+  const char *star = nullptr, *resume = nullptr;
+  while (*n) {
+    if (*p == '?' || (*p && *p == *n && *p != '*')) {
+      ++p, ++n;
+    } else if (*p == '*') {
+      star = p++, resume = n;
+    } else if (star) {
+      p = star + 1, n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  return *p == '\0';
+}
+
+}  // namespace
+
+bool MatchesSpec(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  std::string n = name;
+  std::replace(n.begin(), n.end(), '\\', '/');
+  std::string p = pattern;
+  std::replace(p.begin(), p.end(), '\\', '/');
+  return MatchFrom(p.c_str(), n.c_str());
+}
+
+namespace {
+
+bool Batch::Select() {
+  std::vector<bool> matched(o_.specs.size(), false);
+  for (size_t i = 0; i < dir_.entries.size(); ++i) {
+    const ArchiveEntry& e = dir_.entries[i];
+    bool take = o_.specs.empty();
+    for (size_t s = 0; s < o_.specs.size(); ++s)
+      if (MatchesSpec(o_.specs[s], e.name)) take = matched[s] = true;
+    if (!take) continue;
+    auto job = std::make_unique<Job>();
+    job->index = i;
+    job->nameSafe = entrypaths::SplitEntryName(e.name, job->parts);
+    if (!o_.test && !o_.dirNames) {
+      if (e.IsDir() && !e.IsSymlink()) continue;  // folders are made only with their names
+      if (job->parts.size() > 1) job->parts.erase(job->parts.begin(), job->parts.end() - 1);
+    }
+    jobs_.push_back(std::move(job));
+  }
+  for (size_t s = 0; s < o_.specs.size(); ++s)
+    if (!matched[s]) reporter_.Message(kLibErrNoMatch, Printable(o_.specs[s]) + ": no file matches");
+  return !reporter_.Cancelled();
+}
+
+DecodeResult Batch::DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink) {
+  std::string password;
+  {
+    std::lock_guard lock(mutex_);
+    password = password_;
+  }
+  const PasswordAsk ask = [&](std::string& answer) {
+    std::unique_lock lock(mutex_);
+    // Another entry may have been given the right one meanwhile.
+    if (!password_.empty() && password_ != answer) {
+      answer = password_;
+      return true;
+    }
+    job.wantsPassword = true, job.answered = false, job.password = answer;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return job.answered || stop_; });
+    job.wantsPassword = false;
+    if (!job.answered || !job.gotPassword) return false;
+    answer = password_ = job.password;
+    return true;
+  };
+  uint64_t reported = 0;
+  const ByteSink counting = [&](const uint8_t* data, size_t size) {
+    if (stop_) return false;
+    if (!sink(data, size)) return false;
+    reported += size;
+    job.done.store(reported, std::memory_order_relaxed);
+    return true;
+  };
+  DecodeResult r = decoder.Decode(job.index, e, password, ask, counting);
+  return r;
+}
+
+void Batch::Process(Job& job, EntryDecoder& decoder) {
+  const ArchiveEntry& e = dir_.entries[job.index];
+  if (o_.test) {
+    const DecodeResult r = DecodeEntry(job, e, decoder, [](const uint8_t*, size_t) { return true; });
+    if (r.code && !r.sinkStopped) Say(job, r.code, r.reason);
+    job.ok = r.code == 0;
+    if (job.ok && o_.verbose) Say(job, 0, "OK");
+    return;
+  }
+  if (!job.nameSafe) {
+    Say(job, kLibErrUnsafeName, "refused: the name leads outside the extract folder");
+    return;
+  }
+  if (job.parts.empty()) {  // "./" and the like: the extract folder itself
+    job.ok = true;
+    return;
+  }
+  Extract(job, e, decoder);
+}
+
+void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder) {
+  const bool isDir = e.IsDir() && !e.IsSymlink();
+  entrypaths::FolderFailure why;
+  int err = 0;
+  const int parent =
+      entrypaths::OpenFolders(root_, job.parts, isDir ? job.parts.size() : job.parts.size() - 1, true, why, err);
+  if (parent < 0) {
+    if (why == entrypaths::FolderFailure::LinkInWay)
+      Say(job, kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
+    else
+      Say(job, err == ENOSPC ? kLibErrDiskFull : kLibErrWrite,
+          std::string(why == entrypaths::FolderFailure::Create ? "cannot create folder: " : "cannot open folder: ") +
+              std::strerror(err));
+    return;
+  }
+  std::unique_ptr<int, void (*)(int*)> parentGuard(new int(parent), [](int* fd) { ::close(*fd), delete fd; });
+  if (isDir) {
+    job.ok = true;  // times and modes are set at the end
+    return;
+  }
+
+  const std::string& last = job.parts.back();
+  struct stat st{};
+  const bool exists = ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    Say(job, kLibErrExists, "a folder of that name exists");
+    return;
+  }
+  if (o_.freshen && !exists) return;  // freshen only replaces files that are there
+  if (exists && (o_.update || o_.freshen)) {
+    // DOS times have a 2-second grain: a file is not older for rounding alone.
+    if (e.mtime <= int64_t(st.st_mtime) + (e.exactTime ? 0 : 1)) {
+      if (o_.verbose) Say(job, 0, "skipped: the file is not older than the entry");
+      return;
+    }
+  } else if (exists && !o_.overwrite) {
+    Say(job, kLibErrExists, "skipped: the file exists");
+    return;
+  }
+
+  if (e.IsSymlink()) {
+    std::string target;
+    const DecodeResult r = DecodeEntry(job, e, decoder, [&](const uint8_t* d, size_t n) {
+      if (target.size() + n > kMaxLinkTarget) return false;
+      target.append(reinterpret_cast<const char*>(d), n);
+      return true;
+    });
+    if (r.code) {
+      Say(job, r.code, r.sinkStopped && !stop_ ? "refused: the link's target is too long" : r.reason);
+      return;
+    }
+    if (!entrypaths::LinkTargetInside(job.parts, target)) {
+      Say(job, kLibErrUnsafeName, "refused: the link points outside the extract folder");
+      return;
+    }
+    job.linkTarget = std::move(target);
+    job.deferredLink = true;
+    return;
+  }
+
+  // Written under a name of its own and renamed only when complete and checked, so that
+  // a damaged entry never replaces a good file nor leaves a partial one.
+  std::string temp;
+  int out = -1;
+  for (int i = 0; i < 100 && out < 0; ++i) {
+    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter_++) + ".part";
+    out = ::openat(parent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0 && errno != EEXIST) break;
+  }
+  if (out < 0) {
+    const int e2 = errno;
+    Say(job, e2 == ENOSPC ? kLibErrDiskFull : kLibErrWrite, std::string("cannot create file: ") + std::strerror(e2));
+    return;
+  }
+  int writeErr = 0;
+  const DecodeResult r = DecodeEntry(job, e, decoder, [&](const uint8_t* d, size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(out, d, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        writeErr = w < 0 ? errno : ENOSPC;
+        return false;
+      }
+      d += w, n -= size_t(w);
+    }
+    return true;
+  });
+  bool ok = r.code == 0;
+  if (!ok) {
+    if (writeErr)
+      Say(job, writeErr == ENOSPC || writeErr == EDQUOT ? kLibErrDiskFull : kLibErrWrite,
+          std::string("write error: ") + std::strerror(writeErr));
+    else if (!r.sinkStopped)
+      Say(job, r.code, r.reason);
+  } else {
+    const uint32_t unixMode = e.UnixMode();
+    const mode_t mode = (unixMode & 0777) ? mode_t(unixMode & 0777) : mode_t(0666 & ~umask_);
+    ::fchmod(out, mode);
+    const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
+    ::futimens(out, times);
+  }
+  if (::close(out) != 0 && ok) {
+    const int e2 = errno;
+    Say(job, e2 == ENOSPC || e2 == EDQUOT ? kLibErrDiskFull : kLibErrWrite, std::string("write error: ") + std::strerror(e2));
+    ok = false;
+  }
+  if (ok && ::renameat(parent, temp.c_str(), parent, last.c_str()) != 0) {
+    Say(job, kLibErrWrite, std::string("cannot create file: ") + std::strerror(errno));
+    ok = false;
+  }
+  if (!ok) ::unlinkat(parent, temp.c_str(), 0);
+  job.ok = ok;
+  if (ok && o_.verbose) Say(job, 0, "extracted");
+}
+
+void Batch::Work() {
+  EntryDecoder decoder(fd_, o_.archive, dir_.archiveStart, dir_.archiveEnd);
+  for (;;) {
+    const size_t i = next_++;
+    if (i >= jobs_.size() || stop_) break;
+    Job& job = *jobs_[i];
+    Process(job, decoder);
+    {
+      std::lock_guard lock(mutex_);
+      job.finished = true;
+    }
+    changed_.notify_all();
+  }
+}
+
+// Reports one job as it goes: its start, its progress, a password it needs, its messages.
+// False once the callback asked to stop.
+bool Batch::ReportJob(Job& job) {
+  const ArchiveEntry& e = dir_.entries[job.index];
+  reporter_.Report(kActionNewFile, 0, e.unpacked, Printable(e.name));
+  uint64_t reported = 0;
+  auto progress = [&] {
+    const uint64_t done = job.done.load(std::memory_order_relaxed);
+    while (reported < done && !reporter_.Cancelled()) {
+      const uint64_t step = std::min(done - reported, kProgressStep);
+      reporter_.Report(kActionProgress, 0, step);
+      reported += step;
+    }
+  };
+  std::unique_lock lock(mutex_);
+  while (!job.finished && !reporter_.Cancelled()) {
+    changed_.wait_for(lock, std::chrono::milliseconds(50),
+                      [&] { return job.finished || (job.wantsPassword && !job.answered); });
+    if (job.wantsPassword && !job.answered) {
+      if (!password_.empty() && password_ != job.password) {
+        job.gotPassword = true, job.password = password_;  // found by an entry before it
+      } else {
+        lock.unlock();
+        std::string answer;
+        const bool got = reporter_.AskPassword(Printable(e.name), answer);
+        lock.lock();
+        job.gotPassword = got, job.password = answer;
+      }
+      job.answered = true;
+      changed_.notify_all();
+    }
+    lock.unlock();
+    progress();
+    lock.lock();
+  }
+  lock.unlock();
+  progress();
+  for (const auto& [code, text] : job.messages) reporter_.Message(code, text);
+  return !reporter_.Cancelled();
+}
+
+void Batch::MakeLink(Job& job) {
+  const ArchiveEntry& e = dir_.entries[job.index];
+  auto say = [&](int32_t code, const std::string& reason) {
+    reporter_.Message(code, Printable(e.name) + ": " + reason);
+  };
+  entrypaths::FolderFailure why;
+  int err = 0;
+  const int parent = entrypaths::OpenFolders(root_, job.parts, job.parts.size() - 1, false, why, err);
+  if (parent < 0) {
+    say(kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
+    return;
+  }
+  // Made under a name of its own and renamed over the old one, as files are.
+  std::string temp;
+  int r = -1;
+  for (int i = 0; i < 100 && r != 0; ++i) {
+    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter_++) + ".link";
+    r = ::symlinkat(job.linkTarget.c_str(), parent, temp.c_str());
+    if (r != 0 && errno != EEXIST) break;
+  }
+  if (r != 0) {
+    say(errno == ENOSPC ? kLibErrDiskFull : kLibErrWrite, std::string("cannot create link: ") + std::strerror(errno));
+  } else if (::renameat(parent, temp.c_str(), parent, job.parts.back().c_str()) != 0) {
+    say(kLibErrWrite, std::string("cannot create link: ") + std::strerror(errno));
+    ::unlinkat(parent, temp.c_str(), 0);
+  } else {
+    const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
+    ::utimensat(parent, job.parts.back().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    job.ok = true;
+    if (o_.verbose) say(0, "extracted");
+  }
+  ::close(parent);
+}
+
+// Folder modes and times last: the files written into a folder change its time, and a
+// read-only folder would refuse them. Deepest first, so a parent's time is set after its
+// children's.
+void Batch::FinishFolders() {
+  std::vector<Job*> folders;
+  for (auto& job : jobs_) {
+    const ArchiveEntry& e = dir_.entries[job->index];
+    if (job->ok && e.IsDir() && !e.IsSymlink() && !job->parts.empty()) folders.push_back(job.get());
+  }
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const Job* a, const Job* b) { return a->parts.size() > b->parts.size(); });
+  for (Job* job : folders) {
+    const ArchiveEntry& e = dir_.entries[job->index];
+    entrypaths::FolderFailure why;
+    int err = 0;
+    const int fd = entrypaths::OpenFolders(root_, job->parts, job->parts.size(), false, why, err);
+    if (fd < 0) continue;
+    const uint32_t unixMode = e.UnixMode();
+    ::fchmod(fd, (unixMode & 0777) ? mode_t(unixMode & 0777) : mode_t(0777 & ~umask_));
+    const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
+    ::futimens(fd, times);
+    ::close(fd);
+  }
+}
+
+int32_t Batch::Run() {
+  umask_ = ::umask(0);
+  ::umask(umask_);
+  fd_ = ::open(o_.archive.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    reporter_.Message(kLibErrRead, Printable(o_.archive) + ": cannot open the archive: " + std::strerror(errno));
+    reporter_.Report(kActionEndOfBatch, 0, 0);
+    return 0;
+  }
+  std::unique_ptr<int, void (*)(int*)> fdGuard(&fd_, [](int* fd) { ::close(*fd); });
+  dir_ = ReadDirectory(fd_);
+  if (!dir_.error.empty()) {
+    reporter_.Message(kLibErrBadArchive, Printable(o_.archive) + ": " + dir_.error);
+    reporter_.Report(kActionEndOfBatch, 0, 0);
+    return 0;
+  }
+  if (!o_.test) {
+    root_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root_ < 0) {
+      reporter_.Message(kLibErrWrite, std::string("cannot open the current folder: ") + std::strerror(errno));
+      reporter_.Report(kActionEndOfBatch, 0, 0);
+      return 0;
+    }
+  }
+  std::unique_ptr<int, void (*)(int*)> rootGuard(&root_, [](int* fd) {
+    if (*fd >= 0) ::close(*fd);
+  });
+  if (!Select()) return 0;
+  {
+    std::lock_guard lock(mutex_);
+    password_ = o_.password;
+  }
+  uint64_t totalBytes = 0;
+  for (const auto& job : jobs_) totalBytes += dir_.entries[job->index].unpacked;
+  reporter_.Report(kActionTotalSize, 0, totalBytes);
+  reporter_.Report(kActionTotalFiles, 0, jobs_.size());
+
+  const size_t threads = std::clamp<size_t>(size_t(std::max(o_.threads, 1)), 1, std::max<size_t>(jobs_.size(), 1));
+  std::vector<std::thread> workers;
+  for (size_t t = 0; t < threads && !reporter_.Cancelled(); ++t) workers.emplace_back([this] { Work(); });
+  for (auto& job : jobs_)
+    if (!ReportJob(*job)) break;
+  stop_ = reporter_.Cancelled();
+  {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();  // a worker waiting for a password gives up
+  }
+  for (auto& w : workers) w.join();
+  int32_t count = 0;
+  if (reporter_.Cancelled()) {
+    for (const auto& job : jobs_) count += job->ok && !job->deferredLink ? 1 : 0;
+    return count;
+  }
+
+  if (!o_.test) {
+    for (auto& job : jobs_)
+      if (job->deferredLink && !reporter_.Cancelled()) MakeLink(*job);
+    FinishFolders();
+  }
+  for (const auto& job : jobs_) count += job->ok ? 1 : 0;
+  reporter_.Report(kActionEndOfBatch, 0, 0);
+  return count;
+}
+
+}  // namespace
+
+int32_t RunBatch(const BatchOptions& options) {
+  Batch batch(options);
+  return batch.Run();
+}
+
+}  // namespace sluice

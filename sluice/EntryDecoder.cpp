@@ -1,0 +1,246 @@
+#include "EntryDecoder.h"
+
+#include <unistd.h>
+#include <bzlib.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "CompressionLibraries.h"
+#include "Inflate64.h"
+#include "WinZipAes.h"
+
+namespace sluice {
+namespace {
+
+constexpr size_t kChunk = 256 * 1024;
+constexpr uint16_t kStored = 0, kDeflate = 8, kDeflate64 = 9, kBzip2 = 12;
+
+DecodeResult Fail(int32_t code, std::string reason) { return {code, std::move(reason), false}; }
+
+// Counts and checks what the decoders produce, and stops at once when an entry yields more
+// than it declares (a decompression bomb must not fill the disk, nor run long in a test).
+struct CheckingSink {
+  const ArchiveEntry& e;
+  const ByteSink& out;
+  uint64_t produced = 0;
+  uLong crc = crc32(0, nullptr, 0);
+  bool tooLarge = false, stopped = false;
+  bool crcStored = true;
+
+  bool operator()(const uint8_t* data, size_t size) {
+    if (size > e.unpacked - produced) {
+      tooLarge = true;
+      return false;
+    }
+    produced += size;
+    crc = crc32_z(crc, data, size);
+    if (!out(data, size)) return stopped = true, false;
+    return true;
+  }
+  DecodeResult Finish(DecodeResult r) const {
+    if (stopped) return {r.code ? r.code : int32_t(kLibErrCancelled), r.reason, true};
+    if (tooLarge) return Fail(kLibErrBadArchive, "holds more data than its declared size");
+    if (r.code) return r;
+    if (produced != e.unpacked) return Fail(kLibErrBadArchive, "the data is truncated or damaged");
+    if (crcStored && uint32_t(crc) != e.crc) return Fail(kLibErrCrc, "CRC error");
+    return r;
+  }
+};
+
+}  // namespace
+
+EntryDecoder::EntryDecoder(int fd, const std::string& archivePath, uint64_t archiveStart, uint64_t archiveEnd)
+    : fd_(fd), path_(archivePath), start_(archiveStart), end_(archiveEnd) {}
+
+EntryDecoder::~EntryDecoder() {
+  if (zip_) zip_discard(zip_);
+}
+
+DecodeResult EntryDecoder::Decode(size_t index, const ArchiveEntry& e, std::string& password,
+                                  const PasswordAsk& ask, const ByteSink& sink) {
+  if (e.localBad) return Fail(kLibErrBadArchive, "the archive is truncated or damaged");
+  if (e.overlaps) return Fail(kLibErrBadArchive, "refused: its data overlaps another entry's");
+  if (e.flags & 0x40) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
+  const uint16_t method = e.Method();
+  if (method != kStored && method != kDeflate && method != kDeflate64 && method != kBzip2)
+    return Fail(kLibErrUnsupported, "compression method " + std::to_string(method) + " is not supported");
+  CheckingSink check{e, sink};
+  const ByteSink checked = [&check](const uint8_t* d, size_t n) { return check(d, n); };
+  DecodeResult sourceError;
+
+  if (!e.Encrypted()) {
+    uint64_t at = e.dataOffset, left = e.packed;
+    const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
+      const size_t n = size_t(std::min<uint64_t>(size, left));
+      size_t got = 0;
+      while (got < n) {
+        const ssize_t r = ::pread(fd_, buffer + got, n - got, off_t(at + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+          sourceError = Fail(kLibErrRead, "cannot read the archive");
+          return -1;
+        }
+        got += size_t(r);
+      }
+      at += n, left -= n;
+      return ptrdiff_t(n);
+    };
+    return check.Finish(Decompress(method, read, sourceError, checked));
+  }
+
+  // AES-2 stores no CRC: its authentication code stands for it.
+  check.crcStored = !(e.Aes() && e.aesVersion == 2);
+  if (e.Aes()) {
+    WinZipAes aes;
+    for (int attempt = 0;; ++attempt) {
+      const WinZipAes::Status status = aes.Open(fd_, e.dataOffset, e.packed, e.aesStrength, password);
+      if (status == WinZipAes::kOk && !password.empty()) break;
+      if (status == WinZipAes::kReadError) return Fail(kLibErrRead, "cannot read the archive");
+      if (status == WinZipAes::kDamaged) return Fail(kLibErrBadArchive, "the encrypted data is damaged");
+      const bool had = !password.empty();
+      if (attempt == 3 || !ask(password)) {
+        password.clear();
+        return Fail(kLibErrPassword, had ? "wrong password" : "a password is needed");
+      }
+    }
+    const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
+      const ptrdiff_t n = aes.Read(buffer, size);
+      if (n < 0)
+        sourceError = aes.Failure() == WinZipAes::kReadError
+                          ? Fail(kLibErrRead, "cannot read the archive")
+                          : Fail(kLibErrCrc, "authentication failed (wrong password or damaged data)");
+      return n;
+    };
+    return check.Finish(Decompress(method, read, sourceError, checked));
+  }
+
+  std::string error;
+  if (!OpenZip(error)) return Fail(kLibErrBadArchive, "cannot open the archive: " + error);
+  if (zip_int64_t(index) >= zip_get_num_entries(zip_, 0))
+    return Fail(kLibErrBadArchive, "the archive's directory is damaged");
+  zip_file_t* f = nullptr;
+  for (int attempt = 0;; ++attempt) {
+    // Decrypted only: the methods are decoded here.
+    f = zip_fopen_index_encrypted(zip_, index, ZIP_FL_COMPRESSED, password.empty() ? nullptr : password.c_str());
+    if (f) break;
+    const int code = zip_error_code_zip(zip_get_error(zip_));
+    zip_error_clear(zip_);
+    if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD) {
+      const bool had = !password.empty();
+      if (attempt == 3 || !ask(password)) {
+        password.clear();
+        return Fail(kLibErrPassword, had ? "wrong password" : "a password is needed");
+      }
+      continue;
+    }
+    if (code == ZIP_ER_ENCRNOTSUPP) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
+    return Fail(kLibErrBadArchive, zip_error_strerror(zip_get_error(zip_)));
+  }
+  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(f, zip_fclose);
+  const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
+    const zip_int64_t n = zip_fread(f, buffer, size);
+    if (n < 0) {
+      // A failed authentication code: libzip reports it as a CRC error.
+      const int code = zip_error_code_zip(zip_file_get_error(f));
+      sourceError = code == ZIP_ER_CRC ? Fail(kLibErrCrc, "CRC error (wrong password or damaged data)")
+                                       : Fail(kLibErrBadArchive, std::string("damaged data: ") + zip_file_strerror(f));
+      return -1;
+    }
+    return ptrdiff_t(n);
+  };
+  DecodeResult r = check.Finish(Decompress(method, read, sourceError, checked));
+  // A wrong traditional password passes its check byte once in 256 tries.
+  if ((r.code == kLibErrBadArchive || r.code == kLibErrCrc) && !r.sinkStopped)
+    r.reason = "wrong password or damaged data";
+  return r;
+}
+
+DecodeResult EntryDecoder::Decompress(uint16_t method, const Source& read, const DecodeResult& sourceError,
+                                      const ByteSink& sink) {
+  std::vector<uint8_t> in(kChunk);
+  if (method == kStored) {
+    for (;;) {
+      const ptrdiff_t n = read(in.data(), in.size());
+      if (n < 0) return sourceError;
+      if (n == 0) return {};
+      if (!sink(in.data(), size_t(n))) return {};
+    }
+  }
+  if (method == kDeflate64) {
+    Inflate64 decoder;
+    switch (decoder.Run(read, sink)) {
+      case Inflate64::kOk: return {};
+      case Inflate64::kStopped: return {};
+      case Inflate64::kReadError: return sourceError;
+      case Inflate64::kTruncated: return Fail(kLibErrBadArchive, "the data is truncated");
+      case Inflate64::kDamaged: return Fail(kLibErrBadArchive, "the compressed data is damaged");
+    }
+    return {};
+  }
+  std::vector<uint8_t> out(kChunk);
+  if (method == kBzip2) {
+    bz_stream z{};
+    if (BZ2_bzDecompressInit(&z, 0, 0) != BZ_OK) return Fail(kLibErrMemory, "out of memory");
+    std::unique_ptr<bz_stream, int (*)(bz_stream*)> guard(&z, BZ2_bzDecompressEnd);
+    bool inputEnded = false;
+    for (;;) {
+      if (z.avail_in == 0 && !inputEnded) {
+        const ptrdiff_t n = read(in.data(), in.size());
+        if (n < 0) return sourceError;
+        inputEnded = n == 0;
+        z.next_in = reinterpret_cast<char*>(in.data());
+        z.avail_in = unsigned(n);
+      }
+      z.next_out = reinterpret_cast<char*>(out.data());
+      z.avail_out = unsigned(out.size());
+      const int r = BZ2_bzDecompress(&z);
+      const size_t n = out.size() - z.avail_out;
+      if (n > 0 && !sink(out.data(), n)) return {};
+      if (r == BZ_STREAM_END) return {};
+      if (r != BZ_OK) return Fail(kLibErrBadArchive, "the compressed data is damaged");
+      if (inputEnded && z.avail_in == 0 && n == 0) return Fail(kLibErrBadArchive, "the data is truncated");
+    }
+  }
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return Fail(kLibErrMemory, "out of memory");
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
+  bool inputEnded = false;
+  for (;;) {
+    if (z.avail_in == 0 && !inputEnded) {
+      const ptrdiff_t n = read(in.data(), in.size());
+      if (n < 0) return sourceError;
+      inputEnded = n == 0;
+      z.next_in = in.data();
+      z.avail_in = uInt(n);
+    }
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    const int r = inflate(&z, Z_NO_FLUSH);
+    const size_t n = out.size() - z.avail_out;
+    if (n > 0 && !sink(out.data(), n)) return {};
+    if (r == Z_STREAM_END) return {};
+    if (r == Z_BUF_ERROR && inputEnded && z.avail_in == 0) return Fail(kLibErrBadArchive, "the data is truncated");
+    if (r != Z_OK && r != Z_BUF_ERROR) return Fail(kLibErrBadArchive, "the compressed data is damaged");
+  }
+}
+
+bool EntryDecoder::OpenZip(std::string& error) {
+  if (zip_) return true;
+  zip_error_t ze;
+  zip_error_init(&ze);
+  // libzip insists that offsets count from the start of the file: an archive behind a
+  // prefix that did not adjust them is shown to it through a window.
+  zip_source_t* src = zip_source_file_create(path_.c_str(), start_, zip_int64_t(end_ - start_), &ze);
+  if (src) {
+    zip_ = zip_open_from_source(src, ZIP_RDONLY, &ze);
+    if (!zip_) zip_source_free(src);
+  }
+  if (!zip_) error = zip_error_strerror(&ze);
+  zip_error_fini(&ze);
+  return zip_ != nullptr;
+}
+
+}  // namespace sluice

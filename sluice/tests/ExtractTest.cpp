@@ -1,0 +1,332 @@
+// Archives written by peer tools, extracted and tested through the real library.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "SluiceHarness.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kLib = SLUICE_LIBRARY;
+
+// A tree of text, random bytes, an empty file, folders, and a file whose repeats lie
+// further back than 32 KiB (only a 64 KiB window reaches them).
+void MakeTree(const std::string& root) {
+  std::mt19937 rng(42);
+  fs::create_directories(root + "/sub/deep");
+  std::string text;
+  for (int i = 0; i < 8000; ++i) text += "line " + std::to_string(i * 7 % 1000) + " of some text\n";
+  WriteFile(root + "/text.txt", text);
+  std::string random(200000, '\0');
+  for (char& c : random) c = char(rng());
+  WriteFile(root + "/sub/random.bin", random);
+  WriteFile(root + "/sub/empty", "");
+  WriteFile(root + "/sub/deep/one.txt", "one\n");
+  std::string block(50000, '\0'), far;
+  for (char& c : block) c = char(rng() % 64 + 32);
+  for (int i = 0; i < 30; ++i) far += block.substr(size_t(i) * 97 % 1000) + std::to_string(i);
+  WriteFile(root + "/far.dat", far);
+  ::chmod((root + "/text.txt").c_str(), 0750);
+}
+
+void ExpectSameTree(const std::string& want, const std::string& got) {
+  size_t files = 0;
+  for (const auto& f : fs::recursive_directory_iterator(want)) {
+    const fs::path rel = fs::relative(f.path(), want);
+    ASSERT_TRUE(fs::exists(fs::path(got) / rel)) << rel;
+    if (f.is_regular_file()) {
+      EXPECT_EQ(ReadFile(f.path()), ReadFile(fs::path(got) / rel)) << rel;
+      ++files;
+    }
+  }
+  EXPECT_EQ(files, 5u);
+  for (const auto& f : fs::recursive_directory_iterator(got))
+    EXPECT_EQ(f.path().filename().string().find(".tessera-"), std::string::npos) << f.path();
+}
+
+class Extract : public ::testing::Test {
+ protected:
+  void SetUp() override { MakeTree(src_); }
+  // Runs a shell command in the source folder and fails on error.
+  void Tool(const std::string& command) {
+    const CommandResult r = RunCommand(command, src_);
+    ASSERT_EQ(r.Status, 0) << command << "\n" << r.Output;
+  }
+  std::string Fresh(const std::string& name) {
+    const std::string d = tmp_ / name;
+    fs::create_directories(d);
+    return d;
+  }
+  TempDir tmp_;
+  std::string src_ = tmp_ / "src";
+  Sluice lib_{kLib};
+};
+
+TEST_F(Extract, PeerArchivesComeOutByteForByte) {
+  struct Case {
+    std::string name, command;
+  };
+  const std::vector<Case> cases = {
+      {"zip-stored.zip", "zip -qr0 ../zip-stored.zip ."},
+      {"zip-deflated.zip", "zip -qr9 ../zip-deflated.zip ."},
+      {"7z-deflate.zip", "7zz a -bd -tzip -mm=Deflate ../7z-deflate.zip . >/dev/null"},
+      {"7z-deflate64.zip", "7zz a -bd -tzip -mm=Deflate64 -mx=9 ../7z-deflate64.zip . >/dev/null"},
+      {"7z-bzip2.zip", "7zz a -bd -tzip -mm=BZip2 ../7z-bzip2.zip . >/dev/null"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tool(c.command);
+    const std::string out = Fresh("out-" + c.name);
+    Request q;
+    q.archive = tmp_ / c.name;
+    const Outcome o = lib_.Run(q, out);
+    EXPECT_TRUE(o.Messages().empty()) << o.AllMessages();
+    ExpectSameTree(src_, out);
+    q.test = true;
+    const Outcome t = lib_.Run(q, out);
+    EXPECT_EQ(t.count, o.count);
+    EXPECT_GE(t.count, 5);
+  }
+  // Times and modes of Info-ZIP's Unix attributes.
+  struct stat a{}, b{};
+  ASSERT_EQ(::stat((src_ + "/text.txt").c_str(), &a), 0);
+  ASSERT_EQ(::stat((tmp_ / "out-zip-deflated.zip/text.txt").c_str(), &b), 0);
+  EXPECT_EQ(b.st_mode & 07777, 0750u);
+  EXPECT_EQ(a.st_mtime, b.st_mtime);
+}
+
+TEST_F(Extract, PythonArchivesWithBzip2AndALink) {
+  const std::string zip = tmp_ / "py.zip";
+  Python(R"PY(
+import sys, zipfile, stat
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.writestr(zipfile.ZipInfo('b/bz.txt', (2020, 1, 2, 3, 4, 6)), b'bzip2 data\n' * 5000, zipfile.ZIP_BZIP2)
+    z.writestr('plain.txt', b'plain', zipfile.ZIP_STORED)
+    link = zipfile.ZipInfo('b/link')
+    link.create_system = 3
+    link.external_attr = (stat.S_IFLNK | 0o777) << 16
+    z.writestr(link, 'bz.txt')
+    setuid = zipfile.ZipInfo('b/setuid')
+    setuid.create_system = 3
+    setuid.external_attr = (stat.S_IFREG | 0o6755) << 16
+    z.writestr(setuid, 'x')
+)PY",
+         {zip});
+  const std::string out = Fresh("out");
+  Request q;
+  q.archive = zip;
+  const Outcome o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, 4) << o.AllMessages();
+  EXPECT_EQ(ReadFile(out + "/b/bz.txt").size(), 55000u);
+  EXPECT_EQ(fs::read_symlink(out + "/b/link"), "bz.txt");
+  EXPECT_EQ(ReadFile(out + "/b/link"), ReadFile(out + "/b/bz.txt"));
+  struct stat st{};
+  ASSERT_EQ(::stat((out + "/b/setuid").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+TEST_F(Extract, TestModeFindsDamageAndTruncation) {
+  Tool("zip -qr0 ../a.zip .");
+  const std::string zip = tmp_ / "a.zip";
+  Request q;
+  q.archive = zip;
+  q.test = true;
+  const int32_t whole = lib_.Run(q, tmp_.Path()).count;
+  EXPECT_EQ(whole, 7);  // five files and two folders
+
+  // One byte of the stored text flipped: that entry only fails, by its CRC.
+  std::string bytes = ReadFile(zip);
+  const size_t at = bytes.find("line 7 of some text");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at] ^= 1;
+  WriteFile(tmp_ / "flipped.zip", bytes);
+  q.archive = tmp_ / "flipped.zip";
+  Outcome o = lib_.Run(q, tmp_.Path());
+  EXPECT_EQ(o.count, whole - 1);
+  EXPECT_TRUE(o.HasMessage(kLibErrCrc, "text.txt: CRC error")) << o.AllMessages();
+  // Extracting it leaves no file under its name.
+  const std::string out = Fresh("out");
+  q.test = false;
+  o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, whole - 1);
+  EXPECT_FALSE(fs::exists(out + "/text.txt"));
+
+  // Cut in the middle: the directory is gone, a coded message and nothing tested.
+  WriteFile(tmp_ / "cut.zip", ReadFile(zip).substr(0, ReadFile(zip).size() / 2));
+  q.archive = tmp_ / "cut.zip";
+  q.test = true;
+  o = lib_.Run(q, tmp_.Path());
+  EXPECT_EQ(o.count, 0);
+  EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "cut.zip")) << o.AllMessages();
+}
+
+TEST_F(Extract, PasswordsAskedThroughTheCallback) {
+  Tool("zip -qr -P secret ../trad.zip text.txt sub");
+  Tool("7zz a -bd -tzip -mem=AES256 -psecret ../aes.zip text.txt sub >/dev/null");
+  for (const std::string name : {"trad.zip", "aes.zip"}) {
+    SCOPED_TRACE(name);
+    Request q;
+    q.archive = tmp_ / name;
+    q.test = true;
+    // Unattended: the callback writes nothing; every file fails with a coded message.
+    q.attended = false;
+    Outcome o = lib_.Run(q, tmp_.Path());
+    EXPECT_LE(o.count, 3);  // the folders, and the empty file where it is not encrypted
+    EXPECT_TRUE(o.HasMessage(kLibErrPassword, "text.txt: ")) << o.AllMessages();
+    // A wrong password given up front, then a cancel: still a short count.
+    q.password = "wrong";
+    q.onPassword = [](const std::string&, std::string&) { return -1; };
+    o = lib_.Run(q, tmp_.Path());
+    EXPECT_LE(o.count, 3);
+    EXPECT_TRUE(o.HasMessage(kLibErrPassword, "text.txt: wrong password")) << o.AllMessages();
+    // Answered right once: the password serves the following entries too.
+    int asked = 0;
+    q.onPassword = [&](const std::string&, std::string& answer) {
+      ++asked;
+      answer = "secret";
+      return 0;
+    };
+    const std::string out = Fresh("out-" + name);
+    q.test = false;
+    o = lib_.Run(q, out);
+    EXPECT_EQ(o.count, 6) << o.AllMessages();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ReadFile(out + "/text.txt"), ReadFile(src_ + "/text.txt"));
+    EXPECT_EQ(ReadFile(out + "/sub/random.bin"), ReadFile(src_ + "/sub/random.bin"));
+  }
+}
+
+TEST_F(Extract, SpecificationsOverwriteAndFreshen) {
+  Tool("zip -qr ../a.zip .");
+  Request q;
+  q.archive = tmp_ / "a.zip";
+  q.specs = {"*.txt", "nothing*"};
+  q.dirNames = false;
+  const std::string out = Fresh("out");
+  Outcome o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, 2);
+  EXPECT_TRUE(o.HasMessage(kLibErrNoMatch, "nothing*: no file matches")) << o.AllMessages();
+  EXPECT_TRUE(fs::exists(out + "/one.txt"));  // bare names without folders
+  EXPECT_FALSE(fs::exists(out + "/sub"));
+
+  // Without overwrite an existing file is kept and reported.
+  WriteFile(out + "/one.txt", "mine");
+  o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, 0);
+  EXPECT_TRUE(o.HasMessage(kLibErrExists, "sub/deep/one.txt: ")) << o.AllMessages();
+  EXPECT_EQ(ReadFile(out + "/one.txt"), "mine");
+
+  // Freshen replaces only older files, and makes no new ones.
+  fs::remove(out + "/text.txt");
+  const timespec old[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (out + "/one.txt").c_str(), old, 0), 0);
+  q.freshen = true;
+  o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, 1) << o.AllMessages();
+  EXPECT_EQ(ReadFile(out + "/one.txt"), "one\n");
+  EXPECT_FALSE(fs::exists(out + "/text.txt"));
+  o = lib_.Run(q, out);  // now it is as new as the entry
+  EXPECT_EQ(o.count, 0);
+  EXPECT_EQ(o.Messages().size(), 1u) << o.AllMessages();  // only the unmatched specification
+}
+
+TEST_F(Extract, ArchivesBehindAPrefix) {
+  Tool("zip -qr ../a.zip .");
+  const std::string junk(5000, 'j');
+  WriteFile(tmp_ / "plain-prefix.zip", junk + ReadFile(tmp_ / "a.zip"));
+  WriteFile(tmp_ / "adjusted.zip", junk + ReadFile(tmp_ / "a.zip"));
+  ASSERT_EQ(RunCommand("zip -qA " + Quote(tmp_ / "adjusted.zip")).Status, 0);
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.writestr('secret.txt', b'hidden' * 100)
+)PY",
+         {tmp_ / "bz.zip"});
+  ASSERT_EQ(RunCommand("cd " + Quote(tmp_.Path()) + " && zip -q -P pw enc.zip a.zip").Status, 0);
+  WriteFile(tmp_ / "enc-prefix.zip", junk + ReadFile(tmp_ / "enc.zip"));
+  for (const std::string name : {"plain-prefix.zip", "adjusted.zip"}) {
+    SCOPED_TRACE(name);
+    Request q;
+    q.archive = tmp_ / name;
+    const std::string out = Fresh("out-" + name);
+    const Outcome o = lib_.Run(q, out);
+    EXPECT_EQ(o.count, 7) << o.AllMessages();
+    ExpectSameTree(src_, out);
+  }
+  // An encrypted entry goes through libzip, which needs the offsets shown to it right.
+  Request q;
+  q.archive = tmp_ / "enc-prefix.zip";
+  q.password = "pw";
+  q.test = true;
+  const Outcome o = lib_.Run(q, tmp_.Path());
+  EXPECT_EQ(o.count, 1) << o.AllMessages();
+}
+
+TEST_F(Extract, CallbackOrderProgressAndCancel) {
+  Tool("zip -qr ../a.zip .");
+  Request q;
+  q.archive = tmp_ / "a.zip";
+  q.test = true;
+  Outcome o = lib_.Run(q, tmp_.Path());
+  ASSERT_GE(o.calls.size(), 3u);
+  EXPECT_EQ(o.calls[0].action, kActionTotalSize);
+  EXPECT_EQ(o.calls[1].action, kActionTotalFiles);
+  EXPECT_EQ(o.calls[1].size, 7);
+  EXPECT_EQ(o.calls.back().action, kActionEndOfBatch);
+  int64_t progress = 0, files = 0;
+  for (const Call& c : o.calls) {
+    if (c.action == kActionProgress) {
+      EXPECT_LE(c.size, 1 << 20);
+      progress += c.size;
+    }
+    files += c.action == kActionNewFile;
+  }
+  EXPECT_EQ(progress, o.calls[0].size);
+  EXPECT_EQ(files, 7);
+
+  // A -1 from the first progress report stops the batch at once, leaving no partial file.
+  ASSERT_EQ(RunCommand("head -c 100M /dev/zero | zip -q1 big.zip -", tmp_.Path().string()).Status, 0);
+  q.archive = tmp_ / "big.zip";
+  q.test = false;
+  q.onCall = [](const Call& c) { return c.action == kActionProgress ? -1 : 0; };
+  const std::string out = Fresh("out");
+  o = lib_.Run(q, out);
+  EXPECT_EQ(o.count, 0);
+  EXPECT_EQ(o.calls.back().action, kActionProgress);
+  EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST(SluiceLayouts, OlderVariantReadsItsRecordAndTraces) {
+  TempDir tmp;
+  WriteFile(tmp / "f.txt", "data");
+  ASSERT_EQ(RunCommand("zip -q a.zip f.txt", tmp.Path().string()).Status, 0);
+  for (const auto& [path, version] : {std::pair{kLib, 154}, std::pair{std::string(SLUICE_OLDER_LIBRARY), 151}}) {
+    Sluice lib(path);
+    ASSERT_EQ(lib.Version(), version);
+    Request q;
+    q.archive = tmp / "a.zip";
+    q.specs = {"nomatch", "f.*"};
+    q.password = "abc";
+    q.trace = true;
+    q.test = true;
+    const Outcome o = lib.Run(q, tmp.Path());
+    EXPECT_EQ(o.count, 1);
+    const auto m = o.Messages();
+    ASSERT_GE(m.size(), 19u);
+    EXPECT_EQ(m[0].second, "Trace: Version=" + std::to_string(version) +
+                               (version == 154 ? " Layout=current" : " Layout=older"));
+    EXPECT_EQ(m[5].second, "Trace: PasswordText=3");
+    EXPECT_EQ(m[6].second, "Trace: TestOn=-1");
+    EXPECT_EQ(m[14].second, "Trace: ArchivePath=" + tmp / "a.zip");
+    EXPECT_EQ(m[15].second, "Trace: Marker=7");
+    EXPECT_EQ(m[17].second, "Trace: Spec[1]=f.*");
+  }
+}
+
+}  // namespace

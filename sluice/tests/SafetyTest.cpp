@@ -1,0 +1,214 @@
+// Hostile and damaged archives: nothing is written outside the extract folder, no partial
+// file is left, and nothing crashes.
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+
+#include "EntryPaths.h"
+#include "SluiceHarness.h"
+#include "TestFiles.h"
+
+using namespace testfiles;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kLib = SLUICE_LIBRARY;
+
+// Writes a ZIP byte by byte from a list of entries: name, data, method (0 or 8), the size
+// to declare (-1: the real one), Unix mode, and the index of an earlier entry whose local
+// header to point at instead of a new one.
+const char* kCraft = R"PY(
+import json, struct, sys, zlib
+entries = json.loads(sys.argv[2])
+out, central, offsets = b'', b'', []
+for e in entries:
+    data = e['data'].encode() * e.get('repeat', 1)
+    crc = zlib.crc32(data)
+    packed = data
+    if e.get('method', 0) == 8:
+        c = zlib.compressobj(9, zlib.DEFLATED, -15)
+        packed = c.compress(data) + c.flush()
+    size = e.get('declare', -1)
+    size = len(data) if size < 0 else size
+    name = e['name'].encode()
+    if 'share' in e:
+        offset = offsets[e['share']]
+    else:
+        offset = len(out)
+        out += struct.pack('<IHHHHHIIIHH', 0x04034B50, 20, 0, e.get('method', 0), 0, 0x5021,
+                           crc, len(packed), size, len(name), 0) + name + packed
+    offsets.append(offset)
+    central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 0x0314, 20, 0, e.get('method', 0), 0, 0x5021,
+                           crc, len(packed), size, len(name), 0, 0, 0, 0, e.get('mode', 0o100644) << 16,
+                           offset) + name
+end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(out), 0)
+open(sys.argv[1], 'wb').write(out + central + end)
+)PY";
+
+std::string Craft(const TempDir& dir, const std::string& name, const std::string& json) {
+  Python(kCraft, {dir / name, json});
+  return dir / name;
+}
+
+std::set<std::string> Listing(const fs::path& root) {
+  std::set<std::string> names;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    names.insert(fs::relative(it->path(), root).string());
+  return names;
+}
+
+TEST(Safety, EntryNameAndLinkRules) {
+  std::vector<std::string> parts;
+  EXPECT_TRUE(entrypaths::SplitEntryName("a/./b\\c/", parts));
+  EXPECT_EQ(parts, (std::vector<std::string>{"a", "b", "c"}));
+  for (const char* bad : {"/etc/x", "\\x", "a/../../x", "a\\..\\x", "..", "C:x", "c:\\x", ""})
+    EXPECT_FALSE(entrypaths::SplitEntryName(bad, parts)) << bad;
+  const std::vector<std::string> link{"a", "b", "link"};
+  for (const char* inside : {"x", "../x", "../../x/y", ".", "./x"})
+    EXPECT_TRUE(entrypaths::LinkTargetInside(link, inside)) << inside;
+  // Only leading ".." climbs: "x/.." could climb through a link named x.
+  for (const char* outside : {"/x", "../../..", "../../../x", "x/../..", "x/..", ""})
+    EXPECT_FALSE(entrypaths::LinkTargetInside(link, outside)) << outside;
+}
+
+TEST(Safety, HostileNamesAndLinksStayInside) {
+  TempDir tmp;
+  const std::string target = tmp / "t";
+  fs::create_directories(target);
+  fs::create_directories(tmp / "outside");
+  fs::create_directory_symlink(tmp / "outside", target + "/pre");  // a link the user had
+  const std::string zip = Craft(tmp, "evil.zip", R"([
+    {"name": "../evil1", "data": "x"},
+    {"name": ")" + tmp / "abs-evil" + R"(", "data": "x"},
+    {"name": "..\\evil2", "data": "x"},
+    {"name": "sub\\..\\..\\evil3", "data": "x"},
+    {"name": "C:evil4", "data": "x"},
+    {"name": "pre/evil5", "data": "x"},
+    {"name": "out", "data": ")" + tmp / "outside" + R"(", "mode": 41471},
+    {"name": "up", "data": "..", "mode": 41471},
+    {"name": "sub/sneak", "data": "x/../..", "mode": 41471},
+    {"name": "good.txt", "data": "good"},
+    {"name": "sub/inlink", "data": "../good.txt", "mode": 41471},
+    {"name": "up/evil6", "data": "x"}
+  ])");
+  const std::set<std::string> before = Listing(tmp.Path());
+  Sluice lib(kLib);
+  Request q;
+  q.archive = zip;
+  q.overwrite = true;
+  const Outcome o = lib.Run(q, target);
+  EXPECT_EQ(o.count, 3) << o.AllMessages();  // good.txt, sub/inlink, and up/evil6 as a real folder
+  EXPECT_EQ(ReadFile(target + "/good.txt"), "good");
+  EXPECT_EQ(ReadFile(target + "/sub/inlink"), "good");
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(target + "/up")));
+  for (const char* name : {"../evil1", "abs-evil", "..\\evil2", "evil3", "C:evil4"})
+    EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, name)) << name << "\n" << o.AllMessages();
+  EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, "pre/evil5: refused"));
+  EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, "out: refused: the link points outside"));
+  EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, "sub/sneak: refused"));
+  // The only change outside the target: none.
+  std::set<std::string> after = Listing(tmp.Path());
+  std::erase_if(after, [](const std::string& n) { return n.rfind("t/", 0) == 0; });
+  std::set<std::string> was = before;
+  std::erase_if(was, [](const std::string& n) { return n.rfind("t/", 0) == 0; });
+  EXPECT_EQ(after, was);
+  EXPECT_TRUE(fs::is_empty(tmp / "outside"));
+}
+
+TEST(Safety, OverlappingEntriesAndBombsAreRefused) {
+  TempDir tmp;
+  const std::string zip = Craft(tmp, "bomb.zip", R"([
+    {"name": "real.txt", "data": "0123456789", "repeat": 1000, "method": 8},
+    {"name": "copy1.txt", "data": "", "share": 0},
+    {"name": "copy2.txt", "data": "", "share": 0},
+    {"name": "fine.txt", "data": "fine"},
+    {"name": "bomb.bin", "data": "\u0000", "repeat": 50000000, "method": 8, "declare": 10}
+  ])");
+  Sluice lib(kLib);
+  for (bool test : {true, false}) {
+    SCOPED_TRACE(test ? "test" : "extract");
+    const std::string out = tmp / (test ? "test" : "extract");
+    fs::create_directories(out);
+    Request q;
+    q.archive = zip;
+    q.test = test;
+    const Outcome o = lib.Run(q, out);
+    EXPECT_EQ(o.count, 1) << o.AllMessages();  // fine.txt
+    for (const char* name : {"real.txt", "copy1.txt", "copy2.txt"})
+      EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": refused: its data overlaps")) << name;
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "bomb.bin: holds more data than its declared size"));
+    EXPECT_EQ(Listing(out), test ? std::set<std::string>{} : std::set<std::string>{"fine.txt"});
+  }
+}
+
+TEST(Safety, WriteFailuresLeaveNoPartialFile) {
+  TempDir tmp;
+  const std::string zip = Craft(tmp, "a.zip", R"([
+    {"name": "big.txt", "data": "big data ", "repeat": 400000, "method": 8},
+    {"name": "small.txt", "data": "small"},
+    {"name": "blocked/inner.txt", "data": "x"}
+  ])");
+  const std::string out = tmp / "out";
+  fs::create_directories(out);
+  WriteFile(out + "/blocked", "a file where a folder would go");
+  // The file size limit stands for a full disk, in a child so that it binds nothing else.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    Sluice lib(kLib);
+    Request q;
+    q.archive = zip;
+    const Outcome o = lib.Run(q, out);
+    const bool written = o.HasMessage(kLibErrWrite, "big.txt: write error") ||
+                         o.HasMessage(kLibErrDiskFull, "big.txt: write error");
+    const bool blocked = o.HasMessage(kLibErrUnsafeName, "blocked/inner.txt: refused");
+    ::_exit(o.count * 4 + (written ? 2 : 0) + (blocked ? 1 : 0));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1 * 4 + 2 + 1);
+  EXPECT_EQ(Listing(out), (std::set<std::string>{"blocked", "small.txt"}));
+}
+
+// Damaged Deflate64 streams from 7-Zip: every outcome is a clean message, never a crash,
+// a hang or a file.
+TEST(Safety, DamagedDeflate64NeverCrashes) {
+  TempDir tmp;
+  std::mt19937 rng(7);
+  std::string data;
+  for (int i = 0; i < 3000; ++i) data += "row " + std::to_string(rng() % 5000) + (i % 7 ? " a\n" : " bb\n");
+  WriteFile(tmp / "d.txt", data);
+  ASSERT_EQ(RunCommand("7zz a -bd -tzip -mm=Deflate64 d64.zip d.txt >/dev/null", tmp.Path().string()).Status, 0);
+  const std::string good = ReadFile(tmp / "d64.zip");
+  const size_t dataAt = 30 + 5, dataEnd = good.rfind(std::string("PK\x01\x02", 4));
+  ASSERT_GT(dataEnd, dataAt + 100);
+  Sluice lib(kLib);
+  int failed = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::string bad = good;
+    for (int k = 0; k < 1 + round % 4; ++k) bad[dataAt + rng() % (dataEnd - dataAt)] ^= char(1 << (rng() % 8));
+    WriteFile(tmp / "bad.zip", bad);
+    Request q;
+    q.archive = tmp / "bad.zip";
+    q.test = true;
+    const Outcome o = lib.Run(q, tmp.Path());
+    ASSERT_TRUE(o.count == 0 || o.count == 1);
+    if (o.count == 0) {
+      ++failed;
+      EXPECT_EQ(o.Messages().size(), 1u) << o.AllMessages();
+      EXPECT_NE(o.Messages().at(0).first, 0);
+    }
+  }
+  EXPECT_GT(failed, 180);  // a flipped bit that still gives the right CRC is rare
+}
+
+}  // namespace
