@@ -93,6 +93,7 @@ def main():
         'marlin_convert_fuzzer': dict(plain, program=b'S' * 300 + header() + shifted(plain['deflated'], 556),
                                       unshifted=b'S' * 300 + plain['stored']),
         'marlin_span_fuzzer': span_sets(),
+        'sluice_fuzzer': plain,
         'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items() if k != 'zip64'},
     }
     for target, files in seeds.items():
