@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "TerminalText.h"
+
 namespace {
 
 struct Choice {
@@ -53,12 +55,12 @@ int ConsoleUi::ShowBox(const BoxRequest& box) {
   if (choices.size() <= 1) return boxresult::Ok;
   const size_t def = size_t(box.DefaultButton) < choices.size() ? size_t(box.DefaultButton) : 0;
   if (AnswerDefaults) {
-    std::fprintf(stderr, "%s\n[answered: %s]\n", box.Text.c_str(), choices[def].Word);
+    std::fprintf(stderr, "%s\n[answered: %s]\n", VisibleText(box.Text, TextLayout::LineBreaks).c_str(), choices[def].Word);
     return choices[def].Result;
   }
   if (!::isatty(STDIN_FILENO)) return boxresult::None;
   for (;;) {
-    std::fprintf(stderr, "%s\n", box.Text.c_str());
+    std::fprintf(stderr, "%s\n", VisibleText(box.Text, TextLayout::LineBreaks).c_str());
     for (size_t i = 0; i < choices.size(); ++i)
       std::fprintf(stderr, "%s[%c]%s", i ? " / " : "", std::toupper(choices[i].Word[0]), choices[i].Word + 1);
     std::fprintf(stderr, " (Enter: %s)? ", choices[def].Word);
@@ -74,7 +76,7 @@ int ConsoleUi::ShowBox(const BoxRequest& box) {
 bool ConsoleUi::AskText(const std::string& caption, const std::string& prompt, std::string& value, bool masked,
                         int maxLength) {
   if (AnswerDefaults || !::isatty(STDIN_FILENO)) return false;
-  std::fprintf(stderr, "%s: %s ", caption.c_str(), prompt.c_str());
+  std::fprintf(stderr, "%s: %s ", VisibleText(caption).c_str(), VisibleText(prompt, TextLayout::LineBreaks).c_str());
   std::fflush(stderr);
   if (!std::cin) return false;
   value = ReadLine(masked).substr(0, size_t(maxLength));

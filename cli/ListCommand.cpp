@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 #include "EntryText.h"
+#include "TerminalText.h"
 
 namespace {
 
@@ -30,22 +31,7 @@ class Output {
 };
 
 // Tabs and line breaks inside names and comments would break the one-line-per-entry form.
-void AppendEscaped(Output& out, std::string_view text) {
-  size_t from = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char* esc = nullptr;
-    switch (text[i]) {
-      case '\t': esc = "\\t"; break;
-      case '\n': esc = "\\n"; break;
-      case '\r': esc = "\\r"; break;
-      case '\\': esc = "\\\\"; break;
-      default: continue;
-    }
-    out << text.substr(from, i - from) << esc;
-    from = i + 1;
-  }
-  out << text.substr(from);
-}
+void AppendEscaped(Output& out, std::string_view text) { out << VisibleText(text, TextLayout::Tsv); }
 
 void ListTsv(const TMarlin& m, Output& out) {
   char numbers[96];
@@ -82,7 +68,7 @@ void ListTable(const TMarlin& m, Output& out) {
   uint64_t totalPacked = 0, totalUnpacked = 0;
   size_t w[5] = {9, 11, 12, 9, 5};  // the header texts
   for (const ZipDirEntry& e : m.Contents()) {
-    w[0] = std::max(w[0], Columns(EntryFileName(e.EntryName)));
+    w[0] = std::max(w[0], Columns(VisibleText(EntryFileName(e.EntryName))));
     w[3] = std::max(w[3], Columns(dates.Text(e.ModDateTime)));
     w[4] = std::max(w[4], RatioText(e.PackedSize64, e.UnpackedSize64).size());
     totalPacked += e.PackedSize64;
@@ -108,8 +94,8 @@ void ListTable(const TMarlin& m, Output& out) {
   };
   line("File Name", "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path");
   for (const ZipDirEntry& e : m.Contents())
-    line(EntryFileName(e.EntryName), std::to_string(e.PackedSize64), std::to_string(e.UnpackedSize64),
-         dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64), EntryPath(e.EntryName));
+    line(VisibleText(EntryFileName(e.EntryName)), std::to_string(e.PackedSize64), std::to_string(e.UnpackedSize64),
+         dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64), VisibleText(EntryPath(e.EntryName)));
   line("Total", std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
 }
 

@@ -3,12 +3,13 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "TerminalText.h"
 
 namespace {
 
 // Both conversions tell their result code and the archive the component holds afterwards.
 int Report(const char* operation, const CliMarlin& cli, int result) {
-  std::printf("%s: result %d\narchive: %s\n", operation, result, cli.marlin.ZipFilename().c_str());
+  std::printf("%s: result %d\narchive: %s\n", operation, result, VisibleText(cli.marlin.ZipFilename()).c_str());
   return result == 0 ? 0 : 1;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "TerminalText.h"
 #include "UDisksManager.h"
 
 namespace {
@@ -38,8 +39,10 @@ int Usage(FILE* out) {
 }  // namespace
 
 CliMarlin::CliMarlin() {
-  marlin.OnMessage = [this](TMarlin*, int code, const std::string& text) {
+  marlin.OnMessage = [this](TMarlin*, int code, const std::string& message) {
     ++messages;
+    // Messages quote names from the archive.
+    const std::string text = VisibleText(message, TextLayout::LineBreaks);
     if (code != 0)
       std::fprintf(stderr, "%s (%d)\n", text.c_str(), code);
     else

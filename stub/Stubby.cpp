@@ -2,592 +2,28 @@
 // file, reads the 256-byte header in front of it, and extracts the archive as that
 // header asks. It runs on a machine where nothing of Tessera is installed.
 
-#include <elf.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdint>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
-#include "CodePage437.h"
-#include "EntryPaths.h"
-#include "ZipRecords.h"
+#include "Extractor.h"
+#include "SelfArchive.h"
+#include "Terminal.h"
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
-                   kZip64LocatorSig = 0x07064B50;
-constexpr size_t kHeaderSize = 256, kEndSize = 22, kCentralSize = 46, kLocalSize = 30;
-constexpr size_t kEndSearch = 65535 + kEndSize;
-constexpr size_t kChunk = 64 * 1024;
-
-// Option bits of the header's fourth byte.
-enum : uint8_t {
-  kAskCmdLine = 1, kAskFiles = 2, kHideOverwrite = 4, kOverwriteAlways = 8, kOverwriteNever = 16,
-  kNoSizeCheck = 32, kAutoRun = 64
-};
-
-enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2, kNotSfx = 3 };
-enum class Overwrite { Ask, Always, Never };
-
-void Error(const char* format, ...) {
-  std::fflush(stdout);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
-
-// Names and captions come from the file: control characters never reach the terminal.
-std::string Printable(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
-  return out;
-}
-
-bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, offset += uint64_t(n), count -= size_t(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* buffer, size_t count) {
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::write(fd, p, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, count -= size_t(n);
-  }
-  return true;
-}
-
-struct Entry {
-  std::string rawName;
-  std::string name;  // for display and for the file system: '/' separated, UTF-8 where known
-  uint8_t hostSystem = 0;
-  uint16_t flags = 0, method = 0;
-  uint32_t dosTime = 0, crc = 0, packed = 0, unpacked = 0, externalAttr = 0;
-  uint64_t localOffset = 0;  // in the file
-
-  bool IsDir() const { return !name.empty() && name.back() == '/'; }
-  bool Encrypted() const { return flags & 1; }
-  uint32_t UnixMode() const { return hostSystem == 3 ? externalAttr >> 16 : 0; }
-  bool IsSymlink() const { return S_ISLNK(UnixMode()); }
-};
-
-// The program's own file: the stub, the header and the archive behind them.
-struct SelfArchive {
-  int fd = -1;
-  uint64_t fileSize = 0;
-  uint64_t headerAt = 0;    // where the header lies; the stub is everything before it
-  uint64_t archiveEnd = 0;  // end of the archive comment
-  uint8_t bits = 0;
-  std::string caption, defaultDir, command;
-  std::vector<Entry> entries;
-};
-
-// End of the ELF image: the furthest byte any header, segment or section names.
-uint64_t ElfImageSize(int fd) {
-  Elf64_Ehdr eh;
-  if (!ReadAt(fd, 0, &eh, sizeof eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 ||
-      eh.e_ident[EI_CLASS] != ELFCLASS64)
-    return 0;
-  uint64_t end = sizeof eh;
-  end = std::max<uint64_t>(end, eh.e_phoff + uint64_t(eh.e_phnum) * eh.e_phentsize);
-  end = std::max<uint64_t>(end, eh.e_shoff + uint64_t(eh.e_shnum) * eh.e_shentsize);
-  for (unsigned i = 0; i < eh.e_phnum; ++i) {
-    Elf64_Phdr ph;
-    if (!ReadAt(fd, eh.e_phoff + uint64_t(i) * eh.e_phentsize, &ph, sizeof ph)) return 0;
-    end = std::max<uint64_t>(end, ph.p_offset + ph.p_filesz);
-  }
-  for (unsigned i = 0; i < eh.e_shnum; ++i) {
-    Elf64_Shdr sh;
-    if (!ReadAt(fd, eh.e_shoff + uint64_t(i) * eh.e_shentsize, &sh, sizeof sh)) return 0;
-    if (sh.sh_type != SHT_NOBITS) end = std::max<uint64_t>(end, sh.sh_offset + sh.sh_size);
-  }
-  return end;
-}
-
-std::string DecodeName(const std::string& raw, uint8_t host, uint8_t version, uint16_t flags) {
-  std::string name = raw;
-  const bool utf8 = flags & 0x0800;
-  if (!utf8 && (host == 0 || host == 6 || (host == 11 && version == 50))) name = Cp437ToUtf8(raw);
-  std::replace(name.begin(), name.end(), '\\', '/');
-  return name;
-}
-
-// Finds the archive and the header; a message and false when this is no self-extractor.
-bool OpenSelf(SelfArchive& a) {
-  a.fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (a.fd < 0 || ::fstat(a.fd, &st) != 0) {
-    Error("Cannot open the program's own file: %s", std::strerror(errno));
-    return false;
-  }
-  a.fileSize = uint64_t(st.st_size);
-  const size_t window = size_t(std::min<uint64_t>(kEndSearch, a.fileSize));
-  std::vector<uint8_t> tail(window);
-  if (window < kEndSize || !ReadAt(a.fd, a.fileSize - window, tail.data(), window)) return false;
-  size_t at = window;  // index of the end record in `tail`
-  for (size_t i = window - kEndSize + 1; i-- > 0;) {
-    if (GetLE32(&tail[i]) == kEndSig && i + kEndSize + GetLE16(&tail[i + 20]) <= window) {
-      at = i;
-      break;
-    }
-  }
-  if (at == window) return false;
-  const uint8_t* end = &tail[at];
-  const uint64_t endAt = a.fileSize - window + at;
-  const uint16_t count = GetLE16(end + 10);
-  const uint32_t dirSize = GetLE32(end + 12), dirStart = GetLE32(end + 16);
-  a.archiveEnd = endAt + kEndSize + GetLE16(end + 20);
-  if (GetLE16(end + 4) != 0 || GetLE16(end + 6) != 0 || dirSize > endAt) return false;
-  if (at >= 20 && GetLE32(&tail[at - 20]) == kZip64LocatorSig) {
-    Error("This archive uses Zip64 records, which this extractor does not read.");
-    return false;
-  }
-  // Stored offsets may count from the start of the file or from the start of the
-  // archive: the distance between the stored and the real directory tells which.
-  const uint64_t dirAt = endAt - dirSize;
-  if (dirStart > dirAt) return false;
-  const uint64_t shift = dirAt - dirStart;
-
-  std::vector<uint8_t> dir(dirSize);
-  if (!ReadAt(a.fd, dirAt, dir.data(), dir.size())) return false;
-  uint64_t firstLocal = dirAt;
-  size_t p = 0;
-  for (unsigned n = 0; n < count; ++n) {
-    if (p + kCentralSize > dir.size() || GetLE32(&dir[p]) != kCentralSig) return false;
-    const uint8_t* h = &dir[p];
-    Entry e;
-    e.hostSystem = h[5];
-    e.flags = GetLE16(h + 8);
-    e.method = GetLE16(h + 10);
-    e.dosTime = GetLE32(h + 12);
-    e.crc = GetLE32(h + 16);
-    e.packed = GetLE32(h + 20);
-    e.unpacked = GetLE32(h + 24);
-    const size_t nameLen = GetLE16(h + 28), extraLen = GetLE16(h + 30), commentLen = GetLE16(h + 32);
-    e.externalAttr = GetLE32(h + 38);
-    const uint32_t local = GetLE32(h + 42);
-    if (local == 0xFFFFFFFFu || e.packed == 0xFFFFFFFFu || e.unpacked == 0xFFFFFFFFu) {
-      Error("This archive uses Zip64 records, which this extractor does not read.");
-      return false;
-    }
-    if (p + kCentralSize + nameLen + extraLen + commentLen > dir.size()) return false;
-    e.rawName.assign(reinterpret_cast<const char*>(h + kCentralSize), nameLen);
-    e.name = DecodeName(e.rawName, e.hostSystem, h[4], e.flags);
-    e.localOffset = local + shift;
-    firstLocal = std::min(firstLocal, e.localOffset);
-    a.entries.push_back(std::move(e));
-    p += kCentralSize + nameLen + extraLen + commentLen;
-  }
-
-  if (firstLocal < kHeaderSize) return false;
-  a.headerAt = firstLocal - kHeaderSize;
-  uint8_t header[kHeaderSize];
-  if (!ReadAt(a.fd, a.headerAt, header, sizeof header) || std::memcmp(header, "MPU", 3) != 0) return false;
-  const size_t captionLen = header[4], dirLen = header[5], commandLen = header[6];
-  if (captionLen + dirLen + commandLen > kHeaderSize - 7) return false;
-  a.bits = header[3];
-  const char* text = reinterpret_cast<const char*>(header + 7);
-  a.caption.assign(text, captionLen);
-  a.defaultDir.assign(text + captionLen, dirLen);
-  a.command.assign(text + captionLen + dirLen, commandLen);
-  return true;
-}
-
-// ---- the terminal ----
-
-bool gInteractive = false;
-
-std::string ReadLine(bool echo = true) {
-  termios saved {};
-  const bool hide = !echo && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (hide) {
-    termios quiet = saved;
-    quiet.c_lflag &= tcflag_t(~ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string line;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, stdin)) {
-    line += buf;
-    if (!line.empty() && line.back() == '\n') break;
-  }
-  if (hide) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fputc('\n', stdout);
-  }
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  return line;
-}
-
-// Asks a question and returns the answer, or `fallback` for an empty one.
-std::string Ask(const std::string& question, const std::string& fallback) {
-  std::fputs(question.c_str(), stdout);
-  std::fflush(stdout);
-  const std::string answer = ReadLine();
-  return answer.empty() ? fallback : answer;
-}
-
-char AskChoice(const std::string& question, const std::string& choices, char fallback) {
-  for (;;) {
-    const std::string answer = Ask(question, std::string(1, fallback));
-    if (answer.size() == 1 && choices.find(answer[0]) != std::string::npos) return answer[0];
-    std::printf("Please answer one of: %s\n", choices.c_str());
-  }
-}
-
-// ---- decryption (traditional PKWARE) ----
-
-class ZipCrypto {
- public:
-  explicit ZipCrypto(const std::string& password) {
-    for (char c : password) Update(uint8_t(c));
-  }
-  uint8_t Decrypt(uint8_t c) {
-    const uint16_t t = uint16_t(k2_ | 2);
-    const uint8_t plain = c ^ uint8_t((t * (t ^ 1)) >> 8);
-    Update(plain);
-    return plain;
-  }
-
- private:
-  void Update(uint8_t c) {
-    k0_ = table_[(k0_ ^ c) & 0xFF] ^ (k0_ >> 8);
-    k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-    k2_ = table_[(k2_ ^ (k1_ >> 24)) & 0xFF] ^ (k2_ >> 8);
-  }
-  const z_crc_t* table_ = get_crc_table();
-  uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
-};
-
-// ---- extraction ----
-
-struct Options {
-  std::string dir;
-  bool dirGiven = false, yes = false, list = false, test = false;
-  std::string password;
-  bool passwordGiven = false;
-};
-
-class Extractor {
- public:
-  Extractor(SelfArchive& a, Options& o) : a_(a), o_(o) {}
-
-  // Writes the entry below `rootFd` (or only checks it when `rootFd` is -1).
-  bool Extract(const Entry& e, int rootFd);
-  void SetOverwrite(Overwrite mode) { overwrite_ = mode; }
-  // Folder times are set last: the files written into a folder change its time.
-  void RestoreFolderTimes(int rootFd);
-
- private:
-  bool Unpack(const Entry& e, int outFd);
-  bool Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head);
-  bool OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd, const Entry& e);
-  bool MayWrite(int parentFd, const std::string& last, const Entry& e);
-  time_t ModTime(const Entry& e, const std::vector<uint8_t>& localExtra) const;
-
-  SelfArchive& a_;
-  Options& o_;
-  Overwrite overwrite_ = Overwrite::Ask;
-  std::vector<std::pair<std::vector<std::string>, time_t>> folderTimes_;
-  std::vector<uint8_t> localExtra_;
-};
-
-bool Extractor::OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd,
-                           const Entry& e) {
-  entrypaths::FolderFailure why;
-  int err = 0;
-  fd = entrypaths::OpenFolders(rootFd, parts, count, true, why, err);
-  switch (why) {
-    case entrypaths::FolderFailure::None: break;
-    case entrypaths::FolderFailure::Create:
-      Error("%s: cannot create folder: %s", Printable(e.name).c_str(), std::strerror(err));
-      break;
-    case entrypaths::FolderFailure::LinkInWay:
-      Error("%s: refused: a symbolic link or a file stands on its way", Printable(e.name).c_str());
-      break;
-    case entrypaths::FolderFailure::Open:
-      Error("%s: cannot open folder: %s", Printable(e.name).c_str(), std::strerror(err));
-      break;
-  }
-  return fd >= 0;
-}
-
-bool Extractor::MayWrite(int parentFd, const std::string& last, const Entry& e) {
-  struct stat st {};
-  if (::fstatat(parentFd, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
-  if (S_ISDIR(st.st_mode)) {
-    Error("%s: a folder of that name exists", Printable(e.name).c_str());
-    return false;
-  }
-  switch (overwrite_) {
-    case Overwrite::Always: return true;
-    case Overwrite::Never: break;
-    case Overwrite::Ask:
-      if (!gInteractive) break;
-      switch (AskChoice("Overwrite existing file " + Printable(e.name) + "? [y]es, [n]o, [a]ll, n[o]ne (n): ",
-                        "ynao", 'n')) {
-        case 'y': return true;
-        case 'a': overwrite_ = Overwrite::Always; return true;
-        case 'o': overwrite_ = Overwrite::Never; break;
-        default: break;
-      }
-  }
-  std::printf("  skipped (exists): %s\n", Printable(e.name).c_str());
-  return false;
-}
-
-time_t Extractor::ModTime(const Entry& e, const std::vector<uint8_t>& extra) const {
-  // The extended timestamp field holds the exact time in UTC.
-  for (size_t p = 0; p + 4 <= extra.size();) {
-    const uint16_t id = GetLE16(&extra[p]), len = GetLE16(&extra[p + 2]);
-    if (p + 4 + len > extra.size()) break;
-    if (id == 0x5455 && len >= 5 && (extra[p + 4] & 1)) return time_t(int32_t(GetLE32(&extra[p + 5])));
-    p += 4 + len;
-  }
-  tm t {};
-  t.tm_year = int((e.dosTime >> 25) & 0x7F) + 80;
-  t.tm_mon = int((e.dosTime >> 21) & 0x0F) - 1;
-  t.tm_mday = int((e.dosTime >> 16) & 0x1F);
-  t.tm_hour = int((e.dosTime >> 11) & 0x1F);
-  t.tm_min = int((e.dosTime >> 5) & 0x3F);
-  t.tm_sec = int((e.dosTime & 0x1F) * 2);
-  t.tm_isdst = -1;
-  return std::mktime(&t);
-}
-
-bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head) {
-  // The last byte of the encryption header repeats part of the CRC (or of the time, when
-  // the sizes follow the data).
-  const uint8_t check = (e.flags & 8) ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc >> 24);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!o_.passwordGiven) {
-      if (!gInteractive) {
-        Error("%s: encrypted; give the password with --password", Printable(e.name).c_str());
-        return false;
-      }
-      std::printf("Password for %s: ", Printable(e.name).c_str());
-      std::fflush(stdout);
-      o_.password = ReadLine(false);
-      o_.passwordGiven = true;
-    }
-    ZipCrypto trial(o_.password);
-    uint8_t last = 0;
-    for (int i = 0; i < 12; ++i) last = trial.Decrypt(head[i]);
-    if (last == check) {
-      crypto = trial;
-      return true;
-    }
-    if (!gInteractive) break;
-    std::printf("Wrong password.\n");
-    o_.passwordGiven = false;
-  }
-  Error("%s: wrong password", Printable(e.name).c_str());
-  return false;
-}
-
-bool Extractor::Unpack(const Entry& e, int outFd) {
-  uint8_t local[kLocalSize];
-  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || GetLE32(local) != kLocalSig) {
-    Error("%s: local header not found", Printable(e.name).c_str());
-    return false;
-  }
-  const uint64_t extraAt = e.localOffset + kLocalSize + GetLE16(local + 26);
-  localExtra_.assign(GetLE16(local + 28), 0);
-  uint64_t at = extraAt + localExtra_.size();
-  uint64_t left = e.packed;
-  if (!ReadAt(a_.fd, extraAt, localExtra_.data(), localExtra_.size()) || at + left > a_.archiveEnd) {
-    Error("%s: the archive is truncated", Printable(e.name).c_str());
-    return false;
-  }
-  if (e.method != 0 && e.method != 8) {
-    Error("%s: compression method %u is not supported", Printable(e.name).c_str(), unsigned(e.method));
-    return false;
-  }
-  if ((e.flags & 0x40) || (e.Encrypted() && left < 12)) {
-    Error("%s: this kind of encryption is not supported", Printable(e.name).c_str());
-    return false;
-  }
-  ZipCrypto crypto("");
-  if (e.Encrypted()) {
-    uint8_t head[12];
-    if (!ReadAt(a_.fd, at, head, sizeof head)) return false;
-    if (!Password(e, crypto, head)) return false;
-    at += 12, left -= 12;
-  }
-
-  std::vector<uint8_t> in(kChunk), out(kChunk);
-  z_stream z {};
-  if (e.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-  uLong crc = crc32(0, nullptr, 0);
-  uint64_t produced = 0;
-  bool ok = true, ended = e.method == 0;
-  auto emit = [&](const uint8_t* data, size_t n) {
-    crc = crc32(crc, data, uInt(n));
-    produced += n;
-    if (outFd >= 0 && !WriteAll(outFd, data, n)) {
-      Error("%s: write error: %s", Printable(e.name).c_str(), std::strerror(errno));
-      ok = false;
-    }
-  };
-  while (ok && left > 0) {
-    const size_t n = size_t(std::min<uint64_t>(left, in.size()));
-    if (!ReadAt(a_.fd, at, in.data(), n)) {
-      Error("%s: read error", Printable(e.name).c_str());
-      ok = false;
-      break;
-    }
-    at += n, left -= n;
-    if (e.Encrypted())
-      for (size_t i = 0; i < n; ++i) in[i] = crypto.Decrypt(in[i]);
-    if (e.method == 0) {
-      emit(in.data(), n);
-      continue;
-    }
-    z.next_in = in.data();
-    z.avail_in = uInt(n);
-    while (ok && z.avail_in > 0 && !ended) {
-      z.next_out = out.data();
-      z.avail_out = uInt(out.size());
-      const int r = inflate(&z, Z_NO_FLUSH);
-      if (r != Z_OK && r != Z_STREAM_END) {
-        ok = false;
-        Error("%s: the compressed data is damaged", Printable(e.name).c_str());
-        break;
-      }
-      emit(out.data(), out.size() - z.avail_out);
-      ended = r == Z_STREAM_END;
-    }
-  }
-  // Drain what inflate still holds once all input is in.
-  while (ok && !ended && e.method == 8) {
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    const int r = inflate(&z, Z_FINISH);
-    if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) break;
-    emit(out.data(), out.size() - z.avail_out);
-    ended = r == Z_STREAM_END;
-    if (r == Z_BUF_ERROR && z.avail_out == out.size()) break;
-  }
-  if (e.method == 8) inflateEnd(&z);
-  if (!ok) return false;
-  if (!ended || produced != e.unpacked) {
-    Error("%s: the compressed data is damaged or truncated", Printable(e.name).c_str());
-    return false;
-  }
-  if (uint32_t(crc) != e.crc) {
-    Error("%s: CRC error (stored %08x, found %08x)", Printable(e.name).c_str(), e.crc, unsigned(crc));
-    return false;
-  }
-  return true;
-}
-
-bool Extractor::Extract(const Entry& e, int rootFd) {
-  std::vector<std::string> parts;
-  if (!entrypaths::SplitEntryName(e.name, parts)) {
-    Error("%s: refused: the name leads outside the extract folder", Printable(e.name).c_str());
-    return false;
-  }
-  if (parts.empty()) return true;
-  if (rootFd < 0) {
-    if (e.IsDir()) return true;
-    const bool ok = Unpack(e, -1);
-    if (ok) std::printf("  OK: %s\n", Printable(e.name).c_str());
-    return ok;
-  }
-  if (e.IsSymlink()) {
-    std::printf("  not extracted (symbolic link): %s\n", Printable(e.name).c_str());
-    return true;
-  }
-  if (e.IsDir()) {
-    int fd = -1;
-    if (!OpenParent(rootFd, parts, parts.size(), fd, e)) return false;
-    ::close(fd);
-    folderTimes_.emplace_back(parts, ModTime(e, {}));
-    return true;
-  }
-
-  int parent = -1;
-  if (!OpenParent(rootFd, parts, parts.size() - 1, parent, e)) return false;
-  const std::string& last = parts.back();
-  // A file kept by the overwrite rule is not a failure.
-  if (!MayWrite(parent, last, e)) {
-    ::close(parent);
-    return true;
-  }
-  bool ok = true;
-  // Written under a name of its own and renamed only when complete and checked, so that
-  // a damaged entry never replaces a good file.
-  std::string temp;
-  int out = -1;
-  for (int i = 0; i < 100 && out < 0; ++i) {
-    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(i) + ".part";
-    out = ::openat(parent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    Error("%s: cannot create file: %s", Printable(e.name).c_str(), std::strerror(errno));
-    ::close(parent);
-    return false;
-  }
-  ok = Unpack(e, out);
-  if (ok) {
-    const mode_t umask = ::umask(0);
-    ::umask(umask);
-    const mode_t mode = e.UnixMode() ? mode_t(e.UnixMode() & 0777) : mode_t(0666);
-    ::fchmod(out, mode & ~umask);
-    const time_t t = ModTime(e, localExtra_);
-    const timespec times[2] = {{t, 0}, {t, 0}};
-    ::futimens(out, times);
-  }
-  if (::close(out) != 0 && ok) {
-    Error("%s: write error: %s", Printable(e.name).c_str(), std::strerror(errno));
-    ok = false;
-  }
-  if (ok && ::renameat(parent, temp.c_str(), parent, last.c_str()) != 0) {
-    Error("%s: cannot create file: %s", Printable(e.name).c_str(), std::strerror(errno));
-    ok = false;
-  }
-  if (!ok) ::unlinkat(parent, temp.c_str(), 0);
-  else std::printf("  extracted: %s\n", Printable(e.name).c_str());
-  ::close(parent);
-  return ok;
-}
-
-void Extractor::RestoreFolderTimes(int rootFd) {
-  for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it) {
-    int parent = -1;
-    Entry quiet;
-    if (!OpenParent(rootFd, it->first, it->first.size() - 1, parent, quiet)) continue;
-    const timespec times[2] = {{it->second, 0}, {it->second, 0}};
-    ::utimensat(parent, it->first.back().c_str(), times, AT_SYMLINK_NOFOLLOW);
-    ::close(parent);
-  }
-}
+using namespace stubby;
 
 // ---- the command line after extraction ----
 
@@ -696,7 +132,7 @@ std::vector<bool> ChooseEntries(const SelfArchive& a) {
       unsigned long to = from;
       if (*rest == '-') to = std::strtoul(rest + 1, &rest, 10);
       if (*rest != '\0' || from < 1 || to < from || to > a.entries.size()) {
-        std::printf("Not an entry number or range: %s\n", word.c_str());
+        std::printf("Not an entry number or range: %s\n", Printable(word).c_str());
         valid = false;
         break;
       }
@@ -729,6 +165,7 @@ int Usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  CatchSignals();
   ::signal(SIGXFSZ, SIG_IGN);  // a file-size limit fails the write, which is reported
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -753,7 +190,7 @@ int main(int argc, char** argv) {
 
   SelfArchive a;
   if (!OpenSelf(a)) {
-    Error("%s is not a self-extracting archive.", program_invocation_name);
+    Error("%s is not a self-extracting archive.", Printable(program_invocation_name).c_str());
     return kNotSfx;
   }
   if (!(a.bits & kNoSizeCheck)) {
@@ -761,7 +198,7 @@ int main(int argc, char** argv) {
     const uint64_t archive = a.archiveEnd - (a.headerAt + kHeaderSize);
     if (stub != a.headerAt || a.fileSize != stub + kHeaderSize + archive) {
       Error("%s is damaged: its size is not that of the extractor, its header and the archive.",
-            program_invocation_name);
+            Printable(program_invocation_name).c_str());
       return kNotSfx;
     }
   }
@@ -805,16 +242,18 @@ int main(int argc, char** argv) {
 
   char resolved[PATH_MAX];
   if (!MakeFolders(folder) || !::realpath(folder.c_str(), resolved)) {
-    Error("Cannot create the folder %s: %s", folder.c_str(), std::strerror(errno));
+    const int err = errno;
+    Error("Cannot create the folder %s: %s", Printable(folder).c_str(), std::strerror(err));
     return kFailed;
   }
   folder = resolved;
   const int root = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root < 0) {
-    Error("Cannot open the folder %s: %s", folder.c_str(), std::strerror(errno));
+    const int err = errno;
+    Error("Cannot open the folder %s: %s", Printable(folder).c_str(), std::strerror(err));
     return kFailed;
   }
-  std::printf("Extracting to %s\n", folder.c_str());
+  std::printf("Extracting to %s\n", Printable(folder).c_str());
   size_t failed = 0;
   for (size_t i = 0; i < a.entries.size(); ++i)
     if (chosen[i] && !x.Extract(a.entries[i], root)) ++failed;

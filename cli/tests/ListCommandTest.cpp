@@ -115,3 +115,42 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
   EXPECT_EQ(warned.Status, 0);
   EXPECT_EQ(warned.Output, "Warning - Garbage at the end of the zipfile!\n");
 }
+
+TEST(ListCommand, ControlCharactersAreShownEscaped) {
+  TempDir dir;
+  // Placeholders patched afterwards: Python cuts names at NUL and writes only valid UTF-8.
+  Python(R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for n in ['title\x1b]0;t\x07.txt', 'del\x7f', 'nl\nname', 'c1\u0085x', 'nulZname', 'inv\u00e9']:
+        z.writestr(n, b'x')
+    i = zipfile.ZipInfo('cr.txt')
+    i.comment = b'bell\x07 csi\xc2\x9b'
+    z.writestr(i, b'y')
+data = open(sys.argv[1], 'rb').read().replace(b'nulZ', b'nul\x00').replace(b'inv\xc3\xa9', b'inv\xff\xfe')
+open(sys.argv[1], 'wb').write(data)
+)PY",
+         {dir / "ctl.zip"});
+  const CommandResult table = RunCommand(Quote(kCli) + " list " + Quote(dir / "ctl.zip"));
+  const CommandResult tsv = RunCommand(Quote(kCli) + " list --tsv " + Quote(dir / "ctl.zip"));
+  ASSERT_EQ(table.Status, 0) << table.Output;
+  ASSERT_EQ(tsv.Status, 0) << tsv.Output;
+  for (const CommandResult* r : {&table, &tsv}) {
+    const std::string& out = r->Output;
+    for (size_t i = 0; i < out.size(); ++i) {
+      const uint8_t c = uint8_t(out[i]);
+      EXPECT_TRUE((c >= 0x20 && c != 0x7F && c < 0xF8) || c == '\n' || (c == '\t' && r == &tsv)) << i << ": " << out;
+      if (c == 0xC2 && i + 1 < out.size()) {
+        EXPECT_GE(uint8_t(out[i + 1]), 0xA0) << out;
+      }
+    }
+    for (const char* shown : {"title\\x1b]0;t\\x07.txt", "del\\x7f", "c1\\u0085x", "nul\\x00name", "inv\\xff\\xfe"})
+      EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
+  }
+  // One line per entry, and the header and total lines of the table.
+  EXPECT_EQ(std::count(table.Output.begin(), table.Output.end(), '\n'), 7 + 2) << table.Output;
+  EXPECT_EQ(std::count(tsv.Output.begin(), tsv.Output.end(), '\n'), 7) << tsv.Output;
+  EXPECT_NE(table.Output.find("nl\\x0aname"), std::string::npos) << table.Output;
+  EXPECT_NE(tsv.Output.find("nl\\nname\t"), std::string::npos) << tsv.Output;
+  EXPECT_NE(tsv.Output.find("\tbell\\x07 csi\\u009b\n"), std::string::npos) << tsv.Output;
+}

@@ -38,6 +38,11 @@ TEST(SfxCommands, ConvertAndReport) {
   EXPECT_EQ(r.Output, "unsfx: result 0\narchive: " + zip + "\n");
   EXPECT_EQ(ReadFile(zip), original);
   EXPECT_EQ(RunCommand(Quote(kCli) + " sfx --overwrite sometimes " + Quote(zip)).Status, 2);
+
+  // A name with control characters is reported in a visible form.
+  fs::copy_file(zip, dir / "e\x1b[1m.zip");
+  r = RunCommand(Quote(kCli) + " sfx --no-trash " + Quote(dir / "e\x1b[1m.zip"));
+  EXPECT_EQ(r.Output, "sfx: result 0\narchive: " + dir / "e\\x1b[1m.exe" + "\n");
 }
 
 // A disk that fills up while the program is written: a small tmpfs in a mount

@@ -229,3 +229,141 @@ sys.exit(p.wait())
   EXPECT_FALSE(fs::exists(dir / "chosen/one.txt") || fs::exists(dir / "chosen/three.txt"));
   EXPECT_FALSE(fs::exists(dir / "chosen/ran"));
 }
+
+TEST(Stub, StopsAtTheDeclaredSize) {
+  TempDir dir;
+  // 64 MiB of zeros that claim to be 10 bytes.
+  Python(R"PY(
+import struct, sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('bomb.bin', bytes(64 << 20))
+data = bytearray(open(sys.argv[1], 'rb').read())
+struct.pack_into('<I', data, 22, 10)
+central = data.rfind(b'PK\x01\x02')
+struct.pack_into('<I', data, central + 24, 10)
+open(sys.argv[1], 'wb').write(data)
+)PY",
+         {dir / "bomb.zip"});
+  const std::string exe = MakeSfx(dir / "bomb.zip");
+  const CommandResult test = RunSfx(exe, "--test");
+  EXPECT_EQ(test.Status, 1);
+  EXPECT_NE(test.Output.find("larger than the entry's declared size"), std::string::npos) << test.Output;
+  // With a 2 MiB file size limit, writing on would end the program with SIGXFSZ.
+  const CommandResult run =
+      RunCommand("ulimit -f 2048; " + Quote(exe) + " --yes --dir " + Quote(dir / "out") + " </dev/null");
+  EXPECT_EQ(run.Status, 1) << run.Output;
+  EXPECT_NE(run.Output.find("larger than the entry's declared size"), std::string::npos) << run.Output;
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "out"));
+}
+
+TEST(Stub, RunsWhateverLiesInFrontOfTheFirstEntry) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", std::string(3000, 'a'));
+  std::string junk;
+  for (int i = 0; i < 5000; ++i) junk += char('A' + i % 26);
+  WriteFile(dir / "junk", junk);
+  // Offsets adjusted to the prefix (zip -A), and offsets left as they were.
+  ASSERT_EQ(RunCommand("zip -q a.zip a.txt && cat junk a.zip > fixed.zip && zip -q -A fixed.zip && "
+                       "cat junk a.zip > loose.zip",
+                       dir.Path()).Status, 0);
+  for (const char* name : {"fixed", "loose"}) {
+    const std::string exe = MakeSfx(dir / (std::string(name) + ".zip"));
+    const CommandResult list = RunSfx(exe, "--list");
+    EXPECT_EQ(list.Status, 0) << name << list.Output;
+    const CommandResult run = RunSfx(exe, "--yes --dir " + Quote(dir / name));
+    EXPECT_EQ(run.Status, 0) << name << run.Output;
+    EXPECT_EQ(ReadFile(dir / (std::string(name) + "/a.txt")), std::string(3000, 'a')) << name;
+  }
+}
+
+// Symbolic links in a Python archive: (name, target) pairs, then regular files.
+std::string LinkZip(const TempDir& dir, const std::vector<std::string>& links, const std::vector<std::string>& files) {
+  std::vector<std::string> args{dir / "links.zip", std::to_string(links.size())};
+  args.insert(args.end(), links.begin(), links.end());
+  args.insert(args.end(), files.begin(), files.end());
+  Python(R"PY(
+import sys, zipfile
+n = int(sys.argv[2])
+links, files = sys.argv[3:3 + n], sys.argv[3 + n:]
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for f in files:
+        z.writestr(f, b'file ' + f.encode())
+    for name, target in zip(links[::2], links[1::2]):
+        i = zipfile.ZipInfo(name)
+        i.create_system = 3
+        i.external_attr = 0o120777 << 16
+        z.writestr(i, target.encode())
+)PY",
+         args);
+  return dir / "links.zip";
+}
+
+TEST(Stub, FailuresFailTheRunAndLinksStayInside) {
+  TempDir dir;
+  const std::string exe = MakeSfx(LinkZip(dir,
+                                          {"lib/same", "real.txt", "lib/up", "../top.txt", "lib/deep/x", "../real.txt",
+                                           "abs", "/etc/passwd", "lib/out", "../../escape", "lib/dot", ".",
+                                           "lib/climb", "dot/../../.."},
+                                          {"top.txt", "lib/real.txt"}));
+  CommandResult run = RunSfx(exe, "--yes --dir " + Quote(dir / "out"));
+  EXPECT_EQ(run.Status, 1) << run.Output;
+  EXPECT_EQ(run.Output.find("Done."), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("3 entries could not be extracted"), std::string::npos) << run.Output;
+  for (const auto& [link, target] : {std::pair{"lib/same", "real.txt"}, std::pair{"lib/up", "../top.txt"},
+                                     std::pair{"lib/deep/x", "../real.txt"}, std::pair{"lib/dot", "."}}) {
+    ASSERT_TRUE(fs::is_symlink(dir.Path() / "out" / link)) << link;
+    EXPECT_EQ(fs::read_symlink(dir.Path() / "out" / link).string(), target);
+  }
+  EXPECT_EQ(ReadFile(dir / "out/lib/up"), "file top.txt");
+  for (const char* refused : {"abs", "lib/out", "lib/climb"})
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Path() / "out" / refused))) << refused;
+
+  // A folder where a file goes is a failure, not a kept file.
+  const std::string plain = MakeSfx(PythonZip(dir, "plain.zip", {"one.txt", "two.txt"}));
+  fs::create_directories(dir.Path() / "busy/one.txt");
+  run = RunSfx(plain, "--yes --dir " + Quote(dir / "busy"));
+  EXPECT_EQ(run.Status, 1) << run.Output;
+  EXPECT_EQ(run.Output.find("Done."), std::string::npos) << run.Output;
+  EXPECT_EQ(ReadFile(dir / "busy/two.txt"), "entry 1\nentry 1\n");
+}
+
+TEST(Stub, CtrlCAtThePasswordPromptRestoresTheTerminal) {
+  TempDir dir;
+  WriteFile(dir / "data.txt", std::string(2000, 'q'));
+  ASSERT_EQ(RunCommand("zip -q -P secret enc.zip data.txt", dir.Path()).Status, 0);
+  const std::string exe = MakeSfx(dir / "enc.zip", [](TMarlin& m) {
+    m.SetSFXOptions({SFXOptsEnum::SFXHideOverWriteBox, SFXOptsEnum::SFXCheckSize});
+  });
+  fs::create_directories(dir.Path() / "out");
+  const std::string out = Python(R"PY(
+import fcntl, os, pty, select, subprocess, sys, termios
+master, slave = pty.openpty()
+def own_terminal():
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+p = subprocess.Popen([sys.argv[1], '--dir', sys.argv[2]], stdin=slave, stdout=slave, stderr=slave,
+                     start_new_session=True, preexec_fn=own_terminal)
+seen = b''
+while b'Password for' not in seen and select.select([master], [], [], 10)[0]:
+    seen += os.read(master, 4096)
+os.write(master, b'\x03')
+code = p.wait(timeout=10)
+echo = termios.tcgetattr(slave)[3] & termios.ECHO
+print('prompt=%d echo=%d code=%d' % (b'Password for' in seen, echo != 0, code))
+)PY",
+                                 {exe, dir / "out"});
+  EXPECT_EQ(out, "prompt=1 echo=1 code=-2\n");
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "out"));
+}
+
+TEST(Stub, ShowsControlCharactersEscaped) {
+  TempDir dir;
+  const std::string exe =
+      MakeSfx(PythonZip(dir, "ctl.zip", {"bell\x07.txt", "esc\x1b[31m.txt", "csi\xc2\x9b" "2J.txt"}),
+              [](TMarlin& m) { m.SetSFXCaption("Title\xc2\x9d" "0;x\x07"); });
+  const CommandResult list = RunSfx(exe, "--list");
+  EXPECT_EQ(list.Status, 0);
+  for (const char* shown : {"bell\\x07.txt", "esc\\x1b[31m.txt", "csi\\u009b2J.txt", "Title\\u009d0;x\\x07"})
+    EXPECT_NE(list.Output.find(shown), std::string::npos) << shown << "\n" << list.Output;
+  for (const char* raw : {"\x07", "\x1b", "\xc2\x9b", "\xc2\x9d"})
+    EXPECT_EQ(list.Output.find(raw), std::string::npos) << list.Output;
+}

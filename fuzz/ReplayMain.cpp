@@ -1,0 +1,35 @@
+// Feeds every file of the folders (or the files) named on the command line to a fuzz
+// target once, so that inputs that once found a fault are checked by the normal build.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> inputs;
+  for (int i = 1; i < argc; ++i) {
+    std::error_code ec;
+    if (fs::is_directory(argv[i], ec)) {
+      for (const auto& e : fs::directory_iterator(argv[i]))
+        if (e.is_regular_file()) inputs.push_back(e.path());
+    } else if (fs::is_regular_file(argv[i], ec)) {
+      inputs.push_back(argv[i]);
+    }
+  }
+  for (const fs::path& p : inputs) {
+    std::ifstream in(p, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::printf("%s\n", p.filename().c_str());
+    std::fflush(stdout);
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  std::printf("%zu inputs replayed\n", inputs.size());
+  return 0;
+}

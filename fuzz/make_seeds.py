@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Writes starting inputs for each fuzz target into CORPUS/<target>/, for the targets
+whose corpus folder is still empty. Usage: make_seeds.py CORPUS"""
+import io, os, struct, subprocess, sys, tempfile, zipfile
+
+SEPARATOR = b'\n--tessera-fuzz-file--\n'
+DATE = (2021, 6, 15, 13, 45, 30)
+
+
+def archive(entries, comment=b'', **kw):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, 'w', **kw) as z:
+        z.comment = comment
+        for name, data, method, extra in entries:
+            i = zipfile.ZipInfo(name, DATE)
+            i.compress_type = method
+            for k, v in extra.items():
+                setattr(i, k, v)
+            z.writestr(i, data)
+    return buf.getvalue()
+
+
+def link(name, target):
+    return (name, target.encode(), zipfile.ZIP_STORED, {'create_system': 3, 'external_attr': 0o120777 << 16})
+
+
+def plain_archives():
+    text = b'the quick brown fox jumps over the lazy dog\n' * 20
+    out = {
+        'stored': archive([('a.txt', text, zipfile.ZIP_STORED, {}), ('dir/', b'', zipfile.ZIP_STORED, {})]),
+        'deflated': archive([('a.txt', text, zipfile.ZIP_DEFLATED, {}), ('b/c.bin', bytes(range(256)),
+                                                                         zipfile.ZIP_DEFLATED, {})], b'comment'),
+        'links': archive([('lib/real.txt', b'real', zipfile.ZIP_STORED, {}), link('lib/same', 'real.txt'),
+                          link('up', 'lib/real.txt'), link('lib/out', '../../x')]),
+        'unix': archive([('run.sh', b'echo hi\n', zipfile.ZIP_DEFLATED,
+                          {'create_system': 3, 'external_attr': 0o100755 << 16})]),
+    }
+    # Zip64 records on small entries.
+    old = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 10, 1
+    out['zip64'] = archive([('n%d' % k, b'q' * 50 * k, zipfile.ZIP_DEFLATED, {}) for k in range(3)])
+    zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = old
+    with tempfile.TemporaryDirectory() as d:
+        with open(os.path.join(d, 'data.txt'), 'wb') as f:
+            f.write(text)
+        # Encrypted with the password the stub target gives, and a data descriptor.
+        subprocess.run(['zip', '-q', '-P', 'password', 'enc.zip', 'data.txt'], cwd=d, check=True)
+        subprocess.run('zip -q -fd - data.txt < /dev/null > streamed.zip', shell=True, cwd=d, check=True)
+        for name in ('enc', 'streamed'):
+            with open(os.path.join(d, name + '.zip'), 'rb') as f:
+                out[name] = f.read()
+    return out
+
+
+def header(bits=0x20, caption=b'Caption', folder=b'inst', command=b''):
+    h = b'MPU' + bytes([bits, len(caption), len(folder), len(command)]) + caption + folder + command
+    return h + bytes(256 - len(h))
+
+
+def shifted(data, delta):
+    """The archive with every stored offset moved up by delta, as the conversion writes it."""
+    data = bytearray(data)
+    end = data.rfind(b'PK\x05\x06')
+    count, size, start = struct.unpack_from('<HII', data, end + 10)
+    p = start
+    for _ in range(count):
+        struct.pack_into('<I', data, p + 42, struct.unpack_from('<I', data, p + 42)[0] + delta)
+        n, e, c = struct.unpack_from('<HHH', data, p + 28)
+        p += 46 + n + e + c
+    struct.pack_into('<I', data, end + 16, start + delta)
+    return bytes(data)
+
+
+def span_sets():
+    sets = {}
+    with tempfile.TemporaryDirectory() as d:
+        with open(os.path.join(d, 'noise.bin'), 'wb') as f:
+            f.write(os.urandom(90000))
+        with open(os.path.join(d, 'small.txt'), 'wb') as f:
+            f.write(b'small\n' * 100)
+        subprocess.run(['zip', '-q', '-s', '64k', 'set.zip', 'noise.bin', 'small.txt'], cwd=d, check=True)
+        names = sorted(n for n in os.listdir(d) if n.startswith('set.z') and n != 'set.zip') + ['set.zip']
+        sets['infozip'] = SEPARATOR.join(open(os.path.join(d, n), 'rb').read() for n in names)
+    sets['single'] = plain_archives()['deflated']
+    return sets
+
+
+def main():
+    corpus = sys.argv[1]
+    plain = plain_archives()
+    seeds = {
+        'marlin_list_fuzzer': dict(plain, prefixed=b'S' * 300 + plain['deflated']),
+        'marlin_convert_fuzzer': dict(plain, program=b'S' * 300 + header() + shifted(plain['deflated'], 556),
+                                      unshifted=b'S' * 300 + plain['stored']),
+        'marlin_span_fuzzer': span_sets(),
+        'sluice_fuzzer': plain,
+        'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items() if k != 'zip64'},
+    }
+    for target, files in seeds.items():
+        folder = os.path.join(corpus, target)
+        os.makedirs(folder, exist_ok=True)
+        if os.listdir(folder):
+            continue
+        for name, data in files.items():
+            with open(os.path.join(folder, 'seed-' + name), 'wb') as f:
+                f.write(data)
+
+
+main()
