@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "OperationSupport.h"
+#include "TerminalText.h"
 
 constexpr const char* kExtractHelp =
     "usage: tessera-cli extract [OPTIONS] ARCHIVE [ENTRY...]\n"
@@ -72,7 +73,7 @@ int RunSluice(const Args& args, bool testing) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-      std::fprintf(stderr, "tessera-cli: %s: %s\n", dir.c_str(), ec.message().c_str());
+      std::fprintf(stderr, "tessera-cli: %s: %s\n", VisibleText(dir).c_str(), ec.message().c_str());
       return 1;
     }
   }

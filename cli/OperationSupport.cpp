@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "MarlinMessages.h"
+#include "TerminalText.h"
 
 bool ParseArguments(const Args& args, const std::function<bool(const std::string&)>& takesValue,
                     const std::function<bool(const ParsedOption&)>& handle, Args& operands, std::string& error) {
@@ -100,8 +101,9 @@ OperationConsole::OperationConsole(CliMarlin& cli, bool quiet, bool verbose)
     if (code != 0) ++errors_;
     if (code == 0 && !verbose_ && text.rfind(copying, 0) == 0) return;
     ClearBar();
-    if (code != 0) std::fprintf(stderr, "%s (%d)\n", text.c_str(), code);
-    else std::fprintf(stderr, "%s\n", text.c_str());
+    const std::string shown = VisibleText(text, TextLayout::LineBreaks);
+    if (code != 0) std::fprintf(stderr, "%s (%d)\n", shown.c_str(), code);
+    else std::fprintf(stderr, "%s\n", shown.c_str());
     Draw(true);
   };
   if (!bar_) return;
@@ -109,7 +111,7 @@ OperationConsole::OperationConsole(CliMarlin& cli, bool quiet, bool verbose)
     switch (type) {
       case ProgressType::ProgrTotalSize: total_ = size; done_ = 0; break;
       case ProgressType::ProgrTotalFiles: files_ = size; fileNo_ = 0; break;
-      case ProgressType::ProgrNewFile: current_ = name; ++fileNo_; break;
+      case ProgressType::ProgrNewFile: current_ = VisibleText(name); ++fileNo_; break;
       case ProgressType::ProgrUpdate: done_ += size; break;
       case ProgressType::ProgrEndOfBatch: done_ = total_; break;
     }

@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "MarlinMessages.h"
+#include "TerminalText.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void Attend(CliMarlin& cli, bool verbose) {
   const std::string copying = MessageTableText(10105).data();
   cli.marlin.OnMessage = [&cli, verbose, copying](TMarlin*, int, const std::string& text) {
     ++cli.messages;
-    if (verbose || text.rfind(copying, 0) != 0) std::fprintf(stderr, "%s\n", text.c_str());
+    if (verbose || text.rfind(copying, 0) != 0) std::fprintf(stderr, "%s\n", VisibleText(text, TextLayout::LineBreaks).c_str());
   };
 }
 
@@ -94,6 +95,6 @@ int JoinCommand(const Args& args) {
   Attend(cli, verbose);
   std::string out = names[1];
   if (cli.marlin.ReadSpan(names[0], out) != 0) return 1;
-  std::printf("%s\n", out.c_str());
+  std::printf("%s\n", VisibleText(out).c_str());
   return 0;
 }
