@@ -12,27 +12,10 @@
 
 #include "Commands.h"
 #include "MarlinMessages.h"
+#include "OperationSupport.h"
 #include "TerminalText.h"
 
 namespace {
-
-// A byte count with an optional binary suffix: 1440k, 100m, 2g.
-bool ParseSize(const std::string& text, int64_t& out) {
-  if (text.empty() || !std::isdigit(uint8_t(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long long n = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0) return false;
-  int shift = 0;
-  const std::string suffix = end;
-  if (suffix == "k" || suffix == "K") shift = 10;
-  else if (suffix == "m" || suffix == "M") shift = 20;
-  else if (suffix == "g" || suffix == "G") shift = 30;
-  else if (!suffix.empty()) return false;
-  if (n > (INT64_MAX >> shift)) return false;
-  out = int64_t(n) << shift;
-  return true;
-}
 
 // Prompts need someone to answer them; without a terminal the component must not wait.
 void Attend(CliMarlin& cli, bool verbose) {
@@ -59,7 +42,7 @@ int SpanCommand(const Args& args) {
                     : a == "--min-free"             ? &minFree
                                                     : nullptr;
     if (size) {
-      if (i + 1 >= args.size() || !ParseSize(args[i + 1], *size)) return UsageError("span: " + a + " needs a size");
+      if (i + 1 >= args.size() || !ParseByteSize(args[i + 1], *size)) return UsageError("span: " + a + " needs a size");
       ++i;
     } else if (a == "-v" || a == "--verbose") {
       verbose = true;
