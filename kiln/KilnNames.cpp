@@ -48,7 +48,12 @@ std::string DosComponent(const std::string& name) {
   std::string base = clean(name.substr(0, dot), 8);
   std::string ext = clean(name.substr(dot + 1), 3);
   if (base.empty()) base = "_";
-  return ext.empty() ? base : base + "." + ext;
+  // Appended in place: "base + '.' + ext" trips a false -Wrestrict in g++ 12 at -O2.
+  if (!ext.empty()) {
+    base += '.';
+    base += ext;
+  }
+  return base;
 }
 
 std::string DosName(const std::string& name) {
