@@ -1,6 +1,6 @@
 #pragma once
 // Deleting by copying: the kept entries' local headers and data are runs of the old file,
-// copied in the kernel, followed by their central records with the offsets moved. Used
+// copied as they are, followed by their central records with the offsets moved. Used
 // only for archives whose layout is plain enough to be sure of (no overlapping entries,
 // offsets pointing at local headers, one volume); libzip does the rest.
 

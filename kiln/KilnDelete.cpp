@@ -66,6 +66,8 @@ int RunDelete(const Request& request, Reporter& reporter) {
   int64_t totalBytes = 0, totalCount = 0;
   time_t newest = 0;
   for (size_t i = 0; i < names.size(); ++i) {
+    // Each stat converts a DOS time (a time-zone lookup): only where the result is used.
+    if (!marked[i] && !request.zipTime) continue;
     zip_stat_t st;
     bool haveStat = zip_stat_index(za, i, 0, &st) == 0;
     if (marked[i]) {

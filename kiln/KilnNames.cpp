@@ -47,8 +47,8 @@ std::string DosComponent(const std::string& name) {
   }
   std::string base = clean(name.substr(0, dot), 8);
   std::string ext = clean(name.substr(dot + 1), 3);
-  if (base.empty()) base = "_";
-  // Appended in place: "base + '.' + ext" trips a false -Wrestrict in g++ 12 at -O2.
+  // push_back, not assigning "_": g++ 12 warns falsely (-Wrestrict) on that at -O2.
+  if (base.empty()) base.push_back('_');
   if (!ext.empty()) {
     base += '.';
     base += ext;
