@@ -18,8 +18,8 @@ namespace kiln {
 
 namespace {
 
-// Copied in pieces of this size so that a cancel is seen while the kernel copies.
-constexpr uint64_t kCopyStep = 32ull << 20;
+// Copied in pieces of this size: a cancel is seen soon, and write-back starts early (see Copy).
+constexpr uint64_t kCopyStep = 8ull << 20;
 
 bool ReadAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
   while (length > 0) {
