@@ -8,6 +8,7 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace kiln {
@@ -19,5 +20,30 @@ struct ArchiveFileInfo {
 
 // A source over `path`, which need not exist. `info` must outlive the source.
 zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* info, zip_error_t* error);
+
+struct ArchiveFile;
+
+// The same new file, written directly rather than through libzip: for rewrites that only
+// move bytes of the old file. Unless committed, nothing is left behind.
+class ArchiveWriter {
+ public:
+  ArchiveWriter(const std::string& path, const ArchiveFileInfo& info);
+  ~ArchiveWriter();
+  ArchiveWriter(const ArchiveWriter&) = delete;
+  ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+  const std::string& Path() const;  // the file replaced: a link's target
+  bool Begin();                      // the new file, holding the old prefix
+  bool Write(const void* data, size_t length);
+  bool Copy(int in, uint64_t from, uint64_t length);
+  uint64_t Position() const;  // in the new file
+  bool Commit();               // flushed, then renamed over the old one
+  int Error() const { return error_; }  // errno of the first failure
+
+ private:
+  bool Saved(bool ok);
+  std::unique_ptr<ArchiveFile> file_;
+  int error_ = 0;
+};
 
 }  // namespace kiln

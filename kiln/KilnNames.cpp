@@ -47,8 +47,13 @@ std::string DosComponent(const std::string& name) {
   }
   std::string base = clean(name.substr(0, dot), 8);
   std::string ext = clean(name.substr(dot + 1), 3);
-  if (base.empty()) base = "_";
-  return ext.empty() ? base : base + "." + ext;
+  // push_back, not assigning "_": g++ 12 warns falsely (-Wrestrict) on that at -O2.
+  if (base.empty()) base.push_back('_');
+  if (!ext.empty()) {
+    base += '.';
+    base += ext;
+  }
+  return base;
 }
 
 std::string DosName(const std::string& name) {

@@ -86,6 +86,73 @@ TEST_F(KilnDelete, PatternsMatchStoredNames) {
             "0\n");
 }
 
+// Compares the archive before and after a delete: every kept entry's local header and data
+// must be the old bytes unchanged, the stored offsets must find them, and every reader must
+// accept the result. Prints the removed names, then "OK".
+std::string KeptVerbatim(const std::string& before, const std::string& after) {
+  return Shell(std::string(TESSERA_PYTHON) + " -c " +
+               Q("import zipfile,sys\n"
+                 "def spans(p):\n"
+                 "  z=zipfile.ZipFile(p); b=open(p,'rb').read()\n"
+                 "  i=sorted(z.infolist(),key=lambda x:x.header_offset)\n"
+                 "  e=[x.header_offset for x in i[1:]]+[z.start_dir]\n"
+                 "  return z,{x.filename:b[x.header_offset:n] for x,n in zip(i,e)}\n"
+                 "o,old=spans(sys.argv[1]); n,new=spans(sys.argv[2])\n"
+                 "print(' '.join(sorted(set(old)-set(new))))\n"
+                 "bad=[k for k in new if new[k]!=old[k]]\n"
+                 "print('OK' if not bad and n.testzip() is None and n.comment==o.comment else bad)") +
+               " " + Q(before) + " " + Q(after))
+      .output;
+}
+
+TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
+  std::string a = t / "peer.zip", before = t / "before.zip";
+  ASSERT_EQ(Shell("echo 'the comment' | zip -q -z " + Q(a)).status, 0);
+  WriteFile(before, ReadFile(a));
+  // From the middle of the file, and the entry stored last.
+  std::string last = Shell(std::string(TESSERA_PYTHON) + " -c " +
+                           Q("import zipfile,sys\nprint(max(zipfile.ZipFile(sys.argv[1]).infolist(),"
+                             "key=lambda i:i.header_offset).filename)") + " " + Q(a)).output;
+  ASSERT_FALSE(last.empty());
+  last.pop_back();
+  EXPECT_EQ(kiln.Run(a, {"dir/sub/b.txt", last}, Deleting()).result, 2);
+  std::set<std::string> removed{"dir/sub/b.txt", last};
+  std::string expected;
+  for (const auto& n : removed) expected += (expected.empty() ? "" : " ") + n;
+  EXPECT_EQ(KeptVerbatim(before, a), expected + "\nOK\n");
+  Command unzip = Shell("unzip -t " + Q(a));
+  EXPECT_EQ(unzip.status, 0) << unzip.output;
+  EXPECT_EQ(Shell("7zz t " + Q(a)).status, 0);
+
+  // Entries followed by data descriptors (a writer that could not seek back).
+  std::string streamed = t / "streamed.zip";
+  ASSERT_EQ(Shell(std::string(TESSERA_PYTHON) + " -c " +
+                  Q("import zipfile,sys\nz=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
+                    "for i in range(5): z.writestr('s%d.txt'%i, ('line %d\\n'%i)*(2000*i+1))\nz.close()") +
+                  " | cat > " + Q(streamed)).status, 0);
+  WriteFile(before, ReadFile(streamed));
+  EXPECT_EQ(kiln.Run(streamed, {"s0.txt", "s2.txt"}, Deleting()).result, 2);
+  EXPECT_EQ(KeptVerbatim(before, streamed), "s0.txt s2.txt\nOK\n");
+  EXPECT_EQ(Shell("unzip -tq " + Q(streamed)).status, 0);
+}
+
+TEST_F(KilnDelete, CopiedArchiveKeepsItsZip64EndWhenOverTheEntryLimit) {
+  // More entries than the 16-bit count holds: the end records must stay in their Zip64 form.
+  std::string a = t / "many.zip", before = t / "before.zip";
+  ASSERT_EQ(Shell(std::string(TESSERA_PYTHON) + " -c " +
+                  Q("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n"
+                    "for i in range(65540): z.writestr('f%05d'%i, str(i))\nz.close()") + " " + Q(a)).status, 0);
+  WriteFile(before, ReadFile(a));
+  EXPECT_EQ(kiln.Run(a, {"f00003", "f65539"}, Deleting()).result, 2);
+  EXPECT_EQ(KeptVerbatim(before, a), "f00003 f65539\nOK\n");
+  EXPECT_EQ(Shell(std::string(TESSERA_PYTHON) + " -c " +
+                  Q("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nprint(len(z.namelist()), z.read('f65538'))") +
+                  " " + Q(a)).output,
+            "65538 b'65538'\n");
+  Command unzip = Shell("unzip -tq " + Q(a));
+  EXPECT_EQ(unzip.status, 0) << unzip.output;
+}
+
 TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   // A stub and a 256-byte header in front; the empty form is one end record after them.
   std::string stub = "#!/bin/sh\necho stub\nexit 0\n" + RandomBytes(4000, 9);
@@ -121,7 +188,9 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   std::string peer = t / "peer.exe";
   WriteFile(peer, prefix + ReadFile(t / "peer.zip"));
   ASSERT_EQ(Shell("zip -A " + Q(peer)).status, 0);
+  WriteFile(t / "before.exe", ReadFile(peer));
   EXPECT_EQ(kiln.Run(peer, {"other.dat"}, Deleting()).result, 1);
+  EXPECT_EQ(KeptVerbatim(t / "before.exe", peer), "other.dat\nOK\n");
   EXPECT_EQ(kiln.Run(peer, {"other.dat"}, o).result, 1);
   EXPECT_EQ(ReadFile(peer).substr(0, prefix.size()), prefix);
   EXPECT_EQ(Shell("unzip -t " + Q(peer)).status, 0);

@@ -1,0 +1,235 @@
+#include "KilnCopyDelete.h"
+
+#include "KilnArchiveFile.h"
+#include "KilnReporter.h"
+#include "KilnTypes.h"
+
+#include <ZipRecords.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kiln {
+
+namespace {
+
+// Copied in pieces of this size: a cancel is seen soon, and write-back starts early (see Copy).
+constexpr uint64_t kCopyStep = 8ull << 20;
+
+bool ReadAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
+  while (length > 0) {
+    ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    length -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+}  // namespace
+
+bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& names) {
+  path_ = path;
+  Fd in{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  struct stat st;
+  if (in.fd < 0 || fstat(in.fd, &st) != 0 || st.st_size < static_cast<off_t>(EndOfCentralDir::Size)) return false;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+
+  // Only an end record whose comment reaches the end of the file: anything else is left to libzip.
+  const uint64_t tailStart = size > 65557 ? size - 65557 : 0;
+  std::vector<uint8_t> tail(size - tailStart);
+  if (!ReadAt(in.fd, tailStart, tail.data(), tail.size())) return false;
+  long found = -1;
+  for (long i = static_cast<long>(tail.size() - EndOfCentralDir::Size); i >= 0 && found < 0; --i) {
+    const uint8_t* p = &tail[static_cast<size_t>(i)];
+    if (GetLE32(p) == zipsig::EndOfCentral &&
+        static_cast<size_t>(i) + EndOfCentralDir::Size + EndOfCentralDir::Decode(p).ArchiveCommentLength == tail.size())
+      found = i;
+  }
+  if (found < 0) return false;
+  const uint8_t* endBytes = &tail[static_cast<size_t>(found)];
+  const EndOfCentralDir end = EndOfCentralDir::Decode(endBytes);
+  comment_.assign(reinterpret_cast<const char*>(endBytes + EndOfCentralDir::Size), end.ArchiveCommentLength);
+  const uint64_t endPos = tailStart + static_cast<uint64_t>(found);
+  if (end.DiskNumber != 0 || end.CentralStartDisk != 0 || end.EntriesOnDisk != end.EntriesTotal) return false;
+
+  uint64_t count = end.EntriesTotal, cdSize = end.CentralDirSize, cdStart = end.CentralDirStart;
+  uint64_t cdLimit = endPos;  // the directory ends before the end records
+  zip64_ = false;
+  if (endPos >= Zip64EndLocator::Size) {
+    uint8_t loc[Zip64EndLocator::Size];
+    Zip64EndLocator locator;
+    if (ReadAt(in.fd, endPos - Zip64EndLocator::Size, loc, sizeof loc) && Zip64EndLocator::Decode(loc, locator)) {
+      uint8_t z64[Zip64EndOfCentralDir::MinSize];
+      Zip64EndOfCentralDir end64;
+      if (locator.EndDisk != 0 || locator.TotalDisks > 1 || locator.EndOffset > endPos - Zip64EndLocator::Size ||
+          !ReadAt(in.fd, locator.EndOffset, z64, sizeof z64) || !Zip64EndOfCentralDir::Decode(z64, end64) ||
+          end64.DiskNumber != 0 || end64.CentralStartDisk != 0 || end64.EntriesOnDisk != end64.EntriesTotal)
+        return false;
+      zip64_ = true;
+      count = end64.EntriesTotal;
+      cdSize = end64.CentralDirSize;
+      cdStart = end64.CentralDirStart;
+      cdLimit = locator.EndOffset;
+    }
+  }
+  if (count != names.size() || cdStart > cdLimit || cdSize != cdLimit - cdStart || cdSize > (1ull << 31)) return false;
+
+  directory_.resize(cdSize);
+  if (!ReadAt(in.fd, cdStart, directory_.data(), directory_.size())) return false;
+  entries_.assign(count, Entry{});
+  size_t pos = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (pos + CentralFileHeader::Size > directory_.size()) return false;
+    const CentralFileHeader h = CentralFileHeader::Decode(&directory_[pos]);
+    const size_t recordSize = CentralFileHeader::Size + h.VariableLength();
+    if (h.Signature != zipsig::Central || h.DiskStart != 0 || pos + recordSize > directory_.size()) return false;
+    const uint8_t* name = &directory_[pos + CentralFileHeader::Size];
+    if (names[i].size() != h.NameLength || std::memcmp(names[i].data(), name, h.NameLength) != 0) return false;
+    Entry& e = entries_[i];
+    e.record = pos;
+    e.recordSize = recordSize;
+    e.offset = h.LocalHeaderOffset;
+    if (h.LocalHeaderOffset == 0xFFFFFFFFu) {
+      // The offset is the last of the saturated fields in the Zip64 extra field.
+      const size_t extraAt = pos + CentralFileHeader::Size + h.NameLength;
+      for (size_t x = 0; x + 4 <= h.ExtraLength;) {
+        const uint16_t id = GetLE16(&directory_[extraAt + x]), len = GetLE16(&directory_[extraAt + x + 2]);
+        if (x + 4 + len > h.ExtraLength) break;
+        if (id == 0x0001) {
+          size_t at = 8 * ((h.UnpackedSize == 0xFFFFFFFFu) + (h.PackedSize == 0xFFFFFFFFu));
+          if (at + 8 <= len) {
+            e.offset64At = extraAt + x + 4 + at;
+            e.offset = GetLE64(&directory_[e.offset64At]);
+          }
+          break;
+        }
+        x += 4 + len;
+      }
+      if (e.offset64At == 0) return false;
+    }
+    pos += recordSize;
+  }
+  if (pos != directory_.size()) return false;
+
+  // Each entry runs to the next one in the file; its header and data must fit in that run.
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return entries_[a].offset < entries_[b].offset; });
+  prefix_ = count > 0 ? entries_[order[0]].offset : cdStart;
+  for (size_t k = 0; k < count; ++k) {
+    Entry& e = entries_[order[k]];
+    e.end = k + 1 < count ? entries_[order[k + 1]].offset : cdStart;
+    uint8_t local[LocalFileHeader::Size];
+    if (e.end <= e.offset || e.end - e.offset < LocalFileHeader::Size ||
+        !ReadAt(in.fd, e.offset, local, sizeof local))
+      return false;
+    const LocalFileHeader h = LocalFileHeader::Decode(local);
+    ZipDirEntry central;
+    central.AssignHeader(CentralFileHeader::Decode(&directory_[e.record]));
+    central.ApplyZip64Extra(&directory_[e.record + CentralFileHeader::Size + central.NameLength], central.ExtraLength);
+    const uint64_t need = LocalFileHeader::Size + uint64_t(h.NameLength) + h.ExtraLength + central.PackedSize64;
+    if (h.Signature != zipsig::Local || need > e.end - e.offset) return false;
+  }
+  return true;
+}
+
+bool CopyDelete::Run(const std::vector<bool>& marked, Reporter& reporter) {
+  Fd in{open(path_.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (in.fd < 0) {
+    reporter.Message(kLibErrRead, path_ + ": " + std::strerror(errno));
+    return false;
+  }
+  ArchiveFileInfo info;
+  info.prefix = prefix_;
+  ArchiveWriter out(path_, info);
+  auto failed = [&]() {
+    if (reporter.Cancelled()) return false;
+    int err = out.Error();
+    if (err == ENOSPC || err == EDQUOT)
+      reporter.Message(kLibErrDiskFull, path_ + ": disk full, archive left unchanged");
+    else
+      reporter.Message(kLibErrWrite, path_ + ": " + std::strerror(err) + ", archive left unchanged");
+    return false;
+  };
+  if (!reporter.Heartbeat()) return false;
+  if (!out.Begin()) return failed();
+
+  // Kept entries in file order; neighbours in the old file are copied as one run.
+  std::vector<size_t> kept;
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (!marked[i]) kept.push_back(i);
+  std::sort(kept.begin(), kept.end(), [&](size_t a, size_t b) { return entries_[a].offset < entries_[b].offset; });
+  std::vector<uint64_t> moved(entries_.size(), 0);
+  for (size_t k = 0; k < kept.size();) {
+    const uint64_t runStart = entries_[kept[k]].offset;
+    uint64_t runEnd = runStart;
+    const uint64_t newStart = out.Position();
+    for (; k < kept.size() && entries_[kept[k]].offset == runEnd; ++k) {
+      moved[kept[k]] = newStart + (entries_[kept[k]].offset - runStart);
+      runEnd = entries_[kept[k]].end;
+    }
+    for (uint64_t at = runStart; at < runEnd; at += kCopyStep) {
+      if (!reporter.Heartbeat()) return false;
+      if (!out.Copy(in.fd, at, std::min(kCopyStep, runEnd - at))) return failed();
+    }
+  }
+
+  const uint64_t cdStart = out.Position();
+  std::vector<uint8_t> records;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (marked[i]) continue;
+    const Entry& e = entries_[i];
+    size_t at = records.size();
+    records.insert(records.end(), directory_.begin() + static_cast<long>(e.record),
+                   directory_.begin() + static_cast<long>(e.record + e.recordSize));
+    // Offsets only shrink, so one that fitted in 32 bits still does.
+    if (e.offset64At != 0)
+      PutLE64(&records[at + (e.offset64At - e.record)], moved[i]);
+    else
+      PutLE32(&records[at + 42], static_cast<uint32_t>(moved[i]));
+  }
+  const uint64_t count = kept.size(), cdSize = records.size();
+  const bool zip64 = zip64_ || count >= 0xFFFF || cdStart >= 0xFFFFFFFFu || cdSize >= 0xFFFFFFFFu;
+  if (zip64) {
+    Zip64EndOfCentralDir end64;
+    end64.EntriesOnDisk = end64.EntriesTotal = count;
+    end64.CentralDirSize = cdSize;
+    end64.CentralDirStart = cdStart;
+    Zip64EndLocator locator;
+    locator.EndOffset = cdStart + cdSize;
+    locator.TotalDisks = 1;
+    size_t at = records.size();
+    records.resize(at + Zip64EndOfCentralDir::MinSize + Zip64EndLocator::Size);
+    end64.Encode(&records[at]);
+    locator.Encode(&records[at + Zip64EndOfCentralDir::MinSize]);
+  }
+  EndOfCentralDir end;
+  end.EntriesOnDisk = end.EntriesTotal = static_cast<uint16_t>(std::min<uint64_t>(count, 0xFFFF));
+  end.CentralDirSize = static_cast<uint32_t>(std::min<uint64_t>(cdSize, 0xFFFFFFFFu));
+  end.CentralDirStart = static_cast<uint32_t>(std::min<uint64_t>(cdStart, 0xFFFFFFFFu));
+  end.ArchiveCommentLength = static_cast<uint16_t>(comment_.size());
+  const auto endBytes = end.Bytes();
+  records.insert(records.end(), endBytes.begin(), endBytes.end());
+  records.insert(records.end(), comment_.begin(), comment_.end());
+  if (!out.Write(records.data(), records.size())) return failed();
+  if (!reporter.Heartbeat()) return false;
+  if (!out.Commit()) return failed();
+  return true;
+}
+
+}  // namespace kiln
