@@ -1,26 +1,7 @@
 // The archive commands driven through the windows with the real libraries: add, extract,
 // test, delete, convert both ways and cancel.
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-
-#include "Addunit.h"
-#include "AppState.h"
 #include "AppTestSupport.h"
-#include "FileSystemViews.h"
-#include "RadioGroup.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 namespace {
 

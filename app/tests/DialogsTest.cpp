@@ -1,28 +1,7 @@
 // The dialogs and the message window: state kept between uses, their own rules, and the
 // progress handler's bars.
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QProgressBar>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QToolButton>
-
-#include "MinimizeName.h"
-#include <QStatusBar>
-
-#include "Addunit.h"
-#include "AppState.h"
 #include "AppTestSupport.h"
-#include "FileSystemViews.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 TEST_F(AppTest, AddDialogListOptionsAndVolumeSettings) {
   const std::string src = *tmp / "files";

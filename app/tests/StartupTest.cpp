@@ -1,34 +1,14 @@
 // Start-up and the main window's grid: an archive from the command line, the rows,
 // totals and sorting, naming and destroying archives.
 
-#include <QAction>
-#include <QCheckBox>
-#include <QDir>
-#include <QDropEvent>
-#include <QFileInfo>
-#include <QLabel>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QUrl>
-
-#include "AppState.h"
 #include "AppTestSupport.h"
-#include "mainunit.h"
-#include "msgunit.h"
-
-namespace {
-
-std::string Repeat(char c, size_t n) { return std::string(n, c); }
-
-}  // namespace
 
 TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
   // 8 stored bytes of 8, and deflated runs whose ratios differ in their number of digits.
   const std::string zip = MakeZip("sample.zip", {{"zeta.txt", "12345678", true},
-                                                 {"docs/alpha.txt", Repeat('a', 4000)},
+                                                 {"docs/alpha.txt", std::string(4000, 'a')},
                                                  {"docs/sub/beta.txt", "", true},
-                                                 {"Gamma.txt", Repeat('g', 50) + "xyzqwertyuiop", false}});
+                                                 {"Gamma.txt", std::string(50, 'g') + "xyzqwertyuiop", false}});
   Start(QString::fromStdString(zip));
   TMainform& m = Main();
   const TSortGrid& g = *m.StringGrid1;
