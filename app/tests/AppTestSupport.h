@@ -44,6 +44,7 @@
 #include "sfxunit.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
 
 class ScriptedAppUi : public AppUi {
  public:

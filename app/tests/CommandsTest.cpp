@@ -3,12 +3,6 @@
 
 #include "AppTestSupport.h"
 
-namespace {
-
-bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
-
-}  // namespace
-
 TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   const std::string src = *tmp / "src";
   QDir().mkpath(QString::fromStdString(src + "/sub"));
@@ -286,7 +280,7 @@ TEST_F(AppTest, ExtractAsksForThePasswordAndSurvivesAWrongOne) {
   ui.Texts = {"wrong"};  // then the question is cancelled
   extractAll();
   EXPECT_EQ(ui.LastBox(), "0 files were extracted");
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out + "/secret.txt")));
+  EXPECT_FALSE(Exists(out + "/secret.txt"));
   EXPECT_EQ(testfiles::ReadFile(src), "the plans");
 
   ui.Texts = {"s3cret"};

@@ -91,7 +91,7 @@ TEST_F(AppTest, AddDialogListOptionsAndVolumeSettings) {
   QTest::mouseClick(Main().AddBut, Qt::LeftButton);
   EXPECT_TRUE(Canceled);
   EXPECT_TRUE(ui.Boxes.empty());
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(*tmp / "never.zip")));
+  EXPECT_FALSE(Exists(*tmp / "never.zip"));
 }
 
 TEST_F(AppTest, SelfExtractorDialogBrowsesAndKeepsItsState) {

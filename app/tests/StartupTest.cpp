@@ -134,15 +134,15 @@ TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
   EXPECT_EQ(ui.LastFileRequest.DefaultSuffix, "Zip");
   EXPECT_FALSE(ui.LastFileRequest.MustExist);
   EXPECT_EQ(m.Marlin1.ZipFilename(), a);
-  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(b)));
+  EXPECT_TRUE(Exists(b));
 
   // Destroy: No keeps the file, Yes deletes it and empties the grid.
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "Are you sure you want to delete: " + a + "?");
-  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(a)));
+  EXPECT_TRUE(Exists(a));
   ui.Answers.push_back(boxresult::Yes);
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(a)));
+  EXPECT_FALSE(Exists(a));
   EXPECT_EQ(m.ZipFName->text(), "<none>");
   EXPECT_EQ(m.StringGrid1->RowCount(), 2);
 }
