@@ -1,45 +1,40 @@
 #include "AppTestSupport.h"
 
-#include <QDir>
 #include <QLocale>
 #include <sstream>
 
-#include "AppState.h"
 #include "SortGrid.h"
-#include "mainunit.h"
+
+// The next scripted answer, or an empty one (a cancelled dialog) when none is left.
+template <typename T>
+static T Next(std::deque<T>& answers) {
+  if (answers.empty()) return {};
+  T a = answers.front();
+  answers.pop_front();
+  return a;
+}
 
 int ScriptedAppUi::ShowBox(const BoxRequest& box) {
   Boxes.push_back(box.Text);
   if (OnBox) OnBox(box.Text);
   if (box.Buttons == BoxButtons::Ok) return boxresult::Ok;
   if (Answers.empty()) return box.Buttons == BoxButtons::YesNo ? boxresult::No : boxresult::Cancel;
-  const int a = Answers.front();
-  Answers.pop_front();
-  return a;
+  return Next(Answers);
 }
 
 bool ScriptedAppUi::AskText(const std::string& caption, const std::string&, std::string& value, bool, int) {
   TextCaptions.push_back(caption);
   if (Texts.empty()) return false;
-  value = Texts.front();
-  Texts.pop_front();
+  value = Next(Texts);
   return true;
 }
 
 QString ScriptedAppUi::AskFileName(QWidget*, const FileDialogRequest& r) {
   LastFileRequest = r;
-  if (Files.empty()) return {};
-  QString f = Files.front();
-  Files.pop_front();
-  return f;
+  return Next(Files);
 }
 
-QString ScriptedAppUi::AskFolder(QWidget*, const QString&, const QString&) {
-  if (Folders.empty()) return {};
-  QString f = Folders.front();
-  Folders.pop_front();
-  return f;
-}
+QString ScriptedAppUi::AskFolder(QWidget*, const QString&, const QString&) { return Next(Folders); }
 
 void AppTest::SetUpTestSuite() {
   static int argc = 1;
@@ -90,23 +85,23 @@ void AppTest::Screenshot(QWidget* w, const QString& name) {
 
 std::string AppTest::MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment) {
   const std::string path = *tmp / name;
-  std::ostringstream script;
-  script << "import sys, zipfile\n"
-         << "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-         << "args = sys.argv[3:]\n"
-         << "for i in range(0, len(args), 3):\n"
-         << "    info = zipfile.ZipInfo(args[i], date_time=(2024, 3, 9, 14, 30, 0))\n"
-         << "    info.compress_type = zipfile.ZIP_STORED if args[i+2] == '1' else zipfile.ZIP_DEFLATED\n"
-         << "    z.writestr(info, args[i+1])\n"
-         << "z.comment = sys.argv[2].encode()\n"
-         << "z.close()\n";
+  const char* script = R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    args = sys.argv[3:]
+    for i in range(0, len(args), 3):
+        info = zipfile.ZipInfo(args[i], date_time=(2024, 3, 9, 14, 30, 0))
+        info.compress_type = zipfile.ZIP_STORED if args[i+2] == '1' else zipfile.ZIP_DEFLATED
+        z.writestr(info, args[i+1])
+    z.comment = sys.argv[2].encode()
+)PY";
   std::vector<std::string> args{path, comment};
   for (const Member& m : members) {
     args.push_back(m.Name);
     args.push_back(m.Text);
     args.push_back(m.Stored ? "1" : "0");
   }
-  testfiles::Python(script.str(), args);
+  testfiles::Python(script, args);
   return path;
 }
 

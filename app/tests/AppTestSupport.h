@@ -4,21 +4,47 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
+#include <QUrl>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Addunit.h"
+#include "AppState.h"
 #include "AppUi.h"
+#include "FileSystemViews.h"
+#include "MinimizeName.h"
+#include "RadioGroup.h"
 #include "TesseraWindows.h"
 #include "TestFiles.h"
+#include "extrunit.h"
+#include "mainunit.h"
+#include "msgunit.h"
+#include "sfxunit.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
 
 class ScriptedAppUi : public AppUi {
  public:

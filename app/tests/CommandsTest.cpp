@@ -1,32 +1,7 @@
 // The archive commands driven through the windows with the real libraries: add, extract,
 // test, delete, convert both ways and cancel.
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-
-#include "Addunit.h"
-#include "AppState.h"
 #include "AppTestSupport.h"
-#include "FileSystemViews.h"
-#include "RadioGroup.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
-
-namespace {
-
-bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
-
-}  // namespace
 
 TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   const std::string src = *tmp / "src";
@@ -305,7 +280,7 @@ TEST_F(AppTest, ExtractAsksForThePasswordAndSurvivesAWrongOne) {
   ui.Texts = {"wrong"};  // then the question is cancelled
   extractAll();
   EXPECT_EQ(ui.LastBox(), "0 files were extracted");
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(out + "/secret.txt")));
+  EXPECT_FALSE(Exists(out + "/secret.txt"));
   EXPECT_EQ(testfiles::ReadFile(src), "the plans");
 
   ui.Texts = {"s3cret"};

@@ -1,28 +1,7 @@
 // The dialogs and the message window: state kept between uses, their own rules, and the
 // progress handler's bars.
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QProgressBar>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QToolButton>
-
-#include "MinimizeName.h"
-#include <QStatusBar>
-
-#include "Addunit.h"
-#include "AppState.h"
 #include "AppTestSupport.h"
-#include "FileSystemViews.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 TEST_F(AppTest, AddDialogListOptionsAndVolumeSettings) {
   const std::string src = *tmp / "files";
@@ -112,7 +91,7 @@ TEST_F(AppTest, AddDialogListOptionsAndVolumeSettings) {
   QTest::mouseClick(Main().AddBut, Qt::LeftButton);
   EXPECT_TRUE(Canceled);
   EXPECT_TRUE(ui.Boxes.empty());
-  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(*tmp / "never.zip")));
+  EXPECT_FALSE(Exists(*tmp / "never.zip"));
 }
 
 TEST_F(AppTest, SelfExtractorDialogBrowsesAndKeepsItsState) {

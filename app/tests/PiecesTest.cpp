@@ -1,14 +1,7 @@
 // The main window's small rules: times, counts, ratios, shortened names, and the real
 // message box answered by a timer.
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-
 #include "AppTestSupport.h"
-#include "MinimizeName.h"
-#include "mainunit.h"
 
 TEST(MainRules, ElapsedCountsAndRatios) {
   EXPECT_EQ(ElapsedText(1000, 1000 + 59999), "00:59");
@@ -31,14 +24,7 @@ TEST(MainRules, ElapsedCountsAndRatios) {
   EXPECT_FALSE(IsExeName("/a.exe/b.zip"));
 }
 
-TEST(MainRules, MinimizeNameCutsLeadingFoldersThenTheMountPoint) {
-  static int argc = 1;
-  static char name[] = "app-tests";
-  static char* argv[] = {name, nullptr};
-  if (!QApplication::instance()) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(argc, argv);
-  }
+TEST_F(AppTest, MinimizeNameCutsLeadingFoldersThenTheMountPoint) {
   const QFontMetrics fm(QFont("Arial", 9));
   const QString path = "/media/usb/alpha/beta/gamma/archive.zip";
   EXPECT_EQ(MinimizeName(path, fm, 10000, "/media/usb"), path);

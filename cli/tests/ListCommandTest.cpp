@@ -1,17 +1,8 @@
 // tessera-cli list against Python's reading of the same archives.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "TestFiles.h"
-
-using namespace testfiles;
-namespace fs = std::filesystem;
+#include "CliTest.h"
 
 namespace {
-
-const std::string kCli = TESSERA_CLI;
 
 // Python's listing in the --tsv form: names and comments as the bytes the component's
 // code-page rule gives, with tabs, line breaks and backslashes escaped.
@@ -73,7 +64,7 @@ with zipfile.ZipFile(os.path.join(d, 'z64.zip'), 'w') as z:
 TEST(ListCommand, TsvAgreesWithPython) {
   TempDir dir;
   for (const std::string& archive : MakeArchives(dir)) {
-    const CommandResult ours = RunCommand(Quote(kCli) + " list --tsv " + Quote(archive) + " 2>/dev/null");
+    const CommandResult ours = Cli("list --tsv " + Quote(archive) + " 2>/dev/null");
     EXPECT_EQ(ours.Status, 0) << archive;
     EXPECT_EQ(ours.Output, Python(kPythonTsv, {archive})) << archive;
   }
@@ -88,7 +79,7 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
     z.writestr('two.txt', b'')
 )PY",
          {dir / "t.zip"});
-  const CommandResult table = RunCommand(Quote(kCli) + " list " + Quote(dir / "t.zip"));
+  const CommandResult table = Cli("list " + Quote(dir / "t.zip"));
   ASSERT_EQ(table.Status, 0) << table.Output;
   std::vector<std::string> lines;
   for (size_t at = 0, nl; (nl = table.Output.find('\n', at)) != std::string::npos; at = nl + 1)
@@ -102,16 +93,16 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:
   EXPECT_NE(lines[3].find(" 8 "), std::string::npos);
 
   WriteFile(dir / "not.zip", "no archive here");
-  const CommandResult bad = RunCommand(Quote(kCli) + " list " + Quote(dir / "not.zip"));
+  const CommandResult bad = Cli("list " + Quote(dir / "not.zip"));
   EXPECT_NE(bad.Status, 0);
   EXPECT_EQ(bad.Output, "This archive is not a valid Zip archive\n");
-  const CommandResult missing = RunCommand(Quote(kCli) + " list " + Quote(dir / "none.zip"));
+  const CommandResult missing = Cli("list " + Quote(dir / "none.zip"));
   EXPECT_NE(missing.Status, 0);
   EXPECT_NE(missing.Output.find("Input file does not exist"), std::string::npos);
 
   // A warning is reported but the listing stands.
   WriteFile(dir / "g.zip", ReadFile(dir / "t.zip") + "junk");
-  const CommandResult warned = RunCommand(Quote(kCli) + " list --tsv " + Quote(dir / "g.zip") + " 2>&1 >/dev/null");
+  const CommandResult warned = Cli("list --tsv " + Quote(dir / "g.zip") + " 2>&1 >/dev/null");
   EXPECT_EQ(warned.Status, 0);
   EXPECT_EQ(warned.Output, "Warning - Garbage at the end of the zipfile!\n");
 }
@@ -131,8 +122,8 @@ data = open(sys.argv[1], 'rb').read().replace(b'nulZ', b'nul\x00').replace(b'inv
 open(sys.argv[1], 'wb').write(data)
 )PY",
          {dir / "ctl.zip"});
-  const CommandResult table = RunCommand(Quote(kCli) + " list " + Quote(dir / "ctl.zip"));
-  const CommandResult tsv = RunCommand(Quote(kCli) + " list --tsv " + Quote(dir / "ctl.zip"));
+  const CommandResult table = Cli("list " + Quote(dir / "ctl.zip"));
+  const CommandResult tsv = Cli("list --tsv " + Quote(dir / "ctl.zip"));
   ASSERT_EQ(table.Status, 0) << table.Output;
   ASSERT_EQ(tsv.Status, 0) << tsv.Output;
   for (const CommandResult* r : {&table, &tsv}) {

@@ -1,22 +1,9 @@
 // tessera-cli add, extract, test and delete: exit statuses, output, and the libraries
 // found beside the program.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "TestFiles.h"
-
-using namespace testfiles;
-namespace fs = std::filesystem;
+#include "CliTest.h"
 
 namespace {
-
-const std::string kCli = TESSERA_CLI;
-
-CommandResult Cli(const std::string& args, const TempDir& dir) {
-  return RunCommand(Quote(kCli) + " " + args + " </dev/null", dir.Path().string());
-}
 
 void MakeTree(const TempDir& dir) {
   fs::create_directories(dir.Path() / "tree/sub");
@@ -31,31 +18,31 @@ void MakeTree(const TempDir& dir) {
 TEST(OperationCommands, RoundTripAndExitStatuses) {
   TempDir dir;
   MakeTree(dir);
-  CommandResult r = Cli("add -q -r -6 out.zip tree", dir);
+  CommandResult r = Cli("add -q -r -6 out.zip tree", dir.Path());
   ASSERT_EQ(r.Status, 0) << r.Output;
   EXPECT_NE(r.Output.find("added: 4"), std::string::npos) << r.Output;  // two folders, two files
   EXPECT_EQ(RunCommand("unzip -tq out.zip", dir.Path().string()).Status, 0);
 
-  r = Cli("test out.zip", dir);
+  r = Cli("test out.zip", dir.Path());
   EXPECT_EQ(r.Status, 0) << r.Output;
-  r = Cli("extract -q -d x out.zip", dir);
+  r = Cli("extract -q -d x out.zip", dir.Path());
   ASSERT_EQ(r.Status, 0) << r.Output;
   EXPECT_EQ(ReadFile(dir / "x/tree/bytes.bin"), ReadFile(dir / "tree/bytes.bin"));
   EXPECT_EQ(ReadFile(dir / "x/tree/sub/a.txt"), ReadFile(dir / "tree/sub/a.txt"));
   // Existing files are kept without -o: nothing extracted is a failure.
-  EXPECT_EQ(Cli("extract -q -d x out.zip tree/sub/a.txt", dir).Status, 1);
-  EXPECT_EQ(Cli("extract -qo -d x out.zip tree/sub/a.txt", dir).Status, 0);
+  EXPECT_EQ(Cli("extract -q -d x out.zip tree/sub/a.txt", dir.Path()).Status, 1);
+  EXPECT_EQ(Cli("extract -qo -d x out.zip tree/sub/a.txt", dir.Path()).Status, 0);
 
-  r = Cli("add -q out.zip missing.txt", dir);
+  r = Cli("add -q out.zip missing.txt", dir.Path());
   EXPECT_EQ(r.Status, 1) << r.Output;
   EXPECT_NE(r.Output.find("missing.txt"), std::string::npos) << r.Output;
-  EXPECT_EQ(Cli("delete out.zip no/such", dir).Status, 1);
-  r = Cli("delete -q out.zip tree/bytes.bin", dir);
+  EXPECT_EQ(Cli("delete out.zip no/such", dir.Path()).Status, 1);
+  r = Cli("delete -q out.zip tree/bytes.bin", dir.Path());
   EXPECT_EQ(r.Status, 0) << r.Output;
   EXPECT_NE(r.Output.find("deleted: 1"), std::string::npos) << r.Output;
-  EXPECT_EQ(Cli("add --level 5 out.zip tree", dir).Status, 2);
-  EXPECT_EQ(Cli("extract", dir).Status, 2);
-  EXPECT_EQ(Cli("test missing.zip", dir).Status, 1);
+  EXPECT_EQ(Cli("add --level 5 out.zip tree", dir.Path()).Status, 2);
+  EXPECT_EQ(Cli("extract", dir.Path()).Status, 2);
+  EXPECT_EQ(Cli("test missing.zip", dir.Path()).Status, 1);
 
   // A result that cannot be written is a failure too.
   r = RunCommand("trap '' XFSZ; ulimit -f 0; " + Quote(kCli) + " test out.zip >result.txt", dir.Path().string());
@@ -66,18 +53,18 @@ TEST(OperationCommands, RoundTripAndExitStatuses) {
 TEST(OperationCommands, DamageAndPasswordsFailTheTest) {
   TempDir dir;
   MakeTree(dir);
-  ASSERT_EQ(Cli("add -q -e -P secret -r enc.zip tree", dir).Status, 0);
+  ASSERT_EQ(Cli("add -q -e -P secret -r enc.zip tree", dir.Path()).Status, 0);
   EXPECT_EQ(RunCommand("unzip -tqP secret enc.zip", dir.Path().string()).Status, 0);
-  EXPECT_EQ(Cli("test -P secret enc.zip", dir).Status, 0);
-  CommandResult r = Cli("test -P wrong enc.zip", dir);
+  EXPECT_EQ(Cli("test -P secret enc.zip", dir.Path()).Status, 0);
+  CommandResult r = Cli("test -P wrong enc.zip", dir.Path());
   EXPECT_EQ(r.Status, 1) << r.Output;
   EXPECT_NE(r.Output.find("tested: 2 of 4"), std::string::npos) << r.Output;  // the folders pass
 
   // One byte changed in the middle of the stored data: the CRC no longer matches.
-  ASSERT_EQ(Cli("add -q -0 -r plain.zip tree", dir).Status, 0);
+  ASSERT_EQ(Cli("add -q -0 -r plain.zip tree", dir.Path()).Status, 0);
   std::string bytes = ReadFile(dir / "plain.zip");
   bytes[bytes.size() / 3] ^= 0x55;
   WriteFile(dir / "plain.zip", bytes);
-  r = Cli("test plain.zip", dir);
+  r = Cli("test plain.zip", dir.Path());
   EXPECT_EQ(r.Status, 1) << r.Output;
 }

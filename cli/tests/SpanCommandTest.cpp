@@ -1,18 +1,9 @@
 // tessera-cli span and join, and what every command does when its output cannot be
 // written.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
-#include "TestFiles.h"
-
-using namespace testfiles;
-namespace fs = std::filesystem;
+#include "CliTest.h"
 
 namespace {
-
-const std::string kCli = TESSERA_CLI;
 
 // About 300 kB of stored noise in three entries.
 std::string MakeArchive(const TempDir& dir) {
@@ -21,12 +12,6 @@ std::string MakeArchive(const TempDir& dir) {
          "    for k in range(3): z.writestr('f%d' % k, r.randbytes(100000))\n",
          {dir / "in.zip"});
   return dir / "in.zip";
-}
-
-CommandResult Cli(const std::string& args, const std::string& dir, const std::string& limit = {}) {
-  // A file-size limit makes every write past it fail, as on a full disk.
-  const std::string prefix = limit.empty() ? "" : "ulimit -f " + limit + " && ";
-  return RunCommand(prefix + Quote(kCli) + " " + args + " </dev/null", dir);
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder) {

@@ -114,11 +114,7 @@ TEST(Safety, HostileNamesAndLinksStayInside) {
     {"name": "up/evil6", "data": "x"}
   ])");
   const std::set<std::string> before = Listing(tmp.Path());
-  Sluice lib(kLib);
-  Request q;
-  q.archive = zip;
-  q.overwrite = true;
-  const Outcome o = lib.Run(q, target);
+  const Outcome o = Sluice(kLib).Run({.archive = zip, .overwrite = true}, target);
   EXPECT_EQ(o.count, 3) << o.AllMessages();  // good.txt, sub/inlink, and up/evil6 as a real folder
   EXPECT_EQ(ReadFile(target + "/good.txt"), "good");
   EXPECT_EQ(ReadFile(target + "/sub/inlink"), "good");
@@ -151,10 +147,7 @@ TEST(Safety, OverlappingEntriesAndBombsAreRefused) {
     SCOPED_TRACE(test ? "test" : "extract");
     const std::string out = tmp / (test ? "test" : "extract");
     fs::create_directories(out);
-    Request q;
-    q.archive = zip;
-    q.test = test;
-    const Outcome o = lib.Run(q, out);
+    const Outcome o = lib.Run({.archive = zip, .test = test}, out);
     EXPECT_EQ(o.count, 1) << o.AllMessages();  // fine.txt
     for (const char* name : {"real.txt", "copy1.txt", "copy2.txt"})
       EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": refused: its data overlaps")) << name;
@@ -179,10 +172,7 @@ TEST(Safety, WriteFailuresLeaveNoPartialFile) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{1 << 20, 1 << 20};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    Sluice lib(kLib);
-    Request q;
-    q.archive = zip;
-    const Outcome o = lib.Run(q, out);
+    const Outcome o = Sluice(kLib).Run({.archive = zip}, out);
     const bool written = o.HasMessage(kLibErrWrite, "big.txt: write error") ||
                          o.HasMessage(kLibErrDiskFull, "big.txt: write error");
     const bool blocked = o.HasMessage(kLibErrUnsafeName, "blocked/inner.txt: refused");
@@ -213,10 +203,7 @@ TEST(Safety, DamagedDeflate64NeverCrashes) {
     std::string bad = good;
     for (int k = 0; k < 1 + round % 4; ++k) bad[dataAt + rng() % (dataEnd - dataAt)] ^= char(1 << (rng() % 8));
     WriteFile(tmp / "bad.zip", bad);
-    Request q;
-    q.archive = tmp / "bad.zip";
-    q.test = true;
-    const Outcome o = lib.Run(q, tmp.Path());
+    const Outcome o = lib.Run({.archive = tmp / "bad.zip", .test = true}, tmp.Path());
     ASSERT_TRUE(o.count == 0 || o.count == 1);
     if (o.count == 0) {
       ++failed;
@@ -239,9 +226,7 @@ TEST(Safety, Zip64RecordsBehindAPrefix) {
     const std::string zip = Craft(tmp, "z.zip", json, options);
     const std::string out = tmp / ("out" + std::to_string(options.size()));
     fs::create_directories(out);
-    Request q;
-    q.archive = zip;
-    const Outcome o = lib.Run(q, out);
+    const Outcome o = lib.Run({.archive = zip}, out);
     EXPECT_EQ(o.count, 2) << o.AllMessages();
     EXPECT_EQ(ReadFile(out + "/a/one.txt").size(), 4000u);
     EXPECT_EQ(ReadFile(out + "/two.txt"), "two");
@@ -270,11 +255,7 @@ TEST(Safety, DamagedArchivesNeverCrash) {
     WriteFile(tmp / "t/bad.zip", bad);
     fs::create_directories(out);
     for (bool test : {true, false}) {
-      Request q;
-      q.archive = tmp / "t/bad.zip";
-      q.test = test;
-      q.overwrite = true;
-      const Outcome o = lib.Run(q, out);
+      const Outcome o = lib.Run({.archive = tmp / "t/bad.zip", .test = test, .overwrite = true}, out);
       ASSERT_GE(o.count, 0);
       ASSERT_LE(o.count, 3);
       for (const auto& [code, text] : o.Messages()) ASSERT_NE(code, 0) << text;
@@ -291,12 +272,7 @@ TEST(Safety, EntriesOfOneNameAreWrittenInArchiveOrder) {
     {"name": "same.txt", "data": "first, and large ", "repeat": 2000000, "method": 8},
     {"name": "other/same.txt", "data": "second"}
   ])");
-  Sluice lib(kLib);
-  Request q;
-  q.archive = zip;
-  q.dirNames = false;
-  q.overwrite = true;
-  const Outcome o = lib.Run(q, tmp.Path());
+  const Outcome o = Sluice(kLib).Run({.archive = zip, .dirNames = false, .overwrite = true}, tmp.Path());
   EXPECT_EQ(o.count, 2) << o.AllMessages();
   EXPECT_EQ(ReadFile(tmp / "same.txt"), "second");
 }

@@ -42,15 +42,16 @@ struct Outcome {
 };
 
 struct Request {
-  std::string archive;
-  std::vector<std::string> specs;
-  std::string password;
+  // Defaults on every member, so that tests can name only the ones they set.
+  std::string archive{};
+  std::vector<std::string> specs{};
+  std::string password{};
   bool test = false, update = false, freshen = false, dirNames = true, overwrite = false, trace = false;
   bool attended = true;
   // Answers action 7: the password to write, or nullptr to leave the record as it is.
-  std::function<int32_t(const std::string& entry, std::string& answer)> onPassword;
+  std::function<int32_t(const std::string& entry, std::string& answer)> onPassword{};
   // Its result is the callback's (-1 cancels).
-  std::function<int32_t(const Call&)> onCall;
+  std::function<int32_t(const Call&)> onCall{};
 };
 
 class Sluice {

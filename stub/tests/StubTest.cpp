@@ -39,7 +39,8 @@ CommandResult RunSfx(const std::string& exe, const std::string& args, const std:
   return RunCommand(Quote(exe) + " " + args + " </dev/null", cwd);
 }
 
-// Python archive of three entries, names as given, with a fixed date.
+// Python archive of the entries named, with a fixed date; entry i holds "entry i\n" i + 1
+// times, and a name "link->target" makes a symbolic link.
 std::string PythonZip(const TempDir& dir, const std::string& name, const std::vector<std::string>& entries) {
   std::vector<std::string> args{dir / name};
   args.insert(args.end(), entries.begin(), entries.end());
@@ -47,6 +48,12 @@ std::string PythonZip(const TempDir& dir, const std::string& name, const std::ve
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], 'w') as z:
     for i, n in enumerate(sys.argv[2:]):
+        if '->' in n:
+            link, target = n.split('->')
+            info = zipfile.ZipInfo(link)
+            info.create_system, info.external_attr = 3, 0o120777 << 16
+            z.writestr(info, target.encode())
+            continue
         z.writestr(zipfile.ZipInfo(n, (2021, 6, 15, 13, 45, 30)), ('entry %d\n' % i).encode() * (i + 1),
                    zipfile.ZIP_DEFLATED if i % 2 else zipfile.ZIP_STORED)
 )PY",
@@ -276,35 +283,12 @@ TEST(Stub, RunsWhateverLiesInFrontOfTheFirstEntry) {
   }
 }
 
-// Symbolic links in a Python archive: (name, target) pairs, then regular files.
-std::string LinkZip(const TempDir& dir, const std::vector<std::string>& links, const std::vector<std::string>& files) {
-  std::vector<std::string> args{dir / "links.zip", std::to_string(links.size())};
-  args.insert(args.end(), links.begin(), links.end());
-  args.insert(args.end(), files.begin(), files.end());
-  Python(R"PY(
-import sys, zipfile
-n = int(sys.argv[2])
-links, files = sys.argv[3:3 + n], sys.argv[3 + n:]
-with zipfile.ZipFile(sys.argv[1], 'w') as z:
-    for f in files:
-        z.writestr(f, b'file ' + f.encode())
-    for name, target in zip(links[::2], links[1::2]):
-        i = zipfile.ZipInfo(name)
-        i.create_system = 3
-        i.external_attr = 0o120777 << 16
-        z.writestr(i, target.encode())
-)PY",
-         args);
-  return dir / "links.zip";
-}
-
 TEST(Stub, FailuresFailTheRunAndLinksStayInside) {
   TempDir dir;
-  const std::string exe = MakeSfx(LinkZip(dir,
-                                          {"lib/same", "real.txt", "lib/up", "../top.txt", "lib/deep/x", "../real.txt",
-                                           "abs", "/etc/passwd", "lib/out", "../../escape", "lib/dot", ".",
-                                           "lib/climb", "dot/../../.."},
-                                          {"top.txt", "lib/real.txt"}));
+  const std::string exe = MakeSfx(PythonZip(
+      dir, "links.zip",
+      {"top.txt", "lib/real.txt", "lib/same->real.txt", "lib/up->../top.txt", "lib/deep/x->../real.txt",
+       "abs->/etc/passwd", "lib/out->../../escape", "lib/dot->.", "lib/climb->dot/../../.."}));
   CommandResult run = RunSfx(exe, "--yes --dir " + Quote(dir / "out"));
   EXPECT_EQ(run.Status, 1) << run.Output;
   EXPECT_EQ(run.Output.find("Done."), std::string::npos) << run.Output;
@@ -314,7 +298,7 @@ TEST(Stub, FailuresFailTheRunAndLinksStayInside) {
     ASSERT_TRUE(fs::is_symlink(dir.Path() / "out" / link)) << link;
     EXPECT_EQ(fs::read_symlink(dir.Path() / "out" / link).string(), target);
   }
-  EXPECT_EQ(ReadFile(dir / "out/lib/up"), "file top.txt");
+  EXPECT_EQ(ReadFile(dir / "out/lib/up"), "entry 0\n");
   for (const char* refused : {"abs", "lib/out", "lib/climb"})
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Path() / "out" / refused))) << refused;
 
