@@ -45,6 +45,38 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
   return path;
 }
 
+// Five entries with every Zip64 record: lowering Python's limits makes it write them for a
+// small archive.
+std::string MakeZip64Archive(const TempDir& dir, const std::string& patch = "") {
+  const std::string path = dir / "z64.zip";
+  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n" + patch,
+         {path});
+  return path;
+}
+
+// Puts Zip64 end records with the given fields in front of the end record, and marks the
+// record's fields named in `saturate` (d: disk numbers, n: entry counts, s: directory size)
+// as found there. A size of 0 keeps the directory's own.
+void AddZip64Records(const std::string& path, uint64_t disk, uint64_t startDisk, uint64_t entries, uint64_t size,
+                     const std::string& saturate) {
+  Python(R"PY(
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+e = d.rfind(b'PK\x05\x06')
+cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
+disk, start_disk, entries, size = (int(a) for a in sys.argv[2:6])
+z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, disk, start_disk, entries, entries, size or cd_size, cd_start)
+loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
+for flag, at in [('d', 4), ('n', 8), ('s', 12)]:
+    if flag in sys.argv[6]: d[e+at:e+at+4] = b'\xff\xff\xff\xff'
+open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
+)PY",
+         {path, std::to_string(disk), std::to_string(startDisk), std::to_string(entries), std::to_string(size),
+          saturate});
+}
+
 }  // namespace
 
 // Agreement with Python on every field is checked through the command line's listing;
@@ -124,21 +156,17 @@ TEST(DirectoryReader, TrailingBytes) {
     EXPECT_EQ(g.m.EntryCount(), 3);
     EXPECT_EQ(g.m.LogicalSize(), original.size());
   }
-}
 
-TEST(DirectoryReader, CommentRunningPastTheEnd) {
-  TempDir dir;
-  const std::string path = MakePythonArchive(dir, "a.zip", "short");
-  std::string bytes = ReadFile(path);
-  const size_t eocd = bytes.rfind("PK\x05\x06");
-  bytes.replace(eocd + 20, 2, LE16(40));
+  // A comment said to run past the end of the file.
+  std::string bytes = ReadFile(MakePythonArchive(dir, "c.zip", "short"));
+  bytes.replace(bytes.rfind("PK\x05\x06") + 20, 2, LE16(40));
   WriteFile(path, bytes);
-  Reader r;
-  r.Open(path);
-  EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
-  EXPECT_EQ(r.m.ArchiveComment(), "short");
-  EXPECT_EQ(r.m.EntryCount(), 3);
-  EXPECT_EQ(r.m.LogicalSize(), bytes.size() + 35);
+  Reader c;
+  c.Open(path);
+  EXPECT_EQ(c.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+  EXPECT_EQ(c.m.ArchiveComment(), "short");
+  EXPECT_EQ(c.m.EntryCount(), 3);
+  EXPECT_EQ(c.m.LogicalSize(), bytes.size() + 35);
 }
 
 TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
@@ -241,17 +269,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
 
   // A Zip64 end record that claims billions of entries in a small file.
   WriteFile(path, good);
-  Python(R"PY(
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read())
-e = d.rfind(b'PK\x05\x06')
-cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
-z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, 0, 0, 1 << 60, 1 << 60, cd_size, cd_start)
-loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
-d[e+8:e+12] = b'\xff\xff\xff\xff'
-open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
-)PY",
-         {path});
+  AddZip64Records(path, 0, 0, 1ull << 60, 0, "n");
   r.messages.clear();
   r.Open(path);
   EXPECT_EQ(r.m.CentralDir().EntriesTotal, 1ull << 60);
@@ -299,12 +317,7 @@ open(sys.argv[1], 'wb').write(data)
 
 TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   TempDir dir;
-  // Lowering Python's limits makes it write every Zip64 record for a small archive.
-  const std::string path = dir / "z64.zip";
-  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n",
-         {path});
+  const std::string path = MakeZip64Archive(dir);
   // The stored offset of the Zip64 end record no longer counts from the start of the file.
   WriteFile(dir / "z64.exe", std::string(777, 'S') + ReadFile(path));
   Reader r;
@@ -394,37 +407,23 @@ TEST(DirectoryReader, ImpossibleVolumesAndSizes) {
   TempDir dir;
   const std::string path = MakePythonArchive(dir, "a.zip");
   const std::string good = ReadFile(path);
-  // Zip64 records with the given disk fields and directory size in front of the end record.
-  const char* withZip64 = R"PY(
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read())
-e = d.rfind(b'PK\x05\x06')
-cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
-disk, start_disk, size = int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]) or cd_size
-z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, disk, start_disk, 3, 3, size, cd_start)
-loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
-d[e+4:e+8] = b'\xff\xff\xff\xff'
-d[e+12:e+16] = b'\xff\xff\xff\xff'
-open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
-)PY";
   const std::string tooMany = "A multi-volume set cannot have more than 999 volumes";
   for (const auto& [disk, startDisk] : {std::pair{0x7FFFFFFEu, 0x7FFFFFFEu}, std::pair{0xFFFFFFFFu, 0u},
                                         std::pair{3u, 0x7FFFFFFFu}}) {
     WriteFile(path, good);
-    Python(withZip64, {path, std::to_string(disk), std::to_string(startDisk), "0"});
+    AddZip64Records(path, disk, startDisk, 3, 0, "ds");
     Reader r;
     r.Open(path);
     EXPECT_EQ(r.messages, std::vector<std::string>{tooMany}) << disk << " " << startDisk;
     EXPECT_GE(r.m.LastDiskNo(), 0);
   }
   WriteFile(path, good);
-  Python(withZip64, {path, "0", "0", std::to_string(1ull << 63 | 5)});
+  AddZip64Records(path, 0, 0, 3, 1ull << 63 | 5, "ds");
   Reader big;
   big.Open(path);
   EXPECT_EQ(big.messages, std::vector<std::string>{"Seek error reading Zip archive!"});
 
   // The same in the 22-byte record: disk 0xFFFE, beside empty files with every number.
-  WriteFile(path, good);
   std::string bad = good;
   bad.replace(good.rfind("PK\x05\x06") + 4, 2, LE16(0xFFFE));
   WriteFile(dir / "set000.zip", bad);
@@ -450,16 +449,12 @@ open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
 // directory offset beyond where the directory lies.
 TEST(DirectoryReader, LenientRecords) {
   TempDir dir;
-  const std::string path = dir / "z64.zip";
-  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n"
-         "d = bytearray(open(sys.argv[1], 'rb').read())\n"
-         "z = d.rfind(b'PK\\x06\\x06')\n"
-         "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
-         "open(sys.argv[1], 'wb').write(d)\n"
-         "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n",
-         {path});
+  const std::string path = MakeZip64Archive(dir,
+                                            "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+                                            "z = d.rfind(b'PK\\x06\\x06')\n"
+                                            "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
+                                            "open(sys.argv[1], 'wb').write(d)\n"
+                                            "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n");
   Reader r;
   r.Open(path);
   EXPECT_EQ(r.m.EntryCount(), 5);

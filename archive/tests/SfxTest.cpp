@@ -50,13 +50,6 @@ std::string MakeZip(const TempDir& dir, const std::string& name) {
   return dir / name;
 }
 
-std::vector<std::string> FilesIn(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
 
 TEST(SfxConversion, InfoZipArchiveBothWays) {
@@ -73,7 +66,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
 
   const std::string exe = dir / "DATA.exe";
   EXPECT_EQ(c.m.ZipFilename(), exe);
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
   EXPECT_EQ(c.m.SFXPath(), stub);
   const std::string bytes = ReadFile(exe);
   ASSERT_EQ(bytes.size(), kStubSize + 256 + original.size());
@@ -170,7 +163,7 @@ TEST(SfxConversion, StubSearchAndEmptyForm) {
   EXPECT_EQ(c.m.ConvertSFX(), -9);
   EXPECT_EQ(c.m.LastMessage(), "Error - STUBBY.BIN not found!");
   EXPECT_EQ(c.m.SFXPath(), "");
-  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"a.zip"});
+  EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"a.zip"});
 
   fs::create_directories(dir.Path() / "lib");
   const std::string stub = MakeStub(dir);
@@ -233,13 +226,13 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   EXPECT_EQ(c.m.ZipFilename(), zip);
   EXPECT_EQ(ReadFile(zip), archive);
   EXPECT_EQ(ReadFile(dir / "a.exe"), "an older program");
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 
   // A source that stopped being an archive after it was listed.
   WriteFile(zip, std::string(archive.size(), 'z'));
   EXPECT_EQ(c.m.ConvertSFX(), -3);
   EXPECT_EQ(c.m.ZipFilename(), zip);
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 }
 
 // A folder or a device under the output's name belongs to the user: the conversion fails

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "ScriptedUi.h"
 #include "TMarlin.h"
@@ -181,19 +182,17 @@ struct ChrootTree {
 
 // Inside a chroot or a minimal container no mount entry holds "/" (the mount table lists
 // only /proc, or cannot be read at all): the file system is then a fixed drive at "/".
-TEST(Volumes, NoMountTableInAChroot) {
+class Chroot : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Chroot, ListsWithoutAMountForRoot) {
+  const bool withProc = GetParam();
   ChrootTree tree;
-  const std::string report = InChild(false, tree.root, false, [] { return ListInsideChroot(false); });
+  const std::string report = InChild(withProc, tree.root, withProc, [=] { return ListInsideChroot(withProc); });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
 }
 
-TEST(Volumes, OnlyProcMountedInAChroot) {
-  ChrootTree tree;
-  const std::string report = InChild(true, tree.root, true, [] { return ListInsideChroot(true); });
-  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
-  EXPECT_EQ(report, "");
-}
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutProc, Chroot, ::testing::Bool());
 
 // A real disk (a loop device; partitions of one get no device nodes in every set-up, so
 // the file system fills the disk): it is found wherever it is mounted, and mounted through
@@ -254,20 +253,16 @@ TEST(Volumes, NumbersAndDriveChecks) {
     EXPECT_EQ(m.VolumeNumberText(), text);
   }
 
-  m.fDriveRoot = "relative/";
-  try {
-    m.CheckDrive();
-    ADD_FAILURE() << "a relative root passed";
-  } catch (const EMarlin& e) {
-    EXPECT_EQ(std::string(e.what()), "Not a valid drive: relative/");
-  }
-  m.fDriveRoot = "/no/such/mount/";
-  try {
-    m.CheckDrive();
-    ADD_FAILURE() << "an unknown drive passed";
-  } catch (const EMarlin& e) {
-    EXPECT_EQ(e.MsgId, 11004);
-    EXPECT_EQ(std::string(e.what()), "Drive /no/such/mount/ is NOT defined");
+  for (const auto& [root, id, text] : {std::tuple{"relative/", 11003, "Not a valid drive: relative/"},
+                                      {"/no/such/mount/", 11004, "Drive /no/such/mount/ is NOT defined"}}) {
+    m.fDriveRoot = root;
+    try {
+      m.CheckDrive();
+      ADD_FAILURE() << root << " passed";
+    } catch (const EMarlin& e) {
+      EXPECT_EQ(e.MsgId, id);
+      EXPECT_EQ(std::string(e.what()), text);
+    }
   }
   m.fDriveRoot = "/";
   EXPECT_TRUE(m.CheckDrive());
