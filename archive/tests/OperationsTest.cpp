@@ -394,7 +394,7 @@ TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
   op.Add("keep.zip", {"tree"});
   EXPECT_EQ(op.m.SuccessCount(), 0) << op.Log();
   EXPECT_EQ(ReadFile(dir / "keep.zip"), before);
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"keep.zip", "tree"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"keep.zip", "tree"}));
   EXPECT_FALSE(op.m.CancelRequested());
 
   // A process killed while it writes: the old archive stays whole.

@@ -24,10 +24,11 @@ struct Converter {
   ScriptedUi ui;
   TMarlin m{&ui};
   std::vector<std::string> messages;
-  explicit Converter(const std::string& stub = {}) {
+  explicit Converter(const std::string& stub, const std::string& archive = {}) {
     m.OnMessage = [this](TMarlin*, int, const std::string& text) { messages.push_back(text); };
     m.SetHowToDelete(DeleteOpts::htdFinal);
     m.SetSFXPath(stub);
+    if (!archive.empty()) m.SetZipFilename(archive);
   }
 };
 
@@ -56,8 +57,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   TempDir dir;
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "DATA.Zip");
   const std::string original = ReadFile(zip);
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
   const std::vector<ZipDirEntry> before = c.m.Contents();
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
@@ -66,7 +66,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
 
   const std::string exe = dir / "DATA.exe";
   EXPECT_EQ(c.m.ZipFilename(), exe);
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
   EXPECT_EQ(c.m.SFXPath(), stub);
   const std::string bytes = ReadFile(exe);
   ASSERT_EQ(bytes.size(), kStubSize + 256 + original.size());
@@ -103,8 +103,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
 TEST(SfxConversion, HeaderTextsOptionBitsAndRefusals) {
   TempDir dir;
   const std::string stub = MakeStub(dir);
-  Converter c(stub);
-  c.m.SetZipFilename(MakeZip(dir, "a.zip"));
+  Converter c(stub, MakeZip(dir, "a.zip"));
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
   c.m.SetSFXCommandLine(std::string(50, 'x'));
@@ -158,12 +157,11 @@ TEST(SfxConversion, StubSearchAndEmptyForm) {
   for (const char* folder : {TESSERA_INSTALL_PREFIX "/lib/tessera", TESSERA_INSTALL_PREFIX "/share/tessera"})
     if (fs::exists(fs::path(folder) / "Stubby.bin")) GTEST_SKIP() << "a stub is installed in " << folder;
   const std::string zip = MakeZip(dir, "a.zip");
-  Converter c(dir / "nowhere.bin");
-  c.m.SetZipFilename(zip);
+  Converter c(dir / "nowhere.bin", zip);
   EXPECT_EQ(c.m.ConvertSFX(), -9);
   EXPECT_EQ(c.m.LastMessage(), "Error - STUBBY.BIN not found!");
   EXPECT_EQ(c.m.SFXPath(), "");
-  EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"a.zip"});
+  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"a.zip"});
 
   fs::create_directories(dir.Path() / "lib");
   const std::string stub = MakeStub(dir);
@@ -189,8 +187,7 @@ TEST(SfxConversion, MismatchedOffsetsAreCopiedUnchanged) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   const std::string archive = ReadFile(zip);
   WriteFile(dir / "cat.exe", ReadFile(stub) + archive);
-  Converter c(stub);
-  c.m.SetZipFilename(dir / "cat.exe");
+  Converter c(stub, dir / "cat.exe");
   EXPECT_TRUE(c.m.OffsetMismatch());
   ASSERT_EQ(c.m.ConvertZIP(), 0);
   EXPECT_EQ(ReadFile(dir / "cat.zip"), archive);
@@ -211,8 +208,7 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   const std::string archive = ReadFile(zip);
   WriteFile(dir / "a.exe", "an older program");
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
 
   rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -226,13 +222,13 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   EXPECT_EQ(c.m.ZipFilename(), zip);
   EXPECT_EQ(ReadFile(zip), archive);
   EXPECT_EQ(ReadFile(dir / "a.exe"), "an older program");
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 
   // A source that stopped being an archive after it was listed.
   WriteFile(zip, std::string(archive.size(), 'z'));
   EXPECT_EQ(c.m.ConvertSFX(), -3);
   EXPECT_EQ(c.m.ZipFilename(), zip);
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 }
 
 // A folder or a device under the output's name belongs to the user: the conversion fails
@@ -242,8 +238,7 @@ TEST(SfxConversion, OnlyFilesAndLinksAreReplaced) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   fs::create_directory(dir / "a.exe");
   WriteFile(dir / "a.exe/keep.txt", "mine");
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
   EXPECT_EQ(c.m.ConvertSFX(), -1);
   EXPECT_EQ(c.messages.back(), dir / "a.exe" + " is in the way and is not a file: it is left as it is");
   EXPECT_EQ(ReadFile(dir / "a.exe/keep.txt"), "mine");

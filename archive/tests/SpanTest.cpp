@@ -220,7 +220,7 @@ TEST(Span, JoinsInfoZipSplitSets) {
   EXPECT_EQ(Contents(out), Contents(source));
 
   // Other volumes than the last, and a missing one: nothing is left behind.
-  const auto before = FilesIn(dir.Path());
+  const auto before = NamesIn(dir.Path());
   std::string other = dir / "other.zip";
   EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", 1), other), -7);
   EXPECT_EQ(c.m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
@@ -232,7 +232,7 @@ TEST(Span, JoinsInfoZipSplitSets) {
   other = dir / "other.zip";
   EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", count), other), -7);
   EXPECT_EQ(c.m.LastMessage(), "Input file does not exist");
-  EXPECT_EQ(FilesIn(dir.Path()).size(), before.size() - 1);
+  EXPECT_EQ(NamesIn(dir.Path()).size(), before.size() - 1);
   EXPECT_FALSE(c.m.SluiceBusy());
 }
 
@@ -304,7 +304,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   };
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
   EXPECT_EQ(c.ui.Boxes.size(), 2u);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
   c.m.OnProgress = nullptr;
   c.m.SetCancelRequested(false);
 
@@ -335,7 +335,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   ASSERT_GE(c.ui.Boxes.size(), 2u);
   EXPECT_EQ(c.ui.Boxes[1].Buttons, BoxButtons::RetryCancel);
   EXPECT_EQ(c.ui.Boxes[1].Icon, BoxIcon::Stop);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
   EXPECT_EQ(fs::file_size(a.volumes->DiskFolder(1) + "/set.zip"), 100000u);
 }
 
@@ -357,7 +357,7 @@ TEST(Span, FormattingDisks) {
   for (int d = 0; d < 3; ++d) {
     EXPECT_TRUE(a.volumes->Formatted(d));
     EXPECT_EQ(a.volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
-    EXPECT_EQ(FilesIn(a.volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+    EXPECT_EQ(NamesIn(a.volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
   }
 
   // Asked first when ConfirmErase is set: No formats nothing, Cancel cancels.
@@ -371,7 +371,7 @@ TEST(Span, FormattingDisks) {
   EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
   c.ui.Then(boxresult::Cancel);
   EXPECT_EQ(c.m.FormatVolume(), -2);
-  EXPECT_EQ(FilesIn(a.path), std::vector<std::string>{"set.zip"});
+  EXPECT_EQ(NamesIn(a.path), std::vector<std::string>{"set.zip"});
 
   // One format at a time in the whole program, asked from inside the running one.
   struct BusyUi : ScriptedUi {
@@ -390,7 +390,7 @@ TEST(Span, FormattingDisks) {
   ui.During = [&] { nested = second.FormatVolume(); };
   EXPECT_EQ(first.FormatVolume(), 0);
   EXPECT_EQ(nested, -1);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
 
   // A failed format ends the set with a shown cancel, a cancelled one silently.
   a.volumes->SetFormatOutcome(FormatStatus::Failed);
@@ -447,7 +447,7 @@ TEST(Span, DisksMountedUnderNewPaths) {
   EXPECT_EQ(volumes->FormatCount(), 3);
   for (int d : disks) {
     EXPECT_EQ(volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
-    EXPECT_EQ(FilesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+    EXPECT_EQ(NamesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
   }
   EXPECT_EQ(c.m.DriveRoot(), volumes->DiskFolder(disks[2]) + "/");
   EXPECT_EQ(c.m.WriteName(), volumes->DiskFolder(disks[2]) + "/set.zip");
@@ -481,7 +481,7 @@ TEST(Span, BadInputLosesNothing) {
   fs::create_directory(dir.Path() / "out");
   EXPECT_EQ(c.m.WriteSpan(big, dir / "out/s.zip"), -7);
   EXPECT_EQ(c.m.LastMessage(), "A header is too large to fit on an empty volume");
-  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "out").empty());
 
   // A central header pointing between local headers.
   std::string bytes = ReadFile(big);
@@ -490,7 +490,7 @@ TEST(Span, BadInputLosesNothing) {
   WriteFile(dir / "moved.zip", bytes);
   EXPECT_EQ(c.m.WriteSpan(dir / "moved.zip", dir / "out/s.zip"), -7);
   EXPECT_EQ(c.m.LastErrCode(), 11026);
-  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "out").empty());
   EXPECT_EQ(ReadFile(dir / "moved.zip"), bytes);
 
   // A volume that would replace the source.
@@ -525,7 +525,7 @@ TEST(Span, BadInputLosesNothing) {
   fs::resize_file(last, good.size() - 30);
   out = dir / "j.zip";
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
 }
 
 // Layouts other writers produce: Info-ZIP sets whose headers start a new split file, data
@@ -593,13 +593,13 @@ TEST(Span, JoinedFileUnnamedUntilComplete) {
   c.m.OnProgress = [&](TMarlin*, ProgressType type, const std::string&, int64_t) {
     if (type != ProgressType::ProgrUpdate) return;
     ++updates;
-    seen = std::max(seen, FilesIn(dir.Path() / "out").size());
+    seen = std::max(seen, NamesIn(dir.Path() / "out").size());
   };
   std::string out = dir / "out/";
   ASSERT_EQ(c.m.ReadSpan(last, out), 0) << c.m.LastMessage();
   EXPECT_GT(updates, 3u);
   EXPECT_EQ(seen, 0u);
-  EXPECT_EQ(FilesIn(dir.Path() / "out").size(), 1u);
+  EXPECT_EQ(NamesIn(dir.Path() / "out").size(), 1u);
   EXPECT_EQ(ReadFile(out), ReadFile(source));
   EXPECT_TRUE(fs::path(out).filename().string().starts_with("zip") && out.ends_with(".zip")) << out;
 
@@ -627,5 +627,5 @@ TEST(Span, HardDiskWithoutRoom) {
   // The error itself is the only box: no question to retry.
   ASSERT_EQ(c.ui.BoxTexts(), std::vector<std::string>{"This disk has not enough free space available"});
   EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::Ok);
-  EXPECT_TRUE(FilesIn(disk).empty());
+  EXPECT_TRUE(NamesIn(disk).empty());
 }

@@ -130,12 +130,17 @@ std::string InChild(bool ownMounts, const fs::path& root, bool mountProc, const 
   return report;
 }
 
+// Collects what is wrong, one line each, for a child process to report.
+struct Complaints {
+  std::string text;
+  void operator()(bool ok, const std::string& what) {
+    if (!ok) text += what + "\n";
+  }
+};
+
 // What a chrooted process sees of "/" and of an archive in it; complaints, if any.
 std::string ListInsideChroot(bool withProc) {
-  std::string complaints;
-  auto check = [&](bool ok, const std::string& what) {
-    if (!ok) complaints += what + "\n";
-  };
+  Complaints check;
   const auto mounts = LinuxVolumeService::Mounts();
   check(withProc ? mounts.size() == 1 && mounts[0].Root == "/proc/" : mounts.empty(),
         "unexpected mount table of " + std::to_string(mounts.size()) + " entries");
@@ -159,7 +164,7 @@ std::string ListInsideChroot(bool withProc) {
   check(m.EntryCount() == 2, "listed " + std::to_string(m.EntryCount()) + " entries");
   if (m.Contents().size() == 2)
     check(m.Contents()[0].EntryName == "one.txt" && m.Contents()[1].UnpackedSize64 == 5000, "entries read wrong");
-  return complaints;
+  return check.text;
 }
 
 // A root holding one archive made by Info-ZIP, at /data/a.zip.
@@ -228,10 +233,7 @@ TEST(Volumes, DiskFollowedToItsMount) {
     mounter->at = mountPoint;
     LinuxVolumeService::SetDiskManager(mounter);
     LinuxVolumeService linux;
-    std::string complaints;
-    auto check = [&](bool ok, const std::string& what) {
-      if (!ok) complaints += what + "\n";
-    };
+    Complaints check;
     check(linux.MountPointOf(disk, false).empty(), "an unmounted disk has a mount point");
     check(mounter->asked.empty(), "mounted without being asked to");
     const std::string root = linux.MountPointOf(disk, true);
@@ -240,7 +242,7 @@ TEST(Volumes, DiskFollowedToItsMount) {
     check(linux.MountPointOf(disk, false) == root, "the mount is not found again");
     check(linux.DriveRootOf(mountPoint + "/x") == root, "the mount does not hold its files");
     LinuxVolumeService::SetDiskManager(nullptr);
-    return complaints;
+    return check.text;
   });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");

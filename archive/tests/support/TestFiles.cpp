@@ -43,7 +43,7 @@ void AppendFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-std::vector<std::string> FilesIn(const fs::path& folder) {
+std::vector<std::string> NamesIn(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
