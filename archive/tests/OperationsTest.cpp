@@ -60,7 +60,6 @@ struct Op {
       if (c != 0 || text.rfind("Trace: ", 0) != 0) continue;
       const size_t eq = text.find('=');
       if (eq != std::string::npos) fields[text.substr(7, eq - 7)] = text.substr(eq + 1);
-      if (text.rfind("Trace: Version=", 0) == 0) fields["Version"] = text.substr(15);
     }
     return fields;
   }

@@ -67,7 +67,6 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   const std::string exe = dir / "DATA.exe";
   EXPECT_EQ(c.m.ZipFilename(), exe);
   EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
-  EXPECT_EQ(c.m.SFXPath(), stub);
   const std::string bytes = ReadFile(exe);
   ASSERT_EQ(bytes.size(), kStubSize + 256 + original.size());
   EXPECT_EQ(bytes.substr(0, kStubSize), ReadFile(stub));

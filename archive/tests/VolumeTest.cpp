@@ -34,7 +34,6 @@ class TestMarlin : public TMarlin {
   using TMarlin::fKilnBusy;
   using TMarlin::fLogicalSize;
   using TMarlin::fNewDiskRequested;
-  using TMarlin::fReadName;
 };
 
 // A set split by Info-ZIP whose central directory starts three volumes before the last.
