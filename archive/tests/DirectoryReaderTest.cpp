@@ -21,9 +21,10 @@ struct Reader {
   TMarlin m{&ui};
   std::vector<std::string> messages;
   int dirUpdates = 0;
-  Reader() {
+  explicit Reader(const std::string& path = {}) {
     m.OnMessage = [this](TMarlin*, int, const std::string& text) { messages.push_back(text); };
     m.OnDirUpdate = [this](TMarlin*) { ++dirUpdates; };
+    if (!path.empty()) Open(path);
   }
   void Open(const std::string& path) { m.SetZipFilename(path); }
 };
@@ -45,6 +46,38 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
   return path;
 }
 
+// Five entries with every Zip64 record: lowering Python's limits makes it write them for a
+// small archive.
+std::string MakeZip64Archive(const TempDir& dir, const std::string& patch = "") {
+  const std::string path = dir / "z64.zip";
+  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n" + patch,
+         {path});
+  return path;
+}
+
+// Puts Zip64 end records with the given fields in front of the end record, and marks the
+// record's fields named in `saturate` (d: disk numbers, n: entry counts, s: directory size)
+// as found there. A size of 0 keeps the directory's own.
+void AddZip64Records(const std::string& path, uint64_t disk, uint64_t startDisk, uint64_t entries, uint64_t size,
+                     const std::string& saturate) {
+  Python(R"PY(
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read())
+e = d.rfind(b'PK\x05\x06')
+cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
+disk, start_disk, entries, size = (int(a) for a in sys.argv[2:6])
+z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, disk, start_disk, entries, entries, size or cd_size, cd_start)
+loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
+for flag, at in [('d', 4), ('n', 8), ('s', 12)]:
+    if flag in sys.argv[6]: d[e+at:e+at+4] = b'\xff\xff\xff\xff'
+open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
+)PY",
+         {path, std::to_string(disk), std::to_string(startDisk), std::to_string(entries), std::to_string(size),
+          saturate});
+}
+
 }  // namespace
 
 // Agreement with Python on every field is checked through the command line's listing;
@@ -54,8 +87,7 @@ TEST(DirectoryReader, ReadsPeerArchives) {
   fs::create_directories(dir.Path() / "tree/sub");
   WriteFile(dir / "tree/sub/data.bin", std::string(300, '\x07'));
   ASSERT_EQ(RunCommand("zip -q -r -X info.zip tree", dir.Path()).Status, 0);
-  Reader r;
-  r.Open(dir / "info.zip");
+  Reader r(dir / "info.zip");
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.dirUpdates, 1);
   ASSERT_EQ(r.m.EntryCount(), 3);
@@ -82,8 +114,7 @@ TEST(DirectoryReader, EmptyArchives) {
          "z = zipfile.ZipFile(sys.argv[2], 'w'); z.comment = b'just a note'; z.close()\n",
          {dir / "empty.zip", dir / "noted.zip"});
   ASSERT_EQ(fs::file_size(dir / "empty.zip"), 22u);
-  Reader r;
-  r.Open(dir / "empty.zip");
+  Reader r(dir / "empty.zip");
   EXPECT_EQ(r.m.ZipFilename(), dir / "empty.zip");
   EXPECT_EQ(r.m.EntryCount(), 0);
   EXPECT_EQ(r.m.PrefixSize(), 0u);
@@ -106,8 +137,7 @@ TEST(DirectoryReader, TrailingBytes) {
 
   // Zero padding up to a 512-byte boundary is accepted silently.
   WriteFile(path, original + std::string(pad, '\0'));
-  Reader r;
-  r.Open(path);
+  Reader r(path);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(r.m.LogicalSize(), original.size());
   EXPECT_EQ(r.m.PhysicalSize(), original.size() + pad);
@@ -117,28 +147,22 @@ TEST(DirectoryReader, TrailingBytes) {
   for (const std::string& tail : {std::string(pad - 1, '\0'), std::string("trailing garbage"),
                                   std::string(pad - 1, '\0') + "x"}) {
     WriteFile(path, original + tail);
-    Reader g;
-    g.Open(path);
+    Reader g(path);
     EXPECT_EQ(g.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
     ASSERT_EQ(g.ui.Boxes.size(), 1u);
     EXPECT_EQ(g.m.EntryCount(), 3);
     EXPECT_EQ(g.m.LogicalSize(), original.size());
   }
-}
 
-TEST(DirectoryReader, CommentRunningPastTheEnd) {
-  TempDir dir;
-  const std::string path = MakePythonArchive(dir, "a.zip", "short");
-  std::string bytes = ReadFile(path);
-  const size_t eocd = bytes.rfind("PK\x05\x06");
-  bytes.replace(eocd + 20, 2, LE16(40));
+  // A comment said to run past the end of the file.
+  std::string bytes = ReadFile(MakePythonArchive(dir, "c.zip", "short"));
+  bytes.replace(bytes.rfind("PK\x05\x06") + 20, 2, LE16(40));
   WriteFile(path, bytes);
-  Reader r;
-  r.Open(path);
-  EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
-  EXPECT_EQ(r.m.ArchiveComment(), "short");
-  EXPECT_EQ(r.m.EntryCount(), 3);
-  EXPECT_EQ(r.m.LogicalSize(), bytes.size() + 35);
+  Reader c(path);
+  EXPECT_EQ(c.messages, std::vector<std::string>{"Warning - Garbage at the end of the zipfile!"});
+  EXPECT_EQ(c.m.ArchiveComment(), "short");
+  EXPECT_EQ(c.m.EntryCount(), 3);
+  EXPECT_EQ(c.m.LogicalSize(), bytes.size() + 35);
 }
 
 TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
@@ -148,8 +172,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   const std::string path = dir / "a.exe";
   // Stored offsets still count from the start of the zip data.
   WriteFile(path, stub + ReadFile(zip));
-  Reader r;
-  r.Open(path);
+  Reader r(path);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.m.PrefixSize(), stub.size());
@@ -158,8 +181,7 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
   // Info-ZIP's -A moves the offsets so that they count from the start of the file.
   const CommandResult adjust = RunCommand("zip -q -A a.exe", dir.Path());
   ASSERT_EQ(adjust.Status, 0) << adjust.Output;
-  Reader fixed;
-  fixed.Open(path);
+  Reader fixed(path);
   EXPECT_TRUE(fixed.messages.empty());
   EXPECT_FALSE(fixed.m.OffsetMismatch());
   EXPECT_EQ(fixed.m.PrefixSize(), stub.size());
@@ -169,16 +191,14 @@ TEST(DirectoryReader, PrefixInFrontOfTheArchive) {
 
 TEST(DirectoryReader, NotAnArchiveOrMissing) {
   TempDir dir;
-  Reader r;
-  r.Open(dir / "missing.zip");
+  Reader r(dir / "missing.zip");
   EXPECT_EQ(r.dirUpdates, 1);
   EXPECT_TRUE(r.messages.empty());
 
   for (const std::string& content : {std::string("This is plain text, no archive at all.\n"),
                                      std::string(), std::string("PK\x05\x06", 4), std::string(70000, 'z')}) {
     WriteFile(dir / "text.zip", content);
-    Reader t;
-    t.Open(dir / "text.zip");
+    Reader t(dir / "text.zip");
     EXPECT_EQ(t.messages, std::vector<std::string>{"This archive is not a valid Zip archive"});
     EXPECT_TRUE(t.m.ZipFilename().empty());
     EXPECT_EQ(t.dirUpdates, 1);
@@ -205,8 +225,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
   std::string bad = good;
   bad[third + 2] = 'X';
   WriteFile(path, bad);
-  Reader r;
-  r.Open(path);
+  Reader r(path);
   EXPECT_EQ(r.messages, std::vector<std::string>{"A central header signature is wrong"});
   EXPECT_EQ(r.m.Contents().size(), 2u);
   EXPECT_EQ(r.m.EntryCount(), 0);
@@ -241,17 +260,7 @@ TEST(DirectoryReader, DamagedCentralDirectory) {
 
   // A Zip64 end record that claims billions of entries in a small file.
   WriteFile(path, good);
-  Python(R"PY(
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read())
-e = d.rfind(b'PK\x05\x06')
-cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
-z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, 0, 0, 1 << 60, 1 << 60, cd_size, cd_start)
-loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
-d[e+8:e+12] = b'\xff\xff\xff\xff'
-open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
-)PY",
-         {path});
+  AddZip64Records(path, 0, 0, 1ull << 60, 0, "n");
   r.messages.clear();
   r.Open(path);
   EXPECT_EQ(r.m.CentralDir().EntriesTotal, 1ull << 60);
@@ -278,8 +287,7 @@ for tag in [b'dos', b'nt', b'unix']:
 open(sys.argv[1], 'wb').write(data)
 )PY",
          {path});
-  Reader r;
-  r.Open(path);
+  Reader r(path);
   ASSERT_EQ(r.m.EntryCount(), 4);
   EXPECT_EQ(r.m.Contents()[0].EntryName, "caf\u00e9dos.txt");
   EXPECT_EQ(r.m.Contents()[1].EntryName, "caf\u00e9nt.txt");
@@ -299,16 +307,10 @@ open(sys.argv[1], 'wb').write(data)
 
 TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   TempDir dir;
-  // Lowering Python's limits makes it write every Zip64 record for a small archive.
-  const std::string path = dir / "z64.zip";
-  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n",
-         {path});
+  const std::string path = MakeZip64Archive(dir);
   // The stored offset of the Zip64 end record no longer counts from the start of the file.
   WriteFile(dir / "z64.exe", std::string(777, 'S') + ReadFile(path));
-  Reader r;
-  r.Open(dir / "z64.exe");
+  Reader r(dir / "z64.exe");
   EXPECT_GT(r.m.CentralDir().Zip64Bytes, 0u);
   ASSERT_EQ(r.m.EntryCount(), 5);
   EXPECT_EQ(r.m.Contents()[4].UnpackedSize64, 1200u);
@@ -317,8 +319,7 @@ TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
 
   // Every field of every Zip64 extra, the last one included, as Python reads them.
-  Reader plain;
-  plain.Open(path);
+  Reader plain(path);
   std::string ours;
   for (const ZipDirEntry& e : plain.m.Contents())
     ours += std::to_string(e.UnpackedSize64) + " " + std::to_string(e.PackedSize64) + " " +
@@ -344,8 +345,7 @@ TEST(DirectoryReader, EndRecordNearTheEnd) {
                    " trailing bytes");
       const std::string path = dir / "tail.zip";
       WriteFile(path, ReadFile(zip) + trailing);
-      Reader r;
-      r.Open(path);
+      Reader r(path);
       EXPECT_EQ(r.m.LastErrCode(), trailing.empty() ? 0 : 10204) << r.m.LastMessage();
       EXPECT_EQ(r.m.EntryCount(), 3);
       EXPECT_EQ(r.m.ArchiveComment(), comment);
@@ -394,37 +394,21 @@ TEST(DirectoryReader, ImpossibleVolumesAndSizes) {
   TempDir dir;
   const std::string path = MakePythonArchive(dir, "a.zip");
   const std::string good = ReadFile(path);
-  // Zip64 records with the given disk fields and directory size in front of the end record.
-  const char* withZip64 = R"PY(
-import struct, sys
-d = bytearray(open(sys.argv[1], 'rb').read())
-e = d.rfind(b'PK\x05\x06')
-cd_size, cd_start = struct.unpack('<LL', d[e+12:e+20])
-disk, start_disk, size = int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]) or cd_size
-z64 = struct.pack('<4sQHHLLQQQQ', b'PK\x06\x06', 44, 45, 45, disk, start_disk, 3, 3, size, cd_start)
-loc = struct.pack('<4sLQL', b'PK\x06\x07', 0, e, 1)
-d[e+4:e+8] = b'\xff\xff\xff\xff'
-d[e+12:e+16] = b'\xff\xff\xff\xff'
-open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
-)PY";
   const std::string tooMany = "A multi-volume set cannot have more than 999 volumes";
   for (const auto& [disk, startDisk] : {std::pair{0x7FFFFFFEu, 0x7FFFFFFEu}, std::pair{0xFFFFFFFFu, 0u},
                                         std::pair{3u, 0x7FFFFFFFu}}) {
     WriteFile(path, good);
-    Python(withZip64, {path, std::to_string(disk), std::to_string(startDisk), "0"});
-    Reader r;
-    r.Open(path);
+    AddZip64Records(path, disk, startDisk, 3, 0, "ds");
+    Reader r(path);
     EXPECT_EQ(r.messages, std::vector<std::string>{tooMany}) << disk << " " << startDisk;
     EXPECT_GE(r.m.LastDiskNo(), 0);
   }
   WriteFile(path, good);
-  Python(withZip64, {path, "0", "0", std::to_string(1ull << 63 | 5)});
-  Reader big;
-  big.Open(path);
+  AddZip64Records(path, 0, 0, 3, 1ull << 63 | 5, "ds");
+  Reader big(path);
   EXPECT_EQ(big.messages, std::vector<std::string>{"Seek error reading Zip archive!"});
 
   // The same in the 22-byte record: disk 0xFFFE, beside empty files with every number.
-  WriteFile(path, good);
   std::string bad = good;
   bad.replace(good.rfind("PK\x05\x06") + 4, 2, LE16(0xFFFE));
   WriteFile(dir / "set000.zip", bad);
@@ -433,15 +417,13 @@ open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
     std::snprintf(name, sizeof name, "set%03d.zip", i);
     WriteFile(dir / name, "");
   }
-  Reader r;
-  r.Open(dir / "set000.zip");
+  Reader r(dir / "set000.zip");
   EXPECT_EQ(r.messages, std::vector<std::string>{tooMany});
 
   // A directory said to start on volume 1 of 999, where every volume is empty: the
   // search ends at the first volume that gives nothing.
   WriteFile(dir / "set999.zip", "PK\x05\x06" + LE16(998) + LE16(0) + LE16(1) + LE16(1) + LE32(46) + LE32(0) + LE16(0));
-  Reader empty;
-  empty.Open(dir / "set999.zip");
+  Reader empty(dir / "set999.zip");
   EXPECT_EQ(empty.messages, std::vector<std::string>{"Error while reading a central header"});
   EXPECT_LE(empty.m.CurrentDiskNo(), 1);
 }
@@ -450,18 +432,13 @@ open(sys.argv[1], 'wb').write(bytes(d[:e]) + z64 + loc + bytes(d[e:]))
 // directory offset beyond where the directory lies.
 TEST(DirectoryReader, LenientRecords) {
   TempDir dir;
-  const std::string path = dir / "z64.zip";
-  Python("import sys, zipfile\nzipfile.ZIP64_LIMIT = 100\nzipfile.ZIP_FILECOUNT_LIMIT = 2\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-         "    for k in range(5): z.writestr('file%d' % k, bytes([k]) * (300 * k))\n"
-         "d = bytearray(open(sys.argv[1], 'rb').read())\n"
-         "z = d.rfind(b'PK\\x06\\x06')\n"
-         "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
-         "open(sys.argv[1], 'wb').write(d)\n"
-         "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n",
-         {path});
-  Reader r;
-  r.Open(path);
+  const std::string path = MakeZip64Archive(dir,
+                                            "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+                                            "z = d.rfind(b'PK\\x06\\x06')\n"
+                                            "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
+                                            "open(sys.argv[1], 'wb').write(d)\n"
+                                            "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n");
+  Reader r(path);
   EXPECT_EQ(r.m.EntryCount(), 5);
   EXPECT_TRUE(r.messages.empty()) << r.messages.front();
 
@@ -470,8 +447,7 @@ TEST(DirectoryReader, LenientRecords) {
   const size_t eocd = bad.rfind("PK\x05\x06");
   bad.replace(eocd + 16, 4, LE32(uint32_t(eocd) + 100000));
   WriteFile(plain, bad);
-  Reader far;
-  far.Open(plain);
+  Reader far(plain);
   EXPECT_EQ(far.m.EntryCount(), 3);
   EXPECT_EQ(far.m.PrefixSize(), 0u);
   EXPECT_TRUE(far.m.OffsetMismatch());

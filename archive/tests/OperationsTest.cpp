@@ -60,7 +60,6 @@ struct Op {
       if (c != 0 || text.rfind("Trace: ", 0) != 0) continue;
       const size_t eq = text.find('=');
       if (eq != std::string::npos) fields[text.substr(7, eq - 7)] = text.substr(eq + 1);
-      if (text.rfind("Trace: Version=", 0) == 0) fields["Version"] = text.substr(15);
     }
     return fields;
   }
@@ -359,28 +358,22 @@ TEST(Operations, WrongPasswordFailsOnlyThatEntry) {
   TempDir dir;
   ASSERT_EQ(RunCommand("echo plain > p.txt && echo hidden > s.txt && zip -q a.zip p.txt && "
                        "zip -q -P secret a.zip s.txt && mkdir out", dir.Path().string()).Status, 0);
-  for (bool attended : {true, false}) {
+  // Wrong attended and unattended, then the right one given when asked.
+  for (int run = 0; run < 3; ++run) {
+    const bool attended = run != 1, right = run == 2;
     Op op;
     op.m.SetUnattended(!attended);
     op.m.SetZipFilename(dir / "a.zip");
-    op.m.SetPassword("wrong");
+    if (right) op.ui.TextAnswers = {"secret"};
+    else op.m.SetPassword("wrong");
     op.m.SetExtrBaseDir(dir / "out");
     op.m.SetExtrOptions({ExtrOptsEnum::ExtrOverWrite});
     op.m.Extract();
-    EXPECT_EQ(op.m.SuccessCount(), 1) << op.Log();
-    EXPECT_EQ(op.m.LastLibErrCode(), kLibErrPassword) << op.Log();
+    EXPECT_EQ(op.m.SuccessCount(), right ? 2 : 1) << op.Log();
     EXPECT_EQ(op.ui.TextPrompts.empty(), !attended);
-    EXPECT_FALSE(fs::exists(dir.Path() / "out/s.txt"));
+    if (right) EXPECT_EQ(ReadFile(dir / "out/s.txt"), "hidden\n");
+    else EXPECT_TRUE(op.m.LastLibErrCode() == kLibErrPassword && !fs::exists(dir / "out/s.txt")) << op.Log();
   }
-  Op op;
-  op.m.SetUnattended(false);
-  op.ui.TextAnswers = {"secret"};
-  op.m.SetZipFilename(dir / "a.zip");
-  op.m.SetExtrBaseDir(dir / "out");
-  op.m.SetExtrOptions({ExtrOptsEnum::ExtrOverWrite});
-  op.m.Extract();
-  EXPECT_EQ(op.m.SuccessCount(), 2) << op.Log();
-  EXPECT_EQ(ReadFile(dir / "out/s.txt"), "hidden\n");
 }
 
 TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
@@ -391,12 +384,6 @@ TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
   WriteFile(dir / "tree/big.txt", big);
   ASSERT_EQ(RunCommand("zip -q -r keep.zip tree/sub", dir.Path().string()).Status, 0);
   const std::string before = ReadFile(dir / "keep.zip");
-  auto onlyKeep = [&] {
-    std::vector<std::string> files;
-    for (const auto& e : fs::directory_iterator(dir.Path())) files.push_back(e.path().filename().string());
-    std::sort(files.begin(), files.end());
-    return files == std::vector<std::string>{"keep.zip", "tree"};
-  };
 
   Op op;
   fs::current_path(dir.Path());
@@ -406,7 +393,7 @@ TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {
   op.Add("keep.zip", {"tree"});
   EXPECT_EQ(op.m.SuccessCount(), 0) << op.Log();
   EXPECT_EQ(ReadFile(dir / "keep.zip"), before);
-  EXPECT_TRUE(onlyKeep());
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"keep.zip", "tree"}));
   EXPECT_FALSE(op.m.CancelRequested());
 
   // A process killed while it writes: the old archive stays whole.

@@ -24,10 +24,11 @@ struct Converter {
   ScriptedUi ui;
   TMarlin m{&ui};
   std::vector<std::string> messages;
-  explicit Converter(const std::string& stub = {}) {
+  explicit Converter(const std::string& stub, const std::string& archive = {}) {
     m.OnMessage = [this](TMarlin*, int, const std::string& text) { messages.push_back(text); };
     m.SetHowToDelete(DeleteOpts::htdFinal);
     m.SetSFXPath(stub);
+    if (!archive.empty()) m.SetZipFilename(archive);
   }
 };
 
@@ -50,21 +51,13 @@ std::string MakeZip(const TempDir& dir, const std::string& name) {
   return dir / name;
 }
 
-std::vector<std::string> FilesIn(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
 
 TEST(SfxConversion, InfoZipArchiveBothWays) {
   TempDir dir;
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "DATA.Zip");
   const std::string original = ReadFile(zip);
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
   const std::vector<ZipDirEntry> before = c.m.Contents();
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
@@ -73,8 +66,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
 
   const std::string exe = dir / "DATA.exe";
   EXPECT_EQ(c.m.ZipFilename(), exe);
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
-  EXPECT_EQ(c.m.SFXPath(), stub);
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"DATA.exe", "stub.bin"}));
   const std::string bytes = ReadFile(exe);
   ASSERT_EQ(bytes.size(), kStubSize + 256 + original.size());
   EXPECT_EQ(bytes.substr(0, kStubSize), ReadFile(stub));
@@ -110,8 +102,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
 TEST(SfxConversion, HeaderTextsOptionBitsAndRefusals) {
   TempDir dir;
   const std::string stub = MakeStub(dir);
-  Converter c(stub);
-  c.m.SetZipFilename(MakeZip(dir, "a.zip"));
+  Converter c(stub, MakeZip(dir, "a.zip"));
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
   c.m.SetSFXCommandLine(std::string(50, 'x'));
@@ -165,12 +156,11 @@ TEST(SfxConversion, StubSearchAndEmptyForm) {
   for (const char* folder : {TESSERA_INSTALL_PREFIX "/lib/tessera", TESSERA_INSTALL_PREFIX "/share/tessera"})
     if (fs::exists(fs::path(folder) / "Stubby.bin")) GTEST_SKIP() << "a stub is installed in " << folder;
   const std::string zip = MakeZip(dir, "a.zip");
-  Converter c(dir / "nowhere.bin");
-  c.m.SetZipFilename(zip);
+  Converter c(dir / "nowhere.bin", zip);
   EXPECT_EQ(c.m.ConvertSFX(), -9);
   EXPECT_EQ(c.m.LastMessage(), "Error - STUBBY.BIN not found!");
   EXPECT_EQ(c.m.SFXPath(), "");
-  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"a.zip"});
+  EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"a.zip"});
 
   fs::create_directories(dir.Path() / "lib");
   const std::string stub = MakeStub(dir);
@@ -196,8 +186,7 @@ TEST(SfxConversion, MismatchedOffsetsAreCopiedUnchanged) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   const std::string archive = ReadFile(zip);
   WriteFile(dir / "cat.exe", ReadFile(stub) + archive);
-  Converter c(stub);
-  c.m.SetZipFilename(dir / "cat.exe");
+  Converter c(stub, dir / "cat.exe");
   EXPECT_TRUE(c.m.OffsetMismatch());
   ASSERT_EQ(c.m.ConvertZIP(), 0);
   EXPECT_EQ(ReadFile(dir / "cat.zip"), archive);
@@ -218,8 +207,7 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   const std::string archive = ReadFile(zip);
   WriteFile(dir / "a.exe", "an older program");
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
 
   rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -233,13 +221,13 @@ TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   EXPECT_EQ(c.m.ZipFilename(), zip);
   EXPECT_EQ(ReadFile(zip), archive);
   EXPECT_EQ(ReadFile(dir / "a.exe"), "an older program");
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 
   // A source that stopped being an archive after it was listed.
   WriteFile(zip, std::string(archive.size(), 'z'));
   EXPECT_EQ(c.m.ConvertSFX(), -3);
   EXPECT_EQ(c.m.ZipFilename(), zip);
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"a.exe", "a.zip", "stub.bin"}));
 }
 
 // A folder or a device under the output's name belongs to the user: the conversion fails
@@ -249,8 +237,7 @@ TEST(SfxConversion, OnlyFilesAndLinksAreReplaced) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
   fs::create_directory(dir / "a.exe");
   WriteFile(dir / "a.exe/keep.txt", "mine");
-  Converter c(stub);
-  c.m.SetZipFilename(zip);
+  Converter c(stub, zip);
   EXPECT_EQ(c.m.ConvertSFX(), -1);
   EXPECT_EQ(c.messages.back(), dir / "a.exe" + " is in the way and is not a file: it is left as it is");
   EXPECT_EQ(ReadFile(dir / "a.exe/keep.txt"), "mine");

@@ -63,11 +63,16 @@ std::string Numbered(const TempDir& dir, const std::string& stem, int n) {
   return dir / name;
 }
 
-std::vector<std::string> FilesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+// Splits `zip` in `dir` into 64 kB volumes with Info-ZIP, renamed to `stem`001.zip and
+// on; returns how many there are.
+int SplitWithInfoZip(const TempDir& dir, const std::string& zip, const std::string& stem) {
+  const CommandResult r = RunCommand("zip -q -s 64k " + zip + " --out s.zip", dir.Path().string());
+  EXPECT_EQ(r.Status, 0) << r.Output;
+  int count = 1;
+  for (char name[16]; std::snprintf(name, sizeof name, "s.z%02d", count), fs::exists(dir / name); ++count)
+    fs::rename(dir / name, Numbered(dir, stem, count));
+  fs::rename(dir / "s.zip", Numbered(dir, stem, count));
+  return count;
 }
 
 // Entry names and data as Python reads them, for comparing archives made by others.
@@ -81,6 +86,11 @@ struct Component {
   ScriptedUi ui;
   TMarlin m;
   explicit Component(std::shared_ptr<VolumeService> volumes = nullptr) : m(&ui, std::move(volumes)) {}
+  // Numbered files of at most `volumeSize` bytes, however full the disk is.
+  explicit Component(int64_t volumeSize) : m(&ui) {
+    m.SetMaxVolumeSize(volumeSize);
+    m.SetMinFreeVolumeSize(0);
+  }
 };
 
 // A removable drive with disks of 100000 bytes.
@@ -106,9 +116,7 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   const std::string source = MakeStreamedArchive(dir, 20000, 30000);
   const std::string original = ReadFile(source);
   fs::create_directory(dir.Path() / "set");
-  Component c;
-  c.m.SetMaxVolumeSize(70000);
-  c.m.SetMinFreeVolumeSize(0);
+  Component c{int64_t(70000)};
   ASSERT_EQ(c.m.WriteSpan(source, dir / "set/backup.zip"), 0) << c.m.LastMessage();
   EXPECT_TRUE(c.ui.Boxes.empty());
   EXPECT_EQ(ReadFile(source), original);
@@ -130,11 +138,6 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", count), out), 0) << c.m.LastMessage();
   EXPECT_EQ(out, dir / "joined.zip");
   EXPECT_TRUE(ReadFile(out) == original);
-  std::string folder = dir / "";
-  ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", count), folder), 0);
-  EXPECT_EQ(fs::path(folder).parent_path(), dir.Path());
-  EXPECT_TRUE(fs::path(folder).filename().string().starts_with("zip") && folder.ends_with(".zip")) << folder;
-  EXPECT_TRUE(ReadFile(folder) == original);
 
   // Info-ZIP joins the same volumes under its own split names.
   fs::create_directory(dir.Path() / "iz");
@@ -146,7 +149,6 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   CommandResult r = RunCommand("zip -q -s 0 s.zip --out j.zip && unzip -tq j.zip", dir / "iz");
   EXPECT_EQ(r.Status, 0) << r.Output;
   EXPECT_EQ(Contents(dir / "iz/j.zip"), Contents(source));
-  EXPECT_NE(Contents(source).find("'README.txt'"), std::string::npos);
 }
 
 // Every volume size from the smallest that holds a header up to one beyond the archive:
@@ -176,9 +178,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
     const fs::path folder = dir.Path() / "set";
     fs::remove_all(folder);
     fs::create_directory(folder);
-    Component c;
-    c.m.SetMaxVolumeSize(int64_t(size));
-    c.m.SetMinFreeVolumeSize(0);
+    Component c{int64_t(size)};
     ASSERT_EQ(c.m.WriteSpan(source, (folder / "v.zip").string()), 0) << c.m.LastMessage();
     const int count = c.m.CurrentDiskNo() + 1;
     std::vector<std::string> volumes;
@@ -209,28 +209,18 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
 TEST(Span, JoinsInfoZipSplitSets) {
   TempDir dir;
   const std::string source = MakeStreamedArchive(dir, 100, 100);
-  CommandResult r = RunCommand("zip -q -s 64k source.zip --out s.zip", dir.Path().string());
-  ASSERT_EQ(r.Status, 0) << r.Output;
-  int count = 0;
-  for (int v = 1;; ++v) {
-    char name[16];
-    std::snprintf(name, sizeof name, "s.z%02d", v);
-    if (!fs::exists(dir / name)) break;
-    fs::rename(dir / name, Numbered(dir, "vol", v));
-    count = v;
-  }
-  fs::rename(dir / "s.zip", Numbered(dir, "vol", ++count));
+  const int count = SplitWithInfoZip(dir, "source.zip", "vol");
   ASSERT_GE(count, 4);
 
   Component c;
   std::string out = dir / "joined.zip";
   ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "vol", count), out), 0) << c.m.LastMessage();
-  r = RunCommand("unzip -tq joined.zip", dir.Path().string());
+  const CommandResult r = RunCommand("unzip -tq joined.zip", dir.Path().string());
   EXPECT_EQ(r.Status, 0) << r.Output;
   EXPECT_EQ(Contents(out), Contents(source));
 
   // Other volumes than the last, and a missing one: nothing is left behind.
-  const auto before = FilesIn(dir.Path());
+  const auto before = NamesIn(dir.Path());
   std::string other = dir / "other.zip";
   EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", 1), other), -7);
   EXPECT_EQ(c.m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
@@ -242,7 +232,7 @@ TEST(Span, JoinsInfoZipSplitSets) {
   other = dir / "other.zip";
   EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "vol", count), other), -7);
   EXPECT_EQ(c.m.LastMessage(), "Input file does not exist");
-  EXPECT_EQ(FilesIn(dir.Path()).size(), before.size() - 1);
+  EXPECT_EQ(NamesIn(dir.Path()).size(), before.size() - 1);
   EXPECT_FALSE(c.m.SluiceBusy());
 }
 
@@ -261,9 +251,8 @@ TEST(Span, ThreeDiskSetWithPrompts) {
   ASSERT_EQ(c.m.WriteSpan(source, a.Set()), 0) << c.m.LastMessage();
   const std::string previous =
       "ATTENTION: This is previous disk no 1!!!\nAre you sure you want to overwrite the contents";
-  EXPECT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, 3), a.Prompt(2, 3), previous, a.Prompt(2, 3),
+  ASSERT_EQ(c.ui.BoxTexts(), (std::vector<std::string>{a.Prompt(1, 3), a.Prompt(2, 3), previous, a.Prompt(2, 3),
                                                         a.Prompt(3, 3)}));
-  ASSERT_EQ(c.ui.Boxes.size(), 5u);
   const BoxRequest& question = c.ui.Boxes[2];
   EXPECT_EQ(question.Caption, "Confirm");
   EXPECT_EQ(question.Buttons, BoxButtons::YesNoCancel);
@@ -284,9 +273,8 @@ TEST(Span, ThreeDiskSetWithPrompts) {
   j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
   std::string out = work / "joined.zip";
   ASSERT_EQ(j.m.ReadSpan(a.Set(), out), 0) << j.m.LastMessage();
-  EXPECT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
+  ASSERT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
                                                         a.Prompt(2, 3), a.Prompt(2, 3), a.Prompt(3, 3)}));
-  ASSERT_FALSE(j.ui.Boxes.empty());
   EXPECT_EQ(j.ui.Boxes[0].Icon, BoxIcon::Stop);
   EXPECT_TRUE(ReadFile(out) == ReadFile(source));
 }
@@ -316,7 +304,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   };
   EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
   EXPECT_EQ(c.ui.Boxes.size(), 2u);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
   c.m.OnProgress = nullptr;
   c.m.SetCancelRequested(false);
 
@@ -347,7 +335,7 @@ TEST(Span, RefusalsOnARemovableDrive) {
   ASSERT_GE(c.ui.Boxes.size(), 2u);
   EXPECT_EQ(c.ui.Boxes[1].Buttons, BoxButtons::RetryCancel);
   EXPECT_EQ(c.ui.Boxes[1].Icon, BoxIcon::Stop);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
   EXPECT_EQ(fs::file_size(a.volumes->DiskFolder(1) + "/set.zip"), 100000u);
 }
 
@@ -369,7 +357,7 @@ TEST(Span, FormattingDisks) {
   for (int d = 0; d < 3; ++d) {
     EXPECT_TRUE(a.volumes->Formatted(d));
     EXPECT_EQ(a.volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
-    EXPECT_EQ(FilesIn(a.volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+    EXPECT_EQ(NamesIn(a.volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
   }
 
   // Asked first when ConfirmErase is set: No formats nothing, Cancel cancels.
@@ -383,7 +371,7 @@ TEST(Span, FormattingDisks) {
   EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
   c.ui.Then(boxresult::Cancel);
   EXPECT_EQ(c.m.FormatVolume(), -2);
-  EXPECT_EQ(FilesIn(a.path), std::vector<std::string>{"set.zip"});
+  EXPECT_EQ(NamesIn(a.path), std::vector<std::string>{"set.zip"});
 
   // One format at a time in the whole program, asked from inside the running one.
   struct BusyUi : ScriptedUi {
@@ -402,7 +390,7 @@ TEST(Span, FormattingDisks) {
   ui.During = [&] { nested = second.FormatVolume(); };
   EXPECT_EQ(first.FormatVolume(), 0);
   EXPECT_EQ(nested, -1);
-  EXPECT_TRUE(FilesIn(a.path).empty());
+  EXPECT_TRUE(NamesIn(a.path).empty());
 
   // A failed format ends the set with a shown cancel, a cancelled one silently.
   a.volumes->SetFormatOutcome(FormatStatus::Failed);
@@ -459,7 +447,7 @@ TEST(Span, DisksMountedUnderNewPaths) {
   EXPECT_EQ(volumes->FormatCount(), 3);
   for (int d : disks) {
     EXPECT_EQ(volumes->Label(d), "PKBACK# 00" + std::to_string(d + 1));
-    EXPECT_EQ(FilesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
+    EXPECT_EQ(NamesIn(volumes->DiskFolder(d)), std::vector<std::string>{"set.zip"});
   }
   EXPECT_EQ(c.m.DriveRoot(), volumes->DiskFolder(disks[2]) + "/");
   EXPECT_EQ(c.m.WriteName(), volumes->DiskFolder(disks[2]) + "/set.zip");
@@ -486,16 +474,14 @@ TEST(Span, DisksMountedUnderNewPaths) {
 
 TEST(Span, BadInputLosesNothing) {
   TempDir dir;
-  Component c;
-  c.m.SetMinFreeVolumeSize(0);
+  Component c{int64_t(100000)};
 
   // A central header group larger than a volume: an error, not an endless set.
   const std::string big = MakeStreamedArchive(dir, 60000, 60000);
   fs::create_directory(dir.Path() / "out");
-  c.m.SetMaxVolumeSize(100000);
   EXPECT_EQ(c.m.WriteSpan(big, dir / "out/s.zip"), -7);
   EXPECT_EQ(c.m.LastMessage(), "A header is too large to fit on an empty volume");
-  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "out").empty());
 
   // A central header pointing between local headers.
   std::string bytes = ReadFile(big);
@@ -504,7 +490,7 @@ TEST(Span, BadInputLosesNothing) {
   WriteFile(dir / "moved.zip", bytes);
   EXPECT_EQ(c.m.WriteSpan(dir / "moved.zip", dir / "out/s.zip"), -7);
   EXPECT_EQ(c.m.LastErrCode(), 11026);
-  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "out").empty());
   EXPECT_EQ(ReadFile(dir / "moved.zip"), bytes);
 
   // A volume that would replace the source.
@@ -539,7 +525,7 @@ TEST(Span, BadInputLosesNothing) {
   fs::resize_file(last, good.size() - 30);
   out = dir / "j.zip";
   EXPECT_EQ(c.m.ReadSpan(last, out), -7);
-  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
+  EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"moved.zip", "out", "source.zip", "z64.zip"}));
 }
 
 // Layouts other writers produce: Info-ZIP sets whose headers start a new split file, data
@@ -552,18 +538,8 @@ TEST(Span, PeerLayouts) {
          "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
          "    for i in range(2500): z.writestr('t/%05d' % i, b'%d' % i)\n",
          {dir / "tiny.zip"});
-  CommandResult r = RunCommand("zip -q -s 64k tiny.zip --out s.zip", dir.Path().string());
-  ASSERT_EQ(r.Status, 0) << r.Output;
-  int count = 0;
-  for (int v = 1;; ++v) {
-    char name[16];
-    std::snprintf(name, sizeof name, "s.z%02d", v);
-    if (!fs::exists(dir / name)) break;
-    fs::rename(dir / name, Numbered(dir, "SET", v));
-    count = v;
-  }
-  fs::rename(dir / "s.zip", Numbered(dir, "SET", ++count));
-  Component c;
+  const int count = SplitWithInfoZip(dir, "tiny.zip", "SET");
+  Component c{int64_t(30000)};
   std::string out = dir / "joined.zip";
   ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "SET", count), out), 0) << c.m.LastMessage();
   EXPECT_EQ(Contents(out), Contents(dir / "tiny.zip"));
@@ -587,8 +563,6 @@ assert zipfile.ZipFile(sys.argv[1]).testzip() is None
 )PY",
          {bare});
   fs::create_directory(dir.Path() / "bare");
-  c.m.SetMaxVolumeSize(30000);
-  c.m.SetMinFreeVolumeSize(0);
   ASSERT_EQ(c.m.WriteSpan(bare, dir / "bare/b.zip"), 0) << c.m.LastMessage();
   out = dir / "bare-joined.zip";
   ASSERT_EQ(c.m.ReadSpan(Numbered(dir, "bare/b", c.m.CurrentDiskNo() + 1), out), 0) << c.m.LastMessage();
@@ -611,9 +585,7 @@ TEST(Span, JoinedFileUnnamedUntilComplete) {
   const std::string source = MakePlainArchive(dir);
   fs::create_directory(dir.Path() / "set");
   fs::create_directory(dir.Path() / "out");
-  Component c;
-  c.m.SetMaxVolumeSize(70000);
-  c.m.SetMinFreeVolumeSize(0);
+  Component c{int64_t(70000)};
   ASSERT_EQ(c.m.WriteSpan(source, dir / "set/s.zip"), 0) << c.m.LastMessage();
   const std::string last = Numbered(dir, "set/s", c.m.CurrentDiskNo() + 1);
 
@@ -621,15 +593,15 @@ TEST(Span, JoinedFileUnnamedUntilComplete) {
   c.m.OnProgress = [&](TMarlin*, ProgressType type, const std::string&, int64_t) {
     if (type != ProgressType::ProgrUpdate) return;
     ++updates;
-    seen = std::max(seen, FilesIn(dir.Path() / "out").size());
+    seen = std::max(seen, NamesIn(dir.Path() / "out").size());
   };
   std::string out = dir / "out/";
   ASSERT_EQ(c.m.ReadSpan(last, out), 0) << c.m.LastMessage();
   EXPECT_GT(updates, 3u);
   EXPECT_EQ(seen, 0u);
-  EXPECT_EQ(FilesIn(dir.Path() / "out").size(), 1u);
+  EXPECT_EQ(NamesIn(dir.Path() / "out").size(), 1u);
   EXPECT_EQ(ReadFile(out), ReadFile(source));
-  EXPECT_EQ(fs::path(out).filename().string().substr(0, 3), "zip");
+  EXPECT_TRUE(fs::path(out).filename().string().starts_with("zip") && out.ends_with(".zip")) << out;
 
   fs::create_directory(dir.Path() / "out/j.zip");
   out = dir / "out/j.dat";
@@ -655,5 +627,5 @@ TEST(Span, HardDiskWithoutRoom) {
   // The error itself is the only box: no question to retry.
   ASSERT_EQ(c.ui.BoxTexts(), std::vector<std::string>{"This disk has not enough free space available"});
   EXPECT_EQ(c.ui.Boxes[0].Buttons, BoxButtons::Ok);
-  EXPECT_TRUE(FilesIn(disk).empty());
+  EXPECT_TRUE(NamesIn(disk).empty());
 }

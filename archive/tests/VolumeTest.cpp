@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "ScriptedUi.h"
 #include "TMarlin.h"
@@ -33,7 +34,6 @@ class TestMarlin : public TMarlin {
   using TMarlin::fKilnBusy;
   using TMarlin::fLogicalSize;
   using TMarlin::fNewDiskRequested;
-  using TMarlin::fReadName;
 };
 
 // A set split by Info-ZIP whose central directory starts three volumes before the last.
@@ -129,12 +129,17 @@ std::string InChild(bool ownMounts, const fs::path& root, bool mountProc, const 
   return report;
 }
 
+// Collects what is wrong, one line each, for a child process to report.
+struct Complaints {
+  std::string text;
+  void operator()(bool ok, const std::string& what) {
+    if (!ok) text += what + "\n";
+  }
+};
+
 // What a chrooted process sees of "/" and of an archive in it; complaints, if any.
 std::string ListInsideChroot(bool withProc) {
-  std::string complaints;
-  auto check = [&](bool ok, const std::string& what) {
-    if (!ok) complaints += what + "\n";
-  };
+  Complaints check;
   const auto mounts = LinuxVolumeService::Mounts();
   check(withProc ? mounts.size() == 1 && mounts[0].Root == "/proc/" : mounts.empty(),
         "unexpected mount table of " + std::to_string(mounts.size()) + " entries");
@@ -158,7 +163,7 @@ std::string ListInsideChroot(bool withProc) {
   check(m.EntryCount() == 2, "listed " + std::to_string(m.EntryCount()) + " entries");
   if (m.Contents().size() == 2)
     check(m.Contents()[0].EntryName == "one.txt" && m.Contents()[1].UnpackedSize64 == 5000, "entries read wrong");
-  return complaints;
+  return check.text;
 }
 
 // A root holding one archive made by Info-ZIP, at /data/a.zip.
@@ -181,19 +186,17 @@ struct ChrootTree {
 
 // Inside a chroot or a minimal container no mount entry holds "/" (the mount table lists
 // only /proc, or cannot be read at all): the file system is then a fixed drive at "/".
-TEST(Volumes, NoMountTableInAChroot) {
+class Chroot : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Chroot, ListsWithoutAMountForRoot) {
+  const bool withProc = GetParam();
   ChrootTree tree;
-  const std::string report = InChild(false, tree.root, false, [] { return ListInsideChroot(false); });
+  const std::string report = InChild(withProc, tree.root, withProc, [=] { return ListInsideChroot(withProc); });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
 }
 
-TEST(Volumes, OnlyProcMountedInAChroot) {
-  ChrootTree tree;
-  const std::string report = InChild(true, tree.root, true, [] { return ListInsideChroot(true); });
-  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
-  EXPECT_EQ(report, "");
-}
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutProc, Chroot, ::testing::Bool());
 
 // A real disk (a loop device; partitions of one get no device nodes in every set-up, so
 // the file system fills the disk): it is found wherever it is mounted, and mounted through
@@ -229,10 +232,7 @@ TEST(Volumes, DiskFollowedToItsMount) {
     mounter->at = mountPoint;
     LinuxVolumeService::SetDiskManager(mounter);
     LinuxVolumeService linux;
-    std::string complaints;
-    auto check = [&](bool ok, const std::string& what) {
-      if (!ok) complaints += what + "\n";
-    };
+    Complaints check;
     check(linux.MountPointOf(disk, false).empty(), "an unmounted disk has a mount point");
     check(mounter->asked.empty(), "mounted without being asked to");
     const std::string root = linux.MountPointOf(disk, true);
@@ -241,7 +241,7 @@ TEST(Volumes, DiskFollowedToItsMount) {
     check(linux.MountPointOf(disk, false) == root, "the mount is not found again");
     check(linux.DriveRootOf(mountPoint + "/x") == root, "the mount does not hold its files");
     LinuxVolumeService::SetDiskManager(nullptr);
-    return complaints;
+    return check.text;
   });
   if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
   EXPECT_EQ(report, "");
@@ -254,20 +254,16 @@ TEST(Volumes, NumbersAndDriveChecks) {
     EXPECT_EQ(m.VolumeNumberText(), text);
   }
 
-  m.fDriveRoot = "relative/";
-  try {
-    m.CheckDrive();
-    ADD_FAILURE() << "a relative root passed";
-  } catch (const EMarlin& e) {
-    EXPECT_EQ(std::string(e.what()), "Not a valid drive: relative/");
-  }
-  m.fDriveRoot = "/no/such/mount/";
-  try {
-    m.CheckDrive();
-    ADD_FAILURE() << "an unknown drive passed";
-  } catch (const EMarlin& e) {
-    EXPECT_EQ(e.MsgId, 11004);
-    EXPECT_EQ(std::string(e.what()), "Drive /no/such/mount/ is NOT defined");
+  for (const auto& [root, id, text] : {std::tuple{"relative/", 11003, "Not a valid drive: relative/"},
+                                      {"/no/such/mount/", 11004, "Drive /no/such/mount/ is NOT defined"}}) {
+    m.fDriveRoot = root;
+    try {
+      m.CheckDrive();
+      ADD_FAILURE() << root << " passed";
+    } catch (const EMarlin& e) {
+      EXPECT_EQ(e.MsgId, id);
+      EXPECT_EQ(std::string(e.what()), text);
+    }
   }
   m.fDriveRoot = "/";
   EXPECT_TRUE(m.CheckDrive());

@@ -25,6 +25,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 void AppendFile(const std::string& path, const std::string& bytes);
+// The names in a folder, sorted.
+std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
 struct CommandResult {
   int Status = -1;
