@@ -436,8 +436,7 @@ TEST(DirectoryReader, LenientRecords) {
                                             "d = bytearray(open(sys.argv[1], 'rb').read())\n"
                                             "z = d.rfind(b'PK\\x06\\x06')\n"
                                             "d[z+4:z+12] = (7).to_bytes(8, 'little')\n"
-                                            "open(sys.argv[1], 'wb').write(d)\n"
-                                            "print(len(zipfile.ZipFile(sys.argv[1]).namelist()))\n");
+                                            "open(sys.argv[1], 'wb').write(d)\n");
   Reader r(path);
   EXPECT_EQ(r.m.EntryCount(), 5);
   EXPECT_TRUE(r.messages.empty()) << r.messages.front();

@@ -312,6 +312,7 @@ TEST(Stub, FailuresFailTheRunAndLinksStayInside) {
 }
 
 TEST(Stub, CtrlCAtThePasswordPromptRestoresTheTerminal) {
+  if (const std::string reason = NoTerminalReason(); !reason.empty()) GTEST_SKIP() << reason;
   TempDir dir;
   WriteFile(dir / "data.txt", std::string(2000, 'q'));
   ASSERT_EQ(RunCommand("zip -q -P secret enc.zip data.txt", dir.Path()).Status, 0);
