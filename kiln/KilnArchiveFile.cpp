@@ -1,4 +1,5 @@
 #include "KilnArchiveFile.h"
+#include "FileIo.h"
 
 #include <ZipRecords.h>
 
@@ -14,25 +15,12 @@
 #include <vector>
 
 namespace kiln {
+using fileio::WriteAll;
 
 namespace {
 
 constexpr uint64_t kBufferSize = 1 << 20;
 
-bool WriteAll(int fd, const void* data, size_t length) {
-  auto* p = static_cast<const uint8_t*>(data);
-  while (length > 0) {
-    ssize_t n = write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    p += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 bool PWriteAll(int fd, const void* data, size_t length, uint64_t at) {
   auto* p = static_cast<const uint8_t*>(data);

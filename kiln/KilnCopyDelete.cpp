@@ -3,6 +3,7 @@
 #include "KilnArchiveFile.h"
 #include "KilnReporter.h"
 #include "KilnTypes.h"
+#include "FileIo.h"
 
 #include <ZipRecords.h>
 
@@ -15,23 +16,13 @@
 #include <cstring>
 
 namespace kiln {
+using fileio::ReadAt;
 
 namespace {
 
 // Copied in pieces of this size: a cancel is seen soon, and write-back starts early (see Copy).
 constexpr uint64_t kCopyStep = 8ull << 20;
 
-bool ReadAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
-  while (length > 0) {
-    ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    out += n;
-    length -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
 
 struct Fd {
   int fd = -1;

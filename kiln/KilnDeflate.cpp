@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <new>
 
+#include "FileIo.h"
+
 namespace kiln {
+using fileio::ReadAt;
 
 namespace {
 constexpr uint64_t kBlockSize = 256 * 1024;
@@ -21,21 +24,6 @@ struct FileCloser {
   }
 };
 
-// Reads exactly `length` bytes at `offset`; false with errno (0: end of file came early).
-bool ReadAt(int fd, uint8_t* buffer, uint64_t length, uint64_t offset) {
-  while (length > 0) {
-    ssize_t n = pread(fd, buffer, length, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = 0;
-      return false;
-    }
-    buffer += n;
-    length -= static_cast<uint64_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
 }  // namespace
 
 DeflateEngine::DeflateEngine(std::vector<Entry> entries, int level, unsigned threads)
@@ -114,7 +102,7 @@ void DeflateEngine::Compress(const Job& job, Block& out, void* streamPtr, std::v
   }
   uint64_t dict = std::min(kDictionary, job.offset);
   input.resize(dict + job.length);
-  if (!ReadAt(file.fd, input.data(), input.size(), job.offset - dict)) {
+  if (!ReadAt(file.fd, job.offset - dict, input.data(), input.size())) {
     out.error = errno ? errno : -1;
     return;
   }

@@ -1,4 +1,5 @@
 #include "KilnPrefix.h"
+#include "FileIo.h"
 
 #include <ZipRecords.h>
 
@@ -9,19 +10,10 @@
 #include <vector>
 
 namespace kiln {
+using fileio::ReadAt;
 
 namespace {
 
-bool ReadAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
-  while (length > 0) {
-    ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
-    if (n <= 0) return false;
-    out += n;
-    length -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "CodePage437.h"
 #include "ZipRecords.h"
+#include "FileIo.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <ctime>
 
 namespace sluice {
+using fileio::ReadAt;
 namespace {
 
 constexpr size_t kEndSize = EndOfCentralDir::Size, kCentralSize = CentralFileHeader::Size,
@@ -20,16 +22,6 @@ constexpr auto LE16 = GetLE16;
 constexpr auto LE32 = GetLE32;
 constexpr auto LE64 = GetLE64;
 
-bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, offset += uint64_t(n), count -= size_t(n);
-  }
-  return true;
-}
 
 int64_t DosToUnix(uint32_t dos) {
   const DosDateTime d = DosDateTime::FromPacked(dos);

@@ -1,4 +1,5 @@
 #include "WinZipAes.h"
+#include "FileIo.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -9,19 +10,11 @@
 #include <cstring>
 
 namespace sluice {
+using fileio::ReadAt;
 namespace {
 
 constexpr size_t kCodeSize = 10, kCheckSize = 2;
 
-bool ReadAt(int fd, uint64_t offset, uint8_t* p, size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, offset += uint64_t(n), count -= size_t(n);
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -33,27 +33,7 @@ std::string Printable(const std::string& s) {
   return shown;
 }
 
-bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-  auto* p = static_cast<uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::pread(fd, p, count, off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, offset += uint64_t(n), count -= size_t(n);
-  }
-  return true;
-}
 
-bool WriteAll(int fd, const void* buffer, size_t count) {
-  const auto* p = static_cast<const uint8_t*>(buffer);
-  while (count > 0) {
-    const ssize_t n = ::write(fd, p, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n, count -= size_t(n);
-  }
-  return true;
-}
 
 // End of the ELF image: the furthest byte any header, segment or section names.
 uint64_t ElfImageSize(int fd) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ZipRecords.h"
+#include "FileIo.h"
 
 namespace stubby {
 
@@ -32,8 +33,8 @@ enum class Overwrite { Ask, Always, Never };
 void Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Names and captions come from the file: control characters never reach the terminal.
 std::string Printable(const std::string& s);
-bool ReadAt(int fd, uint64_t offset, void* buffer, size_t count);
-bool WriteAll(int fd, const void* buffer, size_t count);
+using fileio::ReadAt;
+using fileio::WriteAll;
 
 struct Entry {
   std::string rawName;
