@@ -2,6 +2,7 @@
 
 #include "KilnDeflate.h"
 #include "KilnReporter.h"
+#include "KilnSeams.h"
 #include "KilnSourceFile.h"
 
 #include <zlib.h>
@@ -122,6 +123,8 @@ struct EntrySource {
       return 0;
     }
     if (!file.Read(done, out, want)) return FileFailed(file.Error());
+    if (const auto& seams = Seams(); seams.AfterBlockRead)
+      seams.AfterBlockRead(seams.Context, item->path.c_str(), done, want);
     crc = static_cast<uint32_t>(crc32(crc, out, static_cast<uInt>(want)));
     done += want;
     if (!Report(static_cast<int64_t>(want), done == Size())) return Fail(ZIP_ER_CANCELLED, 0);

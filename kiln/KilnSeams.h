@@ -9,8 +9,8 @@ extern "C" {
 #endif
 
 typedef struct KilnTestSeams {
-  /* Called on a worker thread after each block of a source file has been read, before the
-   * next block of any file is read: a test may change the file here. */
+  /* Called after each block of a source file has been read (on a worker thread for deflated
+   * files), before the next block of any file is read: a test may change the file here. */
   void (*AfterBlockRead)(void* context, const char* path, uint64_t offset, uint64_t length);
   void* Context;
   int32_t HeartbeatMs;     /* quiet time after which a heartbeat reaches the callback; < 0: default */
