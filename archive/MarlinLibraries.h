@@ -37,7 +37,10 @@ class CallGuard {
   Library& lib_;
 };
 
-// The first 80 bytes of `password`, cut back to a whole UTF-8 character.
-std::string PasswordPrefix(const std::string& password, size_t limit = 80);
+// The longest password the libraries' field holds, in bytes; a longer one is refused.
+constexpr size_t kPasswordLimit = 80;
+
+// The first `limit` bytes of `password`, cut back to a whole UTF-8 character.
+std::string PasswordPrefix(const std::string& password, size_t limit = kPasswordLimit);
 
 }  // namespace marlinlib
