@@ -20,9 +20,10 @@ namespace {
 
 constexpr int kLockWaitMs = 30000;
 
-std::string Folder(const std::string& path) {
+// Where the lock of an archive that does not exist yet is taken.
+std::string LockName(const std::string& path) {
   const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return slash == std::string::npos ? "." + path + ".kiln-lock" : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".kiln-lock";
 }
 
 void CloseFd(int& fd) {
@@ -32,9 +33,13 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-HeldArchive::~HeldArchive() {
+HeldArchive::~HeldArchive() { Release(); }
+
+void HeldArchive::Release() {
   CloseFd(info.fd);  // which also lets the lock go
-  CloseFd(folderFd_);
+  // Removed while still locked: a writer waiting on it finds it gone and starts again.
+  if (lockFd_ >= 0) unlink(lockName_.c_str());
+  CloseFd(lockFd_);
 }
 
 bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& reporter) {
@@ -46,22 +51,23 @@ bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& report
   const int waitMs = Seams().LockWaitMs >= 0 ? Seams().LockWaitMs : kLockWaitMs;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   bool told = false;
+  lockName_ = LockName(path);
   for (;;) {
     CloseFd(info.fd);
-    CloseFd(folderFd_);
+    CloseFd(lockFd_);
     info.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (info.fd < 0) {
       if (errno != ENOENT || !mayCreate) {
         reporter.Message(kLibErrRead, path + ": " + std::strerror(errno));
         return false;
       }
-      folderFd_ = open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (folderFd_ < 0) {
-        reporter.Message(kLibErrWrite, Folder(path) + ": " + std::strerror(errno));
+      lockFd_ = open(lockName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (lockFd_ < 0) {
+        reporter.Message(kLibErrWrite, path + ": " + std::strerror(errno));
         return false;
       }
     }
-    int locked = flock(info.fd >= 0 ? info.fd : folderFd_, LOCK_EX | LOCK_NB);
+    int locked = flock(info.fd >= 0 ? info.fd : lockFd_, LOCK_EX | LOCK_NB);
     if (locked != 0 && errno == EBADF && info.fd >= 0) {
       // Network file systems lock only descriptors open for writing.
       const int writable = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -80,8 +86,13 @@ bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& report
         if (fstat(info.fd, &info.read) == 0 && stat(path.c_str(), &now) == 0 && now.st_dev == info.read.st_dev &&
             now.st_ino == info.read.st_ino)
           return true;
-      } else if (lstat(path.c_str(), &now) != 0 && errno == ENOENT) {
-        return true;
+      } else if (fstat(lockFd_, &info.read) == 0 && stat(lockName_.c_str(), &now) == 0 &&
+                 now.st_dev == info.read.st_dev && now.st_ino == info.read.st_ino) {
+        info.read = {};
+        // Made meanwhile by the writer before: lock the archive instead.
+        if (stat(path.c_str(), &now) != 0 && errno == ENOENT) return true;
+        Release();
+        continue;
       }
     }
     if (std::chrono::steady_clock::now() >= deadline) {

@@ -23,13 +23,17 @@ class HeldArchive {
   HeldArchive& operator=(const HeldArchive&) = delete;
 
   // Waits a bounded time for another writer to finish. A missing archive is locked through
-  // its folder when `mayCreate`. False after a reported failure, or a cancel.
+  // a lock file beside it (removed again) when `mayCreate`. False after a reported failure,
+  // or a cancel.
   bool Take(const std::string& path, bool mayCreate, Reporter& reporter);
 
   ArchiveFileInfo info;  // the descriptor of the archive as read, and its state
 
  private:
-  int folderFd_ = -1;  // locked while the archive does not exist yet
+  void Release();
+
+  std::string lockName_;
+  int lockFd_ = -1;  // locked while the archive does not exist yet
 };
 
 // Opens the held archive in libzip through the prefix-keeping source; null after a reported failure.

@@ -186,18 +186,17 @@ struct ArchiveFile {
   // Whether the name still holds what was read: the same file, unchanged, or still nothing.
   bool StillInPlace() const {
     struct stat now;
-    if (info->fd < 0) return lstat(path.c_str(), &now) != 0 && errno == ENOENT;
+    if (info->fd < 0) return stat(path.c_str(), &now) != 0 && errno == ENOENT;
     return stat(path.c_str(), &now) == 0 && SameFileState(now, info->read);
   }
 
-  // Puts the new file at the name. Where nothing was, nothing that turned up meanwhile is replaced.
+  // Puts the new file at the name. Where nothing was, nothing that turned up since the check
+  // is replaced (a link to nothing is, as always).
   bool Publish() {
-    if (info->fd >= 0) return rename(tempName.c_str(), path.c_str()) == 0;
-    if (renameat2(AT_FDCWD, tempName.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    if (!StillInPlace()) {
-      errno = EEXIST;
-      return false;
+    struct stat st;
+    if (info->fd < 0 && lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+      if (renameat2(AT_FDCWD, tempName.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
+      if (errno != EINVAL && errno != ENOSYS) return false;
     }
     return rename(tempName.c_str(), path.c_str()) == 0;
   }

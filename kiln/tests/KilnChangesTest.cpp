@@ -158,39 +158,46 @@ TEST_F(KilnChanges, ArchiveReplacedBeforeTheCommitIsLeftAsTheOtherProgramWroteIt
 
 TEST_F(KilnChanges, TwoWritersLandOneAfterTheOther) {
   InDir here(t / "w");
-  ASSERT_EQ(kiln.Run(archive, {"small.txt"}, Options{}).result, 1);
-  // The second writer starts while the first holds the archive, after its directory was read,
-  // and is let go on once it waits (or, without a lock, once it is done).
-  std::future<Outcome> second;
-  Options first;
-  first.onCallback = [&](CallbackRecord& r) {
-    if (r.ActionCode != kActionTotalSize || second.valid()) return 0;
-    auto waiting = std::make_shared<std::promise<void>>();
-    std::future<void> waits = waiting->get_future();
-    second = std::async(std::launch::async, [&, waiting] {
-      Options o;
-      bool told = false;
-      o.onCallback = [&](CallbackRecord& rec) {
-        if (!told && rec.ActionCode == kActionMessage && std::string(rec.Text).find("waiting") != std::string::npos) {
-          told = true;
-          waiting->set_value();
-        }
-        return 0;
-      };
-      Outcome out = kiln.Run(archive, {"other.txt"}, o);
-      if (!told) waiting->set_value();
-      return out;
-    });
-    waits.wait();
-    return 0;
-  };
-  Outcome one = kiln.Run(archive, {"big.txt"}, first);
-  ASSERT_TRUE(second.valid());
-  Outcome two = second.get();
-  EXPECT_EQ(one.result, 1) << testing::PrintToString(one.Errors());
-  EXPECT_EQ(two.result, 1) << testing::PrintToString(two.Errors());
-  EXPECT_EQ(Shell("unzip -Z1 " + Q(archive)).output, "small.txt\nbig.txt\nother.txt\n");
-  EXPECT_EQ(PythonCompare(archive, t / "w"), "OK\n");
+  // To a new archive, then to one that exists. The second writer starts while the first holds
+  // the archive, after its directory was read, and the first goes on once the second waits
+  // (or, without a lock, once it is done).
+  for (bool exists : {false, true}) {
+    unlink(archive.c_str());
+    if (exists) {
+      ASSERT_EQ(kiln.Run(archive, {"small.txt"}, Options{}).result, 1);
+    }
+    std::future<Outcome> second;
+    Options first;
+    first.onCallback = [&](CallbackRecord& r) {
+      if (r.ActionCode != kActionTotalSize || second.valid()) return 0;
+      auto waiting = std::make_shared<std::promise<void>>();
+      std::future<void> waits = waiting->get_future();
+      second = std::async(std::launch::async, [&, waiting] {
+        Options o;
+        bool told = false;
+        o.onCallback = [&](CallbackRecord& rec) {
+          if (!told && rec.ActionCode == kActionMessage && std::string(rec.Text).find("waiting") != std::string::npos) {
+            told = true;
+            waiting->set_value();
+          }
+          return 0;
+        };
+        Outcome out = kiln.Run(archive, {"other.txt"}, o);
+        if (!told) waiting->set_value();
+        return out;
+      });
+      waits.wait();
+      return 0;
+    };
+    Outcome one = kiln.Run(archive, {"big.txt"}, first);
+    ASSERT_TRUE(second.valid());
+    Outcome two = second.get();
+    EXPECT_EQ(one.result, 1) << testing::PrintToString(one.Errors());
+    EXPECT_EQ(two.result, 1) << testing::PrintToString(two.Errors());
+    EXPECT_EQ(Shell("unzip -Z1 " + Q(archive)).output, std::string(exists ? "small.txt\n" : "") + "big.txt\nother.txt\n");
+    EXPECT_EQ(PythonCompare(archive, t / "w"), "OK\n");
+    EXPECT_EQ(Temporaries(t / "w"), std::vector<std::string>{});  // the lock of a new archive too
+  }
 
   // A writer that cannot have the archive within its wait says so and writes nothing.
   const std::string before = ReadFile(archive);
