@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes starting inputs for each fuzz target into CORPUS/<target>/, for the targets
-whose corpus folder is still empty. Usage: make_seeds.py CORPUS"""
+"""Writes starting inputs for each fuzz target into CORPUS/<target>/, each seed that is not
+there yet, beside what the fuzzer has grown. Usage: make_seeds.py CORPUS"""
 import io, os, struct, subprocess, sys, tempfile, zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import crafted  # noqa: E402
 
 SEPARATOR = b'\n--tessera-fuzz-file--\n'
 DATE = (2021, 6, 15, 13, 45, 30)
@@ -64,6 +67,8 @@ def shifted(data, delta):
     count, size, start = struct.unpack_from('<HII', data, end + 10)
     p = start
     for _ in range(count):
+        if p + 46 > end or data[p:p + 4] != b'PK\x01\x02':
+            break  # a damaged directory stays as damaged as it was
         struct.pack_into('<I', data, p + 42, struct.unpack_from('<I', data, p + 42)[0] + delta)
         n, e, c = struct.unpack_from('<HHH', data, p + 28)
         p += 46 + n + e + c
@@ -88,22 +93,24 @@ def span_sets():
 def main():
     corpus = sys.argv[1]
     plain = plain_archives()
+    plain.update({'crafted-' + name: make() for name, make in crafted.ARCHIVES.items()})
     seeds = {
         'marlin_list_fuzzer': dict(plain, prefixed=b'S' * 300 + plain['deflated']),
         'marlin_convert_fuzzer': dict(plain, program=b'S' * 300 + header() + shifted(plain['deflated'], 556),
                                       unshifted=b'S' * 300 + plain['stored']),
         'marlin_span_fuzzer': span_sets(),
         'sluice_fuzzer': plain,
-        'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items() if k != 'zip64'},
+        'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items()
+                                if k not in ('zip64', 'crafted-two-zip64-ends')},
     }
     for target, files in seeds.items():
         folder = os.path.join(corpus, target)
         os.makedirs(folder, exist_ok=True)
-        if os.listdir(folder):
-            continue
         for name, data in files.items():
-            with open(os.path.join(folder, 'seed-' + name), 'wb') as f:
-                f.write(data)
+            path = os.path.join(folder, 'seed-' + name)
+            if not os.path.exists(path):
+                with open(path, 'wb') as f:
+                    f.write(data)
 
 
 main()

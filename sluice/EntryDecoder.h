@@ -1,10 +1,8 @@
 #pragma once
-// Decodes one entry's data into a sink, checking its size and CRC on the way. Plain data
-// is read straight from the file; libzip decrypts encrypted data. The methods (stored,
-// deflate, Deflate64, bzip2) are decoded here, since libzip knows no Deflate64, and checks
-// a CRC that WinZip AES-2 entries do not store.
-
-#include <zip.h>
+// Decodes one entry's data into a sink, checking its size and CRC on the way. Every
+// method and every encryption reads the entry's bytes where the checked directory
+// (CentralDirectory.h) places them, and nowhere else: a second reader of the directory
+// could be shown other entries at other offsets.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,26 +26,18 @@ struct DecodeResult {
 
 class EntryDecoder {
  public:
-  EntryDecoder(int fd, const std::string& archivePath, uint64_t archiveStart, uint64_t archiveEnd);
-  ~EntryDecoder();
-  EntryDecoder(const EntryDecoder&) = delete;
-  EntryDecoder& operator=(const EntryDecoder&) = delete;
+  explicit EntryDecoder(int fd) : fd_(fd) {}
 
   // `password` is the one to try first and, on success, the one that worked.
-  DecodeResult Decode(size_t index, const ArchiveEntry& e, std::string& password, const PasswordAsk& ask,
-                      const ByteSink& sink);
+  DecodeResult Decode(const ArchiveEntry& e, std::string& password, const PasswordAsk& ask, const ByteSink& sink);
 
  private:
   // Fills the buffer with compressed bytes; 0 at the end, -1 on an error (in `error`).
   using Source = std::function<ptrdiff_t(uint8_t* buffer, size_t size)>;
   DecodeResult Decompress(uint16_t method, const Source& source, const DecodeResult& sourceError,
                           const ByteSink& sink);
-  bool OpenZip(std::string& error);
 
   int fd_;
-  std::string path_;
-  uint64_t start_, end_;
-  zip_t* zip_ = nullptr;
 };
 
 }  // namespace sluice
