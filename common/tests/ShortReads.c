@@ -83,6 +83,11 @@ ssize_t preadv64v2(int fd, const struct iovec* vectors, int count, off64_t offse
   VECTORED(preadv64v2, offset, flags);
 }
 
+/* A copy between files is a read too. */
+ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, size_t count, unsigned flags) {
+  return NEXT(copy_file_range)(in, inOffset, out, outOffset, Cap(count), flags);
+}
+
 /* What fortified builds call in place of read and pread. */
 ssize_t __read_chk(int fd, void* buffer, size_t count, size_t size) {
   return NEXT(__read_chk)(fd, buffer, Cap(count), size);
