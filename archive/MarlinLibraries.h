@@ -1,6 +1,7 @@
 #pragma once
 // Process-wide state of the two compression libraries, shared by every component.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,12 @@ class CallGuard {
   Library& lib_;
 };
 
-// The first 80 bytes of `password`, cut back to a whole UTF-8 character.
-std::string PasswordPrefix(const std::string& password, size_t limit = 80);
+// How many of the first 80 bytes of `password` to hand over: cut back to a whole UTF-8
+// character. A length rather than a copy, so that no copy of a password is freed unwiped.
+size_t PasswordPrefixLength(const std::string& password, size_t limit = 80);
+
+// Called with every text handed to a library, wiped or not, just before its memory is
+// freed: tests look there for passwords left behind.
+extern std::function<void(const char* text, size_t size)> TextReleasedHook;
 
 }  // namespace marlinlib
