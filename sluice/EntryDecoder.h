@@ -1,8 +1,9 @@
 #pragma once
 // Decodes one entry's data into a sink, checking its size and CRC on the way. Plain data
-// is read straight from the file; libzip decrypts encrypted data. The methods (stored,
-// deflate, Deflate64, bzip2) are decoded here, since libzip knows no Deflate64, and checks
-// a CRC that WinZip AES-2 entries do not store.
+// is read straight from the file; libzip decrypts encrypted data. The methods are decoded
+// here (stored and deflate in this file, the others each in a file of their own: libzip
+// knows no Deflate64, LZMA, xz or Zstandard), and checks a CRC that WinZip AES-2 entries do
+// not store.
 
 #include <zip.h>
 
@@ -40,7 +41,7 @@ class EntryDecoder {
  private:
   // Fills the buffer with compressed bytes; 0 at the end, -1 on an error (in `error`).
   using Source = std::function<ptrdiff_t(uint8_t* buffer, size_t size)>;
-  DecodeResult Decompress(uint16_t method, const Source& source, const DecodeResult& sourceError,
+  DecodeResult Decompress(const ArchiveEntry& e, const Source& source, const DecodeResult& sourceError,
                           const ByteSink& sink);
   bool OpenZip(std::string& error);
 
