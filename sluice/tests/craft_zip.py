@@ -165,8 +165,7 @@ def pack(e, data):
     raise SystemExit('no packer for method %d' % method)
 
 
-def main():
-    entries = json.loads(sys.argv[2])
+def archive(entries):
     out, central, offsets = b'', b'', []
     for e in entries:
         if 'd64' in e:
@@ -194,7 +193,13 @@ def main():
         central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 0x033F, 63, flags, e['method'], 0, 0x5021, crc,
                                len(packed), size, len(name), 0, 0, 0, 0, 0o100644 << 16, offset) + name
     end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(out), 0)
-    open(sys.argv[1], 'wb').write(out + central + end)
+    return out + central + end
+
+
+def main():
+    data = archive(json.loads(sys.argv[2]))
+    with open(sys.argv[1], 'wb') as f:
+        f.write(data)
 
 
 if __name__ == '__main__':
