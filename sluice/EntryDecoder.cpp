@@ -205,7 +205,8 @@ DecodeResult EntryDecoder::Decompress(const ArchiveEntry& e, const Source& read,
     const int r = inflate(&z, Z_NO_FLUSH);
     const size_t n = out.size() - z.avail_out;
     if (n > 0 && !sink(out.data(), n)) return {};
-    if (r == Z_STREAM_END) return Outcome(AfterStreamEnd(z.avail_in, inputEnded, read, in.data(), in.size()), sourceError);
+    if (r == Z_STREAM_END)
+      return Outcome(AfterStreamEnd(z.avail_in, inputEnded, read, in.data(), in.size()), sourceError);
     if (r == Z_BUF_ERROR && inputEnded && z.avail_in == 0) return Fail(kLibErrBadArchive, "the data is truncated");
     if (r != Z_OK && r != Z_BUF_ERROR) return Fail(kLibErrBadArchive, "the compressed data is damaged");
   }

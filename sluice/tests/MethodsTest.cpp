@@ -16,8 +16,8 @@ namespace {
 const std::string kLib = SLUICE_LIBRARY;
 
 std::string Craft(const TempDir& dir, const std::string& name, const std::string& json) {
-  const CommandResult r =
-      RunCommand(std::string(TESSERA_PYTHON) + " " + Quote(SLUICE_CRAFT_ZIP) + " " + Quote(dir / name) + " " + Quote(json));
+  const CommandResult r = RunCommand(std::string(TESSERA_PYTHON) + " " + Quote(SLUICE_CRAFT_ZIP) + " " +
+                                     Quote(dir / name) + " " + Quote(json));
   EXPECT_EQ(r.Status, 0) << r.Output;
   return dir / name;
 }
@@ -163,9 +163,10 @@ TEST(Methods, DamageOfEachMethodIsNamed) {
                                                         {"type": "fixed", "tokens": ["some data ", [60000, 10]]}])"
                                            : R"("text": "some data to compress, and more ", "repeat": 2000)";
     std::string json = "[";
-    for (const std::string variant : {R"("name": "whole")", R"("name": "cut", "cut": 20)",
-                                      R"("name": "trailing", "append": "junk!")", R"("name": "large", "declare": 70000)",
-                                      R"("name": "small", "declare": 1000)", R"("name": "crc", "crcxor": 1)"})
+    for (const std::string variant :
+         {R"("name": "whole")", R"("name": "cut", "cut": 20)", R"("name": "trailing", "append": "junk!")",
+          R"("name": "large", "declare": 70000)", R"("name": "small", "declare": 1000)",
+          R"("name": "crc", "crcxor": 1)"})
       json += "{" + variant + ", \"method\": " + method + ", " + data + "},";
     json += R"({"name": "shared", "share": 0, "method": )" + method + ", " + data + "}]";
     const std::string zip = Craft(tmp, "m" + method + ".zip", json);
@@ -192,8 +193,9 @@ TEST(Methods, DamagedStreamsFailCleanly) {
   std::mt19937 rng(5);
   for (const std::string method : {"12", "14", "93", "95"}) {
     SCOPED_TRACE("method " + method);
-    const std::string good = ReadFile(Craft(tmp, "good.zip", R"([{"name": "t.txt", "method": )" + method +
-                                                                   R"(, "parts": 2, "file": ")" + tmp / "t.txt" + "\"}]"));
+    const std::string json =
+        R"([{"name": "t.txt", "method": )" + method + R"(, "parts": 2, "file": ")" + tmp / "t.txt" + "\"}]";
+    const std::string good = ReadFile(Craft(tmp, "good.zip", json));
     const size_t dataAt = 30 + 5, dataEnd = good.rfind(std::string("PK\x01\x02", 4));
     int failed = 0;
     for (int round = 0; round < 40; ++round) {
