@@ -25,7 +25,7 @@ else
   python3 "$src/bench/make_tree.py" tree "$scale"
 fi
 (cd tree && 7zz a -bd -tzip -mm=Deflate64 ../d64.zip . >/dev/null)
-echo "archive: $(stat -c %s d64.zip) bytes, $(7zz l d64.zip | tail -1)"
+echo "archive: $(stat -c %s d64.zip) bytes of $(find -L tree -type f | wc -l) files, $(du -sbL tree | cut -f1) bytes"
 
 declare -A series
 measure() {  # name command

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr size_t kLimit = 4 << 20;  // output taken per input
+constexpr size_t kLimit = 1 << 20;  // output taken per input: past a slide of the window
 
 bool IsPrefix(const std::vector<uint8_t>& part, const std::vector<uint8_t>& whole) {
   return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
