@@ -19,11 +19,7 @@ lib=$PWD/build/bench/lib/libsluice.so
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-deflate64-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-if [[ -n "${BENCH_TREE:-}" ]]; then
-  ln -s "$BENCH_TREE" tree
-else
-  python3 "$src/bench/make_tree.py" tree "$scale"
-fi
+python3 "$src/bench/make_tree.py" tree "$scale"
 (cd tree && 7zz a -bd -tzip -mm=Deflate64 ../d64.zip . >/dev/null)
 echo "archive: $(stat -c %s d64.zip) bytes of $(find -L tree -type f | wc -l) files, $(du -sbL tree | cut -f1) bytes"
 
