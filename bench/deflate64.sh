@@ -20,7 +20,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-deflate64-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 python3 "$src/bench/make_tree.py" tree "$scale"
-(cd tree && 7zz a -bd -tzip -mm=Deflate64 ../d64.zip . >/dev/null)
+(cd tree && 7zz a -bd -tzip -mm=Deflate64 "$work/d64.zip" . >/dev/null)
 echo "archive: $(stat -c %s d64.zip) bytes of $(find -L tree -type f | wc -l) files, $(du -sbL tree | cut -f1) bytes"
 
 declare -A series
@@ -44,5 +44,7 @@ peer, ours = parse(sys.argv[1]), parse(sys.argv[2])
 print('%-16s %9s %10s %9s' % ('', 'wall s', 'cpu s', 'peak MiB'))
 for name, (wall, cpu, peak) in (('7zz t', peer), ('libsluice test', ours)):
     print('%-16s %9.3f %10.3f %9.1f' % (name, wall, cpu, peak))
-print('wall time: %.2fx 7zz t; processor time: %.2fx (below 1: faster per core)' % (ours[0] / peer[0], ours[1] / peer[1]))
+ratio = lambda a, b: a / b if b > 0 else float('nan')  # GNU time counts in hundredths
+print('wall time: %.2fx 7zz t; processor time: %.2fx (below 1: faster per core)' %
+      (ratio(ours[0], peer[0]), ratio(ours[1], peer[1])))
 PY
