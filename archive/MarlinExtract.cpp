@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "MarlinLibraries.h"
@@ -70,8 +72,21 @@ void TMarlin::Extract() {
     fSluiceBusy = true;
   }
 
-  if (DirExists(fExtrBaseDir) && ::chdir(fExtrBaseDir.c_str()) != 0) {
-    // Left where it was, as for a folder that does not exist.
+  // Files go below the extract folder, or nowhere: a folder that cannot be made or
+  // entered must not send them into whatever folder the program happens to be in.
+  if (fExtrOptions.Contains(ExtrOptsEnum::ExtrTest)) {
+    if (DirExists(fExtrBaseDir) && ::chdir(fExtrBaseDir.c_str()) != 0) {
+      // A test writes nothing: any folder serves.
+    }
+  } else if (!fExtrBaseDir.empty()) {
+    std::error_code made;
+    std::filesystem::create_directories(fExtrBaseDir, made);
+    const int err = made ? made.value() : ::chdir(fExtrBaseDir.c_str()) != 0 ? errno : 0;
+    if (err != 0) {
+      if (!joined.empty()) ::unlink(joined.c_str());
+      ReportMessage(10503, fExtrBaseDir + ": " + std::strerror(err));
+      return finish();
+    }
   }
 
   const int version = sluice.VersionNumber();

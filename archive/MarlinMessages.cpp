@@ -28,6 +28,7 @@ constexpr MessageRow kMessages[] = {
     {10401, "Error - no files selected for deletion"},
     {10501, "Fatal Error in Sluice.DLL: abort exception"},
     {10502, "Warning - Unattended Extract: possible not all files extracted"},
+    {10503, "Error - cannot extract into the folder "},
     {10601, "KILN Loaded"},
     {10602, "KilnExec function not found in KILN.DLL!"},
     {10603, "GetKilnVersion function not found in KILN.DLL!"},

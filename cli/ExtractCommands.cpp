@@ -84,6 +84,14 @@ int RunSluice(const Args& args, bool testing) {
   m.SetTempDir(tempDir);
   if (passwordGiven) m.SetPassword(password);
   m.SetZipFilename(operands[0]);
+  // The listing has said why it could not read the archive; the extract would only add
+  // that no archive was given.
+  std::error_code ec;
+  if (m.ZipFilename().empty() && std::filesystem::is_regular_file(operands[0], ec)) {
+    console.Finish();
+    std::fprintf(stderr, "tessera-cli: %s: the archive's directory cannot be read\n", VisibleText(operands[0]).c_str());
+    return 1;
+  }
   m.SetExtrBaseDir(dir);
   // Every entry when none is named; a test always covers the whole archive.
   m.SetFSpecArgs(testing ? Args{"*.*"} : Args(operands.begin() + 1, operands.end()));

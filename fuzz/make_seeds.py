@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Writes starting inputs for each fuzz target into CORPUS/<target>/, those not there yet.
-Usage: make_seeds.py CORPUS"""
+"""Writes starting inputs for each fuzz target into CORPUS/<target>/, each seed that is not
+there yet, beside what the fuzzer has grown. Usage: make_seeds.py CORPUS"""
 import bz2, io, lzma, os, struct, subprocess, sys, tempfile, zipfile, zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'sluice', 'tests'))
-import craft_zip  # noqa: E402  (the hand-made archives of the decompressor's tests)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import crafted  # noqa: E402
+import crafted_methods  # noqa: E402
 
 SEPARATOR = b'\n--tessera-fuzz-file--\n'
 DATE = (2021, 6, 15, 13, 45, 30)
@@ -67,6 +68,8 @@ def shifted(data, delta):
     count, size, start = struct.unpack_from('<HII', data, end + 10)
     p = start
     for _ in range(count):
+        if p + 46 > end or data[p:p + 4] != b'PK\x01\x02':
+            break  # a damaged directory stays as damaged as it was
         struct.pack_into('<I', data, p + 42, struct.unpack_from('<I', data, p + 42)[0] + delta)
         n, e, c = struct.unpack_from('<HHH', data, p + 28)
         p += 46 + n + e + c
@@ -109,13 +112,13 @@ def method_streams():
     text = b''.join(b'%d the data of an entry, and more\n' % (i * 7 % 1000) for i in range(3000))
     c = zlib_raw(text)
     return {
-        'd64-long': bytes([0, 3, 4]) + craft_zip.deflate64(DEFLATE64['d64-long'])[0],
-        'd64-far': bytes([0, 3, 255]) + craft_zip.deflate64(DEFLATE64['d64-far'])[0],
-        'd64-dynamic': bytes([0, 0, 100]) + craft_zip.deflate64(DEFLATE64['d64-dynamic'])[0],
+        'd64-long': bytes([0, 3, 4]) + crafted_methods.deflate64(DEFLATE64['d64-long'])[0],
+        'd64-far': bytes([0, 3, 255]) + crafted_methods.deflate64(DEFLATE64['d64-far'])[0],
+        'd64-dynamic': bytes([0, 0, 100]) + crafted_methods.deflate64(DEFLATE64['d64-dynamic'])[0],
         'd64-from-deflate': bytes([0, 2, 0]) + c,
         'bzip2-streams': bytes([1, 3, 0]) + bz2.compress(text[:50000]) + bz2.compress(text[50000:]),
-        'lzma-marker': bytes([0x82, 3, 0]) + craft_zip.lzma_entry(text),
-        'zstd-frames': bytes([3, 3, 0]) + craft_zip.zstd(text, 2),
+        'lzma-marker': bytes([0x82, 3, 0]) + crafted_methods.lzma_entry(text),
+        'zstd-frames': bytes([3, 3, 0]) + crafted_methods.zstd(text, 2),
         'xz-streams': bytes([4, 2, 0]) + lzma.compress(text[:9000], lzma.FORMAT_XZ) + bytes(4) +
                       lzma.compress(text[9000:], lzma.FORMAT_XZ),
     }
@@ -129,18 +132,19 @@ def zlib_raw(data):
 def method_archives():
     text = b'some text of an entry, ' * 300
     entries = lambda method, **kw: [dict(name='e.txt', method=method, text=text.decode(), **kw)]
-    out = {name: craft_zip.archive([{'name': 'e.bin', 'method': 9, 'd64': blocks}])
+    out = {name: crafted_methods.archive([{'name': 'e.bin', 'method': 9, 'd64': blocks}])
            for name, blocks in DEFLATE64.items()}
-    out['bzip2-streams'] = craft_zip.archive(entries(12, parts=2))
-    out['lzma'] = craft_zip.archive(entries(14))
-    out['zstd'] = craft_zip.archive(entries(93, parts=2))
-    out['xz'] = craft_zip.archive(entries(95, parts=2))
+    out['bzip2-streams'] = crafted_methods.archive(entries(12, parts=2))
+    out['lzma'] = crafted_methods.archive(entries(14))
+    out['zstd'] = crafted_methods.archive(entries(93, parts=2))
+    out['xz'] = crafted_methods.archive(entries(95, parts=2))
     return out
 
 
 def main():
     corpus = sys.argv[1]
     plain = plain_archives()
+    plain.update({'crafted-' + name: make() for name, make in crafted.ARCHIVES.items()})
     seeds = {
         'marlin_list_fuzzer': dict(plain, prefixed=b'S' * 300 + plain['deflated']),
         'marlin_convert_fuzzer': dict(plain, program=b'S' * 300 + header() + shifted(plain['deflated'], 556),
@@ -148,7 +152,8 @@ def main():
         'marlin_span_fuzzer': span_sets(),
         'sluice_fuzzer': dict(plain, **method_archives()),
         'sluice_codec_fuzzer': method_streams(),
-        'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items() if k != 'zip64'},
+        'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items()
+                                if k not in ('zip64', 'crafted-two-zip64-ends')},
     }
     for target, files in seeds.items():
         folder = os.path.join(corpus, target)

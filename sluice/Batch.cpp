@@ -14,10 +14,13 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "CentralDirectory.h"
 #include "EntryDecoder.h"
 #include "EntryPaths.h"
+#include "FileModes.h"
+#include "StagedFile.h"
 
 namespace sluice {
 namespace {
@@ -76,11 +79,27 @@ std::string Printable(std::string s) {
   return s;
 }
 
+// The folders the batch writes into, each swept once of what killed runs left there.
+class Sweeper {
+ public:
+  void Sweep(const std::string& key, int fd) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!swept_.insert(key).second) return;
+    }
+    stagedfile::RemoveStale(fd);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<std::string> swept_;
+};
+
 // Folders a worker has opened (and made) on the way to its files. Entries of one folder
 // come together, and walking each path anew costs two calls per component.
 class FolderCache {
  public:
-  explicit FolderCache(int root) : root_(root) {}
+  FolderCache(int root, Sweeper& sweeper) : root_(root), sweeper_(sweeper) {}
   ~FolderCache() { Clear(); }
   FolderCache(const FolderCache&) = delete;
   FolderCache& operator=(const FolderCache&) = delete;
@@ -92,7 +111,9 @@ class FolderCache {
     if (const auto it = open_.find(key); it != open_.end()) return it->second;
     if (open_.size() >= 64) Clear();
     const int fd = entrypaths::OpenFolders(root_, parts, count, true, why, err);
-    if (fd >= 0) open_.emplace(std::move(key), fd);
+    if (fd < 0) return fd;
+    sweeper_.Sweep(key, fd);
+    open_.emplace(std::move(key), fd);
     return fd;
   }
 
@@ -102,6 +123,7 @@ class FolderCache {
     open_.clear();
   }
   int root_;
+  Sweeper& sweeper_;
   std::unordered_map<std::string, int> open_;
 };
 
@@ -132,6 +154,7 @@ class Batch {
   void Work();
   void Process(Job& job, EntryDecoder& decoder, FolderCache& folders);
   void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders);
+  Job* PendingLink(const Job& job);
   DecodeResult DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink);
   bool ReportJob(Job& job);
   void MakeLink(Job& job);
@@ -147,7 +170,7 @@ class Batch {
   std::vector<std::unique_ptr<Job>> jobs_;
   std::atomic<size_t> next_{0};
   std::atomic<bool> stop_{false};
-  std::atomic<unsigned> tempCounter_{0};
+  Sweeper sweeper_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string password_;  // the last one that worked or was given; under mutex_
@@ -244,8 +267,7 @@ DecodeResult Batch::DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& d
     job.done.store(reported, std::memory_order_relaxed);
     return true;
   };
-  DecodeResult r = decoder.Decode(job.index, e, password, ask, counting);
-  return r;
+  return decoder.Decode(e, password, ask, counting);
 }
 
 void Batch::Process(Job& job, EntryDecoder& decoder, FolderCache& folders) {
@@ -289,7 +311,15 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
 
   const std::string& last = job.parts.back();
   struct stat st{};
-  const bool exists = ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  bool exists = ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  // A link of this extract is made only at the end: until then its name counts as taken,
+  // by a file as old as its entry.
+  Job* link = exists ? nullptr : PendingLink(job);
+  if (link) {
+    exists = true;
+    st.st_mode = S_IFLNK;
+    st.st_mtime = time_t(dir_.entries[link->index].mtime);
+  }
   if (exists && S_ISDIR(st.st_mode)) {
     Say(job, kLibErrExists, "a folder of that name exists");
     return;
@@ -326,64 +356,59 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
     return;
   }
 
-  // Written under a name of its own and renamed only when complete and checked, so that
-  // a damaged entry never replaces a good file nor leaves a partial one.
-  std::string temp;
-  int out = -1;
-  for (int i = 0; i < 100 && out < 0; ++i) {
-    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter_++) + ".part";
-    out = ::openat(parent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
-    const int e2 = errno;
-    Say(job, e2 == ENOSPC ? kLibErrDiskFull : kLibErrWrite, std::string("cannot create file: ") + std::strerror(e2));
+  // Named only when complete and checked, so that a damaged entry never replaces a good
+  // file nor leaves a partial one.
+  stagedfile::StagedFile out;
+  if (!out.Open(parent)) {
+    const int err = errno;
+    Say(job, err == ENOSPC ? kLibErrDiskFull : kLibErrWrite, std::string("cannot create file: ") + std::strerror(err));
     return;
   }
+  auto writeError = [&](int err) {
+    Say(job, err == ENOSPC || err == EDQUOT ? kLibErrDiskFull : kLibErrWrite,
+        std::string("write error: ") + std::strerror(err));
+  };
   int writeErr = 0;
   const DecodeResult r = DecodeEntry(job, e, decoder, [&](const uint8_t* d, size_t n) {
-    while (n > 0) {
-      const ssize_t w = ::write(out, d, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        writeErr = w < 0 ? errno : ENOSPC;
-        return false;
-      }
-      d += w, n -= size_t(w);
-    }
-    return true;
+    if (out.Write(d, n)) return true;
+    writeErr = errno;
+    return false;
   });
-  bool ok = r.code == 0;
-  if (!ok) {
-    if (writeErr)
-      Say(job, writeErr == ENOSPC || writeErr == EDQUOT ? kLibErrDiskFull : kLibErrWrite,
-          std::string("write error: ") + std::strerror(writeErr));
-    else if (!r.sinkStopped)
-      Say(job, r.code, r.reason);
-  } else {
-    const uint32_t unixMode = e.UnixMode();
-    const mode_t mode = (unixMode & 0777) ? mode_t(unixMode & 0777) : mode_t(0666 & ~umask_);
-    ::fchmod(out, mode);
-    const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
-    ::futimens(out, times);
+  if (r.code) {
+    if (writeErr) writeError(writeErr);
+    else if (!r.sinkStopped) Say(job, r.code, r.reason);
+    return;
   }
-  if (::close(out) != 0 && ok) {
-    const int e2 = errno;
-    Say(job, e2 == ENOSPC || e2 == EDQUOT ? kLibErrDiskFull : kLibErrWrite, std::string("write error: ") + std::strerror(e2));
-    ok = false;
+  ::fchmod(out.Fd(), filemodes::ExtractedMode(e.UnixMode(), false, umask_));
+  const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
+  ::futimens(out.Fd(), times);
+  if (!out.Publish(last, exists)) {
+    const int err = errno;
+    if (err == EEXIST) Say(job, kLibErrExists, "skipped: the file exists");
+    else if (err == EIO || err == ENOSPC || err == EDQUOT) writeError(err);
+    else Say(job, kLibErrWrite, std::string("cannot create file: ") + std::strerror(err));
+    return;
   }
-  if (ok && ::renameat(parent, temp.c_str(), parent, last.c_str()) != 0) {
-    Say(job, kLibErrWrite, std::string("cannot create file: ") + std::strerror(errno));
-    ok = false;
+  if (link) {
+    std::lock_guard lock(mutex_);
+    link->deferredLink = false;  // replaced before it was made: not counted
   }
-  if (!ok) ::unlinkat(parent, temp.c_str(), 0);
-  job.ok = ok;
-  if (ok && o_.verbose) Say(job, 0, "extracted");
+  job.ok = true;
+  if (o_.verbose) Say(job, 0, "extracted");
+}
+
+// The link of an earlier entry of the same name that is still to be made, if any.
+Job* Batch::PendingLink(const Job& job) {
+  std::lock_guard lock(mutex_);
+  for (size_t j = job.after; j != SIZE_MAX; j = jobs_[j]->after)
+    if (jobs_[j]->deferredLink) return jobs_[j].get();
+    else if (jobs_[j]->ok) return nullptr;  // a file or folder: there on disk
+  return nullptr;
 }
 
 void Batch::Work() {
-  EntryDecoder decoder(fd_, o_.archive, dir_.archiveStart, dir_.archiveEnd);
-  FolderCache folders(root_);
+  EntryDecoder decoder(fd_);
+  FolderCache folders(root_, sweeper_);
   for (;;) {
     const size_t i = next_++;
     if (i >= jobs_.size() || stop_) break;
@@ -458,7 +483,7 @@ void Batch::MakeLink(Job& job) {
   std::string temp;
   int r = -1;
   for (int i = 0; i < 100 && r != 0; ++i) {
-    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(tempCounter_++) + ".link";
+    temp = stagedfile::TempName(".link");
     r = ::symlinkat(job.linkTarget.c_str(), parent, temp.c_str());
     if (r != 0 && errno != EEXIST) break;
   }
@@ -493,8 +518,7 @@ void Batch::FinishFolders() {
     int err = 0;
     const int fd = entrypaths::OpenFolders(root_, job->parts, job->parts.size(), false, why, err);
     if (fd < 0) continue;
-    const uint32_t unixMode = e.UnixMode();
-    ::fchmod(fd, (unixMode & 0777) ? mode_t(unixMode & 0777) : mode_t(0777 & ~umask_));
+    ::fchmod(fd, filemodes::ExtractedMode(e.UnixMode(), true, umask_));
     const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
     ::futimens(fd, times);
     ::close(fd);
@@ -502,8 +526,7 @@ void Batch::FinishFolders() {
 }
 
 int32_t Batch::Run() {
-  umask_ = ::umask(0);
-  ::umask(umask_);
+  umask_ = filemodes::CurrentUmask();
   fd_ = ::open(o_.archive.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     reporter_.Message(kLibErrRead, Printable(o_.archive) + ": cannot open the archive: " + std::strerror(errno));
@@ -512,8 +535,9 @@ int32_t Batch::Run() {
   }
   std::unique_ptr<int, void (*)(int*)> fdGuard(&fd_, [](int* fd) { ::close(*fd); });
   dir_ = ReadDirectory(fd_);
-  if (!dir_.error.empty()) {
-    reporter_.Message(kLibErrBadArchive, Printable(o_.archive) + ": " + dir_.error);
+  if (!dir_.error.empty() || dir_.entries.empty()) {
+    reporter_.Message(dir_.error.empty() ? kLibErrNoMatch : kLibErrBadArchive,
+                      Printable(o_.archive) + ": " + (dir_.error.empty() ? "the archive holds no entries" : dir_.error));
     reporter_.Report(kActionEndOfBatch, 0, 0);
     return 0;
   }

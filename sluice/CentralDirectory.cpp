@@ -1,6 +1,7 @@
 #include "CentralDirectory.h"
 
 #include "CodePage437.h"
+#include "EntrySpans.h"
 #include "ZipRecords.h"
 #include "FileIo.h"
 
@@ -16,7 +17,7 @@ using fileio::ReadAt;
 namespace {
 
 constexpr size_t kEndSize = EndOfCentralDir::Size, kCentralSize = CentralFileHeader::Size,
-                 kLocalSize = LocalFileHeader::Size, kZip64EndSize = Zip64EndOfCentralDir::MinSize,
+                 kZip64EndSize = Zip64EndOfCentralDir::MinSize,
                  kLocatorSize = Zip64EndLocator::Size;
 constexpr auto LE16 = GetLE16;
 constexpr auto LE32 = GetLE32;
@@ -69,22 +70,11 @@ void ReadExtra(ArchiveEntry& e, const uint8_t* p, size_t size) {
 
 // Marks every entry whose local header and data share bytes with another's.
 void MarkOverlaps(std::vector<ArchiveEntry>& entries) {
-  std::vector<size_t> order;
+  std::vector<entryspans::Span> spans(entries.size());
   for (size_t i = 0; i < entries.size(); ++i)
-    if (!entries[i].localBad) order.push_back(i);
-  std::sort(order.begin(), order.end(),
-            [&](size_t a, size_t b) { return entries[a].localOffset < entries[b].localOffset; });
-  uint64_t reach = 0;
-  size_t reacher = SIZE_MAX;
-  for (size_t i : order) {
-    ArchiveEntry& e = entries[i];
-    const uint64_t end = e.dataOffset + e.packed;
-    if (reacher != SIZE_MAX && e.localOffset < reach) {
-      e.overlaps = true;
-      entries[reacher].overlaps = true;
-    }
-    if (reacher == SIZE_MAX || end > reach) reach = end, reacher = i;
-  }
+    if (!entries[i].localBad) spans[i] = {entries[i].localOffset, entries[i].dataOffset + entries[i].packed, true};
+  const std::vector<bool> shared = entryspans::Overlapping(spans);
+  for (size_t i = 0; i < entries.size(); ++i) entries[i].overlaps = shared[i];
 }
 
 }  // namespace
@@ -126,16 +116,27 @@ ArchiveDirectory ReadDirectory(int fd) {
   uint64_t dirEnd = endAt;  // where the directory really ends
   Zip64EndLocator locator;
   if (at >= kLocatorSize && Zip64EndLocator::Decode(&tail[at - kLocatorSize], locator)) {
-    uint8_t rec[kZip64EndSize];
-    Zip64EndOfCentralDir end64;
-    // The stored offset may not count the prefix; the record lies just before the locator.
+    // The stored offset may not count the prefix; the record lies just before the locator
+    // (unless it carries extensible data). Where both places hold one, they must agree:
+    // another reader may take either, and find other entries at other offsets.
     const uint64_t expected = endAt - kLocatorSize - kZip64EndSize;
+    Zip64EndOfCentralDir end64;
     uint64_t found = UINT64_MAX;
-    for (uint64_t candidate : {expected, locator.EndOffset})
-      if (candidate <= expected && ReadAt(fd, candidate, rec, sizeof rec) && Zip64EndOfCentralDir::Decode(rec, end64)) {
-        found = candidate;
-        break;
+    for (uint64_t candidate : {expected, locator.EndOffset}) {
+      uint8_t rec[kZip64EndSize];
+      Zip64EndOfCentralDir read;
+      if (candidate > expected || !ReadAt(fd, candidate, rec, sizeof rec) || !Zip64EndOfCentralDir::Decode(rec, read))
+        continue;
+      if (found == UINT64_MAX) {
+        found = candidate, end64 = read;
+      } else if (candidate != found &&
+                 (read.EntriesTotal != end64.EntriesTotal || read.EntriesOnDisk != end64.EntriesOnDisk ||
+                  read.CentralDirSize != end64.CentralDirSize || read.CentralDirStart != end64.CentralDirStart ||
+                  read.DiskNumber != end64.DiskNumber || read.CentralStartDisk != end64.CentralStartDisk)) {
+        a.error = "the archive's two Zip64 end records disagree";
+        return a;
       }
+    }
     if (found == UINT64_MAX) {
       a.error = "the Zip64 end record is missing";
       return a;
@@ -198,15 +199,8 @@ ArchiveDirectory ReadDirectory(int fd) {
     ReadExtra(e, extra, h.ExtraLength);
     if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
     e.localOffset += shift;
-    uint8_t local[kLocalSize];
-    if (e.localOffset > dirAt || dirAt - e.localOffset < kLocalSize || !ReadAt(fd, e.localOffset, local, kLocalSize) ||
-        LE32(local) != zipsig::Local) {
-      e.localBad = true;
-    } else {
-      const LocalFileHeader l = LocalFileHeader::Decode(local);
-      e.dataOffset = e.localOffset + kLocalSize + l.NameLength + l.ExtraLength;
-      if (e.dataOffset > dirAt || e.packed > dirAt - e.dataOffset) e.localBad = true;
-    }
+    uint16_t localExtra = 0;
+    e.localBad = !entryspans::LocateData(fd, e.localOffset, e.packed, dirAt, e.dataOffset, localExtra);
     a.entries.push_back(std::move(e));
     p += kCentralSize + h.VariableLength();
   }

@@ -3,13 +3,15 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "Codec.h"
 #include "CompressionLibraries.h"
+#include "FileIo.h"
 #include "WinZipAes.h"
+#include "ZipCrypto.h"
 
 namespace sluice {
 namespace {
@@ -67,15 +69,8 @@ struct CheckingSink {
 
 }  // namespace
 
-EntryDecoder::EntryDecoder(int fd, const std::string& archivePath, uint64_t archiveStart, uint64_t archiveEnd)
-    : fd_(fd), path_(archivePath), start_(archiveStart), end_(archiveEnd) {}
-
-EntryDecoder::~EntryDecoder() {
-  if (zip_) zip_discard(zip_);
-}
-
-DecodeResult EntryDecoder::Decode(size_t index, const ArchiveEntry& e, std::string& password,
-                                  const PasswordAsk& ask, const ByteSink& sink) {
+DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, const PasswordAsk& ask,
+                                  const ByteSink& sink) {
   if (e.localBad) return Fail(kLibErrBadArchive, "the archive is truncated or damaged");
   if (e.overlaps) return Fail(kLibErrBadArchive, "refused: its data overlaps another entry's");
   if (e.flags & 0x40) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
@@ -86,40 +81,28 @@ DecodeResult EntryDecoder::Decode(size_t index, const ArchiveEntry& e, std::stri
   const ByteSink checked = [&check](const uint8_t* d, size_t n) { return check(d, n); };
   DecodeResult sourceError;
 
-  if (!e.Encrypted()) {
-    uint64_t at = e.dataOffset, left = e.packed;
-    const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
-      const size_t n = size_t(std::min<uint64_t>(size, left));
-      size_t got = 0;
-      while (got < n) {
-        const ssize_t r = ::pread(fd_, buffer + got, n - got, off_t(at + got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-          sourceError = Fail(kLibErrRead, "cannot read the archive");
-          return -1;
-        }
-        got += size_t(r);
-      }
-      at += n, left -= n;
-      return ptrdiff_t(n);
-    };
-    return check.Finish(Decompress(e, read, sourceError, checked));
-  }
+  // Asks again while the password is refused; false (with the result) when none is left.
+  int attempts = 0;
+  auto another = [&](DecodeResult& failed) {
+    const bool had = !password.empty();
+    if (attempts++ == 3 || !ask(password)) {
+      password.clear();
+      failed = Fail(kLibErrPassword, had ? "wrong password" : "a password is needed");
+      return false;
+    }
+    return true;
+  };
 
   // AES-2 stores no CRC: its authentication code stands for it.
   check.crcStored = !(e.Aes() && e.aesVersion == 2);
-  if (e.Aes()) {
+  if (e.Encrypted() && e.Aes()) {
     WinZipAes aes;
-    for (int attempt = 0;; ++attempt) {
+    for (;;) {
       const WinZipAes::Status status = aes.Open(fd_, e.dataOffset, e.packed, e.aesStrength, password);
       if (status == WinZipAes::kOk && !password.empty()) break;
       if (status == WinZipAes::kReadError) return Fail(kLibErrRead, "cannot read the archive");
       if (status == WinZipAes::kDamaged) return Fail(kLibErrBadArchive, "the encrypted data is damaged");
-      const bool had = !password.empty();
-      if (attempt == 3 || !ask(password)) {
-        password.clear();
-        return Fail(kLibErrPassword, had ? "wrong password" : "a password is needed");
-      }
+      if (DecodeResult failed; !another(failed)) return failed;
     }
     const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
       const ptrdiff_t n = aes.Read(buffer, size);
@@ -132,43 +115,30 @@ DecodeResult EntryDecoder::Decode(size_t index, const ArchiveEntry& e, std::stri
     return check.Finish(Decompress(e, read, sourceError, checked));
   }
 
-  std::string error;
-  if (!OpenZip(error)) return Fail(kLibErrBadArchive, "cannot open the archive: " + error);
-  if (zip_int64_t(index) >= zip_get_num_entries(zip_, 0))
-    return Fail(kLibErrBadArchive, "the archive's directory is damaged");
-  zip_file_t* f = nullptr;
-  for (int attempt = 0;; ++attempt) {
-    // Decrypted only: the methods are decoded here.
-    f = zip_fopen_index_encrypted(zip_, index, ZIP_FL_COMPRESSED, password.empty() ? nullptr : password.c_str());
-    if (f) break;
-    const int code = zip_error_code_zip(zip_get_error(zip_));
-    zip_error_clear(zip_);
-    if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD) {
-      const bool had = !password.empty();
-      if (attempt == 3 || !ask(password)) {
-        password.clear();
-        return Fail(kLibErrPassword, had ? "wrong password" : "a password is needed");
-      }
-      continue;
-    }
-    if (code == ZIP_ER_ENCRNOTSUPP) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
-    return Fail(kLibErrBadArchive, zip_error_strerror(zip_get_error(zip_)));
+  uint64_t at = e.dataOffset, left = e.packed;
+  zipcrypto::Decrypter crypto("");
+  if (e.Encrypted()) {
+    uint8_t header[zipcrypto::kHeaderSize];
+    if (left < sizeof header) return Fail(kLibErrBadArchive, "the entry is shorter than its encryption header");
+    if (!fileio::ReadAt(fd_, at, header, sizeof header)) return Fail(kLibErrRead, "cannot read the archive");
+    at += sizeof header, left -= sizeof header;
+    const uint8_t checkByte = zipcrypto::CheckByte(e.flags, e.crc, e.dosTime);
+    while (password.empty() || !zipcrypto::Start(password, header, checkByte, crypto))
+      if (DecodeResult failed; !another(failed)) return failed;
   }
-  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> guard(f, zip_fclose);
   const Source read = [&](uint8_t* buffer, size_t size) -> ptrdiff_t {
-    const zip_int64_t n = zip_fread(f, buffer, size);
-    if (n < 0) {
-      // A failed authentication code: libzip reports it as a CRC error.
-      const int code = zip_error_code_zip(zip_file_get_error(f));
-      sourceError = code == ZIP_ER_CRC ? Fail(kLibErrCrc, "CRC error (wrong password or damaged data)")
-                                       : Fail(kLibErrBadArchive, std::string("damaged data: ") + zip_file_strerror(f));
+    const size_t n = size_t(std::min<uint64_t>(size, left));
+    if (!fileio::ReadAt(fd_, at, buffer, n)) {
+      sourceError = Fail(kLibErrRead, "cannot read the archive");
       return -1;
     }
+    if (e.Encrypted()) crypto.Decrypt(buffer, n);
+    at += n, left -= n;
     return ptrdiff_t(n);
   };
   DecodeResult r = check.Finish(Decompress(e, read, sourceError, checked));
   // A wrong traditional password passes its check byte once in 256 tries.
-  if ((r.code == kLibErrBadArchive || r.code == kLibErrCrc) && !r.sinkStopped)
+  if (e.Encrypted() && (r.code == kLibErrBadArchive || r.code == kLibErrCrc) && !r.sinkStopped)
     r.reason = "wrong password or damaged data";
   return r;
 }
@@ -210,22 +180,6 @@ DecodeResult EntryDecoder::Decompress(const ArchiveEntry& e, const Source& read,
     if (r == Z_BUF_ERROR && inputEnded && z.avail_in == 0) return Fail(kLibErrBadArchive, "the data is truncated");
     if (r != Z_OK && r != Z_BUF_ERROR) return Fail(kLibErrBadArchive, "the compressed data is damaged");
   }
-}
-
-bool EntryDecoder::OpenZip(std::string& error) {
-  if (zip_) return true;
-  zip_error_t ze;
-  zip_error_init(&ze);
-  // libzip insists that offsets count from the start of the file: an archive behind a
-  // prefix that did not adjust them is shown to it through a window.
-  zip_source_t* src = zip_source_file_create(path_.c_str(), start_, zip_int64_t(end_ - start_), &ze);
-  if (src) {
-    zip_ = zip_open_from_source(src, ZIP_RDONLY, &ze);
-    if (!zip_) zip_source_free(src);
-  }
-  if (!zip_) error = zip_error_strerror(&ze);
-  zip_error_fini(&ze);
-  return zip_ != nullptr;
 }
 
 }  // namespace sluice

@@ -1,11 +1,9 @@
 #pragma once
-// Decodes one entry's data into a sink, checking its size and CRC on the way. Plain data
-// is read straight from the file; libzip decrypts encrypted data. The methods are decoded
-// here (stored and deflate in this file, the others each in a file of their own: libzip
-// knows no Deflate64, LZMA, xz or Zstandard), and checks a CRC that WinZip AES-2 entries do
-// not store.
-
-#include <zip.h>
+// Decodes one entry's data into a sink, checking its size and CRC on the way. Every
+// method and every encryption reads the entry's bytes where the checked directory
+// (CentralDirectory.h) places them, and nowhere else: a second reader of the directory
+// could be shown other entries at other offsets. Stored and deflate data are decoded here,
+// the other methods each in a file of their own (Codec.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -29,26 +27,18 @@ struct DecodeResult {
 
 class EntryDecoder {
  public:
-  EntryDecoder(int fd, const std::string& archivePath, uint64_t archiveStart, uint64_t archiveEnd);
-  ~EntryDecoder();
-  EntryDecoder(const EntryDecoder&) = delete;
-  EntryDecoder& operator=(const EntryDecoder&) = delete;
+  explicit EntryDecoder(int fd) : fd_(fd) {}
 
   // `password` is the one to try first and, on success, the one that worked.
-  DecodeResult Decode(size_t index, const ArchiveEntry& e, std::string& password, const PasswordAsk& ask,
-                      const ByteSink& sink);
+  DecodeResult Decode(const ArchiveEntry& e, std::string& password, const PasswordAsk& ask, const ByteSink& sink);
 
  private:
   // Fills the buffer with compressed bytes; 0 at the end, -1 on an error (in `error`).
   using Source = std::function<ptrdiff_t(uint8_t* buffer, size_t size)>;
   DecodeResult Decompress(const ArchiveEntry& e, const Source& source, const DecodeResult& sourceError,
                           const ByteSink& sink);
-  bool OpenZip(std::string& error);
 
   int fd_;
-  std::string path_;
-  uint64_t start_, end_;
-  zip_t* zip_ = nullptr;
 };
 
 }  // namespace sluice

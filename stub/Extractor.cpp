@@ -9,9 +9,13 @@
 #include <cstring>
 
 #include "EntryPaths.h"
+#include "FileModes.h"
+#include "StagedFile.h"
 #include "Terminal.h"
 
 namespace stubby {
+
+Extractor::Extractor(SelfArchive& a, Options& o) : a_(a), o_(o), umask_(filemodes::CurrentUmask()) {}
 
 bool Extractor::OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd,
                            const Entry& e) {
@@ -77,10 +81,9 @@ time_t Extractor::ModTime(const Entry& e, const std::vector<uint8_t>& extra) con
   return std::mktime(&t);
 }
 
-bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head) {
-  // The last byte of the encryption header repeats part of the CRC (or of the time, when
-  // the sizes follow the data).
-  const uint8_t check = (e.flags & 8) ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc >> 24);
+bool Extractor::Password(const Entry& e, zipcrypto::Decrypter& crypto,
+                         const uint8_t (&head)[zipcrypto::kHeaderSize]) {
+  const uint8_t check = zipcrypto::CheckByte(e.flags, e.crc, e.dosTime);
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!o_.passwordGiven) {
       if (!gInteractive) {
@@ -92,13 +95,7 @@ bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head)
       o_.password = ReadLine(false);
       o_.passwordGiven = true;
     }
-    ZipCrypto trial(o_.password);
-    uint8_t last = 0;
-    for (int i = 0; i < 12; ++i) last = trial.Decrypt(head[i]);
-    if (last == check) {
-      crypto = trial;
-      return true;
-    }
+    if (zipcrypto::Start(o_.password, head, check, crypto)) return true;
     if (!gInteractive) break;
     std::printf("Wrong password.\n");
     o_.passwordGiven = false;
@@ -108,40 +105,48 @@ bool Extractor::Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head)
 }
 
 bool Extractor::Begin(const Entry& e, Source& src) {
-  uint8_t local[kLocalSize];
-  if (!ReadAt(a_.fd, e.localOffset, local, sizeof local) || GetLE32(local) != kLocalSig) {
-    Error("%s: local header not found", Printable(e.name).c_str());
+  if (e.localBad) {
+    Error("%s: the archive is truncated or damaged", Printable(e.name).c_str());
     return false;
   }
-  const uint64_t extraAt = e.localOffset + kLocalSize + GetLE16(local + 26);
-  localExtra_.assign(GetLE16(local + 28), 0);
-  uint64_t at = extraAt + localExtra_.size();
-  uint64_t left = e.packed;
-  if (!ReadAt(a_.fd, extraAt, localExtra_.data(), localExtra_.size()) || at + left > a_.archiveEnd) {
-    Error("%s: the archive is truncated", Printable(e.name).c_str());
+  if (e.overlaps) {
+    Error("%s: refused: its data overlaps another entry's", Printable(e.name).c_str());
+    return false;
+  }
+  uint64_t at = e.dataOffset, left = e.packed;
+  localExtra_.assign(e.localExtra, 0);
+  if (!ReadAt(a_.fd, at - localExtra_.size(), localExtra_.data(), localExtra_.size())) {
+    Error("%s: read error", Printable(e.name).c_str());
     return false;
   }
   if (e.method != 0 && e.method != 8) {
     Error("%s: compression method %u is not supported", Printable(e.name).c_str(), unsigned(e.method));
     return false;
   }
-  if ((e.flags & 0x40) || (e.Encrypted() && left < 12)) {
+  if (e.flags & 0x40) {
     Error("%s: this kind of encryption is not supported", Printable(e.name).c_str());
     return false;
   }
   if (e.Encrypted()) {
-    uint8_t head[12];
-    if (!ReadAt(a_.fd, at, head, sizeof head)) return false;
+    uint8_t head[zipcrypto::kHeaderSize];
+    if (left < sizeof head) {
+      Error("%s: the entry is shorter than its encryption header", Printable(e.name).c_str());
+      return false;
+    }
+    if (!ReadAt(a_.fd, at, head, sizeof head)) {
+      Error("%s: read error", Printable(e.name).c_str());
+      return false;
+    }
     if (!Password(e, src.crypto, head)) return false;
-    at += 12, left -= 12;
+    at += sizeof head, left -= sizeof head;
   }
   src.at = at, src.left = left;
   return true;
 }
 
-bool Extractor::Unpack(const Entry& e, Source& src, int outFd, std::string* into) {
+bool Extractor::Unpack(const Entry& e, Source& src, stagedfile::StagedFile* file, std::string* into) {
   uint64_t at = src.at, left = src.left;
-  ZipCrypto& crypto = src.crypto;
+  zipcrypto::Decrypter& crypto = src.crypto;
   std::vector<uint8_t> in(kChunk), out(kChunk);
   z_stream z {};
   if (e.method == 8 && inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
@@ -159,7 +164,7 @@ bool Extractor::Unpack(const Entry& e, Source& src, int outFd, std::string* into
     crc = crc32(crc, data, uInt(n));
     produced += n;
     if (into) into->append(reinterpret_cast<const char*>(data), n);
-    if (outFd >= 0 && !WriteAll(outFd, data, n)) {
+    if (file && !file->Write(data, n)) {
       Error("%s: write error: %s", Printable(e.name).c_str(), std::strerror(errno));
       ok = false;
     }
@@ -172,8 +177,7 @@ bool Extractor::Unpack(const Entry& e, Source& src, int outFd, std::string* into
       break;
     }
     at += n, left -= n;
-    if (e.Encrypted())
-      for (size_t i = 0; i < n; ++i) in[i] = crypto.Decrypt(in[i]);
+    if (e.Encrypted()) crypto.Decrypt(in.data(), n);
     if (e.method == 0) {
       emit(in.data(), n);
       continue;
@@ -226,7 +230,7 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
   if (rootFd < 0) {
     if (e.IsDir()) return true;
     Source src;
-    const bool ok = Begin(e, src) && Unpack(e, src, -1);
+    const bool ok = Begin(e, src) && Unpack(e, src, nullptr);
     if (ok) std::printf("  OK: %s\n", Printable(e.name).c_str());
     return ok;
   }
@@ -253,41 +257,32 @@ bool Extractor::Extract(const Entry& e, int rootFd) {
     ::close(parent);
     return false;
   }
-  bool ok = true;
-  // Written under a name of its own and renamed only when complete and checked, so that
-  // a damaged entry never replaces a good file.
-  std::string temp;
-  int out = -1;
-  for (int i = 0; i < 100 && out < 0; ++i) {
-    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(i) + ".part";
-    out = ::openat(parent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) {
+  // Named only when complete and checked, so that a damaged entry never replaces a good
+  // file, and a killed run leaves no partial one.
+  std::string folder;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) folder += parts[i] + '/';
+  if (swept_.insert(folder).second) stagedfile::RemoveStale(parent);
+  stagedfile::StagedFile out;
+  if (!out.Open(parent)) {
     Error("%s: cannot create file: %s", Printable(e.name).c_str(), std::strerror(errno));
     ::close(parent);
     return false;
   }
-  SetPendingFile(parent, temp);
-  ok = Unpack(e, src, out);
+  SetPendingFile(parent, out.Name());
+  bool ok = Unpack(e, src, &out);
   if (ok) {
-    const mode_t umask = ::umask(0);
-    ::umask(umask);
-    const mode_t mode = e.UnixMode() ? mode_t(e.UnixMode() & 0777) : mode_t(0666);
-    ::fchmod(out, mode & ~umask);
+    ::fchmod(out.Fd(), filemodes::ExtractedMode(e.UnixMode(), false, umask_));
     const time_t t = ModTime(e, localExtra_);
     const timespec times[2] = {{t, 0}, {t, 0}};
-    ::futimens(out, times);
+    ::futimens(out.Fd(), times);
+    struct stat st {};
+    if (!out.Publish(last, ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)) {
+      Error("%s: %s: %s", Printable(e.name).c_str(), errno == EIO || errno == ENOSPC ? "write error" : "cannot create file",
+            std::strerror(errno));
+      ok = false;
+    }
   }
-  if (::close(out) != 0 && ok) {
-    Error("%s: write error: %s", Printable(e.name).c_str(), std::strerror(errno));
-    ok = false;
-  }
-  if (ok && ::renameat(parent, temp.c_str(), parent, last.c_str()) != 0) {
-    Error("%s: cannot create file: %s", Printable(e.name).c_str(), std::strerror(errno));
-    ok = false;
-  }
-  if (!ok) ::unlinkat(parent, temp.c_str(), 0);
+  out.Discard();
   SetPendingFile(-1, {});
   if (ok) std::printf("  extracted: %s\n", Printable(e.name).c_str());
   ::close(parent);
@@ -306,7 +301,7 @@ bool Extractor::ExtractLink(const Entry& e, const std::vector<std::string>& part
   const Decision decision = MayWrite(parent, last, e);
   Source src;
   std::string target;
-  bool ok = decision == Decision::Write && Begin(e, src) && Unpack(e, src, -1, &target);
+  bool ok = decision == Decision::Write && Begin(e, src) && Unpack(e, src, nullptr, &target);
   if (ok && !entrypaths::LinkTargetInside(parts, target)) {
     Error("%s: refused: the link points outside the extract folder (%s)", Printable(e.name).c_str(),
           Printable(target).c_str());
@@ -315,7 +310,7 @@ bool Extractor::ExtractLink(const Entry& e, const std::vector<std::string>& part
   std::string temp;
   int made = -1;
   for (int i = 0; ok && i < 100 && made != 0; ++i) {
-    temp = ".tessera-" + std::to_string(::getpid()) + "-" + std::to_string(i) + ".link";
+    temp = stagedfile::TempName(".link");
     made = ::symlinkat(target.c_str(), parent, temp.c_str());
     if (made != 0 && errno != EEXIST) break;
   }

@@ -1,40 +1,19 @@
 // Extraction and testing of the self-extractor's entries.
 #pragma once
 
-#include <zlib.h>
+#include <sys/types.h>
 
 #include <ctime>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "SelfArchive.h"
+#include "StagedFile.h"
+#include "ZipCrypto.h"
 
 namespace stubby {
-
-// Traditional PKWARE decryption.
-class ZipCrypto {
- public:
-  explicit ZipCrypto(const std::string& password) {
-    for (char c : password) Update(uint8_t(c));
-  }
-  uint8_t Decrypt(uint8_t c) {
-    const uint16_t t = uint16_t(k2_ | 2);
-    // Unsigned: the product of two 16-bit values overflows an int.
-    const uint8_t plain = c ^ uint8_t((uint32_t(t) * (t ^ 1u)) >> 8);
-    Update(plain);
-    return plain;
-  }
-
- private:
-  void Update(uint8_t c) {
-    k0_ = table_[(k0_ ^ c) & 0xFF] ^ (k0_ >> 8);
-    k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-    k2_ = table_[(k2_ ^ (k1_ >> 24)) & 0xFF] ^ (k2_ >> 8);
-  }
-  const z_crc_t* table_ = get_crc_table();
-  uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
-};
 
 struct Options {
   std::string dir;
@@ -45,7 +24,7 @@ struct Options {
 
 class Extractor {
  public:
-  Extractor(SelfArchive& a, Options& o) : a_(a), o_(o) {}
+  Extractor(SelfArchive& a, Options& o);
 
   // Writes the entry below `rootFd` (or only checks it when `rootFd` is -1).
   bool Extract(const Entry& e, int rootFd);
@@ -57,15 +36,15 @@ class Extractor {
   // Where an entry's data lies, and its decryption once the password is known.
   struct Source {
     uint64_t at = 0, left = 0;
-    ZipCrypto crypto{std::string()};
+    zipcrypto::Decrypter crypto{""};
   };
   // Everything that can fail or ask before anything is written: the local header, the
   // method and the password.
   bool Begin(const Entry& e, Source& src);
-  // Checks the data, writing it to `outFd` (unless -1) or appending it to `into`.
-  bool Unpack(const Entry& e, Source& src, int outFd, std::string* into = nullptr);
+  // Checks the data, writing it to `file` (unless null) or appending it to `into`.
+  bool Unpack(const Entry& e, Source& src, stagedfile::StagedFile* file, std::string* into = nullptr);
   bool ExtractLink(const Entry& e, const std::vector<std::string>& parts, int rootFd);
-  bool Password(const Entry& e, ZipCrypto& crypto, const uint8_t* head);
+  bool Password(const Entry& e, zipcrypto::Decrypter& crypto, const uint8_t (&head)[zipcrypto::kHeaderSize]);
   bool OpenParent(int rootFd, const std::vector<std::string>& parts, size_t count, int& fd, const Entry& e);
   enum class Decision { Write, Keep, Fail };
   Decision MayWrite(int parentFd, const std::string& last, const Entry& e);
@@ -76,6 +55,8 @@ class Extractor {
   Overwrite overwrite_ = Overwrite::Ask;
   std::vector<std::pair<std::vector<std::string>, time_t>> folderTimes_;
   std::vector<uint8_t> localExtra_;
+  mode_t umask_ = 022;
+  std::set<std::string> swept_;  // folders rid of what killed runs left there
 };
 
 }  // namespace stubby

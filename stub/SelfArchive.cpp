@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "CodePage437.h"
+#include "EntrySpans.h"
 #include "TerminalText.h"
 
 namespace stubby {
@@ -125,9 +126,17 @@ bool ReadArchive(SelfArchive& a, uint64_t headerAt) {
     e.name = DecodeName(e.rawName, e.hostSystem, h[4], e.flags);
     e.localOffset = local + shift;
     firstLocal = std::min(firstLocal, e.localOffset);
+    e.localBad = !entryspans::LocateData(a.fd, e.localOffset, e.packed, dirAt, e.dataOffset, e.localExtra);
     a.entries.push_back(std::move(e));
     p += kCentralSize + nameLen + extraLen + commentLen;
   }
+  // Entries that share bytes unpack one stream many times over: the same rule as the
+  // decompressor library's refuses them.
+  std::vector<entryspans::Span> spans(a.entries.size());
+  for (size_t i = 0; i < spans.size(); ++i)
+    if (!a.entries[i].localBad) spans[i] = {a.entries[i].localOffset, a.entries[i].dataOffset + a.entries[i].packed, true};
+  const std::vector<bool> shared = entryspans::Overlapping(spans);
+  for (size_t i = 0; i < spans.size(); ++i) a.entries[i].overlaps = shared[i];
 
   // The archive lies behind the header; what the archive had in front of its first entry
   // was copied along and lies between them.

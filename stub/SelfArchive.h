@@ -13,9 +13,9 @@
 
 namespace stubby {
 
-constexpr uint32_t kLocalSig = 0x04034B50, kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
+constexpr uint32_t kCentralSig = 0x02014B50, kEndSig = 0x06054B50,
                    kZip64LocatorSig = 0x07064B50;
-constexpr size_t kHeaderSize = 256, kEndSize = 22, kCentralSize = 46, kLocalSize = 30;
+constexpr size_t kHeaderSize = 256, kEndSize = 22, kCentralSize = 46;
 constexpr size_t kEndSearch = 65535 + kEndSize;
 constexpr size_t kChunk = 64 * 1024;
 constexpr uint32_t kMaxLinkTarget = 4095;
@@ -43,6 +43,10 @@ struct Entry {
   uint16_t flags = 0, method = 0;
   uint32_t dosTime = 0, crc = 0, packed = 0, unpacked = 0, externalAttr = 0;
   uint64_t localOffset = 0;  // in the file
+  uint64_t dataOffset = 0;   // in the file, behind the local header and its extra field
+  uint16_t localExtra = 0;   // length of the local extra field, right before the data
+  bool localBad = false;     // no local header where the directory says, or data past it
+  bool overlaps = false;     // its bytes are shared with another entry's
 
   bool IsDir() const { return !name.empty() && name.back() == '/'; }
   bool Encrypted() const { return flags & 1; }

@@ -36,7 +36,7 @@ void CatchSignals() {
 
 void SetPendingFile(int dirFd, const std::string& name) {
   gPendingDir = -1;
-  if (dirFd < 0 || name.size() >= sizeof gPendingName) return;
+  if (dirFd < 0 || name.empty() || name.size() >= sizeof gPendingName) return;
   std::memcpy(gPendingName, name.c_str(), name.size() + 1);
   gPendingDir = dirFd;
 }

@@ -1,6 +1,13 @@
 // tessera-cli add, extract, test and delete: exit statuses, output, and the libraries
 // found beside the program.
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include "CliTest.h"
 
 namespace {
@@ -67,4 +74,77 @@ TEST(OperationCommands, DamageAndPasswordsFailTheTest) {
   WriteFile(dir / "plain.zip", bytes);
   r = Cli("test plain.zip", dir.Path());
   EXPECT_EQ(r.Status, 1) << r.Output;
+}
+
+// As a user who may not enter the extract folder (another user's, mode 0700): the extract
+// stops before writing anything, also into the folder it was started in.
+TEST(OperationCommands, AnExtractFolderThatCannotBeEnteredStopsTheExtract) {
+  TempDir dir;
+  MakeTree(dir);
+  ASSERT_EQ(Cli("add -q -r a.zip tree", dir.Path()).Status, 0);
+  fs::create_directories(dir.Path() / "here");
+  fs::create_directories(dir.Path() / "locked");
+  fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(dir.Path() / "here", fs::perms::all);
+  fs::permissions(dir.Path() / "locked", fs::perms::owner_all);
+  WriteFile(dir / "log", "");
+  fs::permissions(dir.Path() / "log", fs::perms::all);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Root enters any folder: the run takes the unused id 65534.
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                             ::setresuid(65534, 65534, 65534) != 0))
+      ::_exit(77);
+    const int log = ::open((dir / "log").c_str(), O_WRONLY);
+    if (log < 0 || ::chdir((dir / "here").c_str()) != 0) ::_exit(78);
+    ::dup2(log, 1), ::dup2(log, 2);
+    ::execl(kCli.c_str(), kCli.c_str(), "extract", "-q", "-d", "../locked", "../a.zip", nullptr);
+    ::_exit(79);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot take the id 65534: " << std::strerror(EPERM);
+  const std::string log = ReadFile(dir / "log");
+  EXPECT_EQ(WEXITSTATUS(status), 1) << log;
+  EXPECT_NE(log.find("cannot extract into the folder ../locked: Permission denied"), std::string::npos) << log;
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "here"));
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "locked"));
+}
+
+// A close() that reports an error (a network file system's failed write-back) fails the
+// file: it is not left under its name.
+TEST(OperationCommands, AFailedCloseFailsTheFile) {
+  TempDir dir;
+  MakeTree(dir);
+  ASSERT_EQ(Cli("add -q -r a.zip tree", dir.Path()).Status, 0);
+  const CommandResult r = RunCommand("LD_PRELOAD=" + Quote(TESSERA_CLOSE_EIO_SHIM) + " TESSERA_SHIM_EIO_BELOW=" +
+                                         Quote(dir / "x/tree/sub/") + " " + Quote(kCli) + " extract -q -d x a.zip",
+                                     dir.Path().string());
+  EXPECT_EQ(r.Status, 1) << r.Output;
+  EXPECT_NE(r.Output.find("tree/sub/a.txt: write error: Input/output error"), std::string::npos) << r.Output;
+  EXPECT_NE(r.Output.find("extracted: 3"), std::string::npos) << r.Output;
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "x/tree/sub"));
+  EXPECT_EQ(ReadFile(dir / "x/tree/bytes.bin"), ReadFile(dir / "tree/bytes.bin"));
+}
+
+// Each of these names what is wrong.
+TEST(OperationCommands, MessagesNameWhatIsWrong) {
+  TempDir dir;
+  struct Case {
+    const char *archive, *command, *message;
+  };
+  for (const Case& c : {Case{"empty", "test", "holds no entries"}, Case{"empty", "extract", "holds no entries"},
+                        Case{"short-encrypted", "test -P pw", "e: the entry is shorter than its encryption header"},
+                        Case{"damaged-signature", "test", "damaged-signature.zip: the archive's directory cannot be read"},
+                        Case{"damaged-size", "test", "damaged-size.zip: the archive's directory cannot be read"},
+                        Case{"damaged-count", "extract", "damaged-count.zip: the archive's directory cannot be read"}}) {
+    SCOPED_TRACE(std::string(c.archive) + " " + c.command);
+    Crafted(c.archive, dir / (std::string(c.archive) + ".zip"));
+    const CommandResult r = Cli(std::string(c.command) + " " + c.archive + ".zip", dir.Path());
+    EXPECT_EQ(r.Status, 1) << r.Output;
+    EXPECT_NE(r.Output.find(c.message), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Output.find("no zip file specified"), std::string::npos) << r.Output;
+  }
 }

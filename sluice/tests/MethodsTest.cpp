@@ -16,8 +16,8 @@ namespace {
 const std::string kLib = SLUICE_LIBRARY;
 
 std::string Craft(const TempDir& dir, const std::string& name, const std::string& json) {
-  const CommandResult r = RunCommand(std::string(TESSERA_PYTHON) + " " + Quote(SLUICE_CRAFT_ZIP) + " " +
-                                     Quote(dir / name) + " " + Quote(json));
+  const CommandResult r = RunCommand(std::string(TESSERA_PYTHON) + " " + Quote(SLUICE_CRAFTED_METHODS) +
+                                     " " + Quote(dir / name) + " " + Quote(json));
   EXPECT_EQ(r.Status, 0) << r.Output;
   return dir / name;
 }

@@ -75,7 +75,7 @@ std::string Craft(const TempDir& dir, const std::string& name, const std::string
 std::set<std::string> Listing(const fs::path& root) {
   std::set<std::string> names;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    names.insert(fs::relative(it->path(), root).string());
+    names.insert(it->path().lexically_relative(root).string());
   return names;
 }
 
@@ -275,6 +275,101 @@ TEST(Safety, EntriesOfOneNameAreWrittenInArchiveOrder) {
   const Outcome o = Sluice(kLib).Run({.archive = zip, .dirNames = false, .overwrite = true}, tmp.Path());
   EXPECT_EQ(o.count, 2) << o.AllMessages();
   EXPECT_EQ(ReadFile(tmp / "same.txt"), "second");
+}
+
+}  // namespace
+
+namespace {
+
+// Two Zip64 end records, each with a directory of its own: a reader that took the data of
+// some entries by the other directory would unpack one stream of zeros many times over.
+TEST(Safety, Zip64EndRecordsThatDisagreeAreRefused) {
+  TempDir tmp;
+  const std::string zip = Crafted("two-zip64-ends", tmp / "two.zip");
+  Sluice lib(kLib);
+  for (bool test : {true, false}) {
+    SCOPED_TRACE(test ? "test" : "extract");
+    const std::string out = tmp / (test ? "test" : "extract");
+    fs::create_directories(out);
+    const Outcome o = lib.Run({.archive = zip, .test = test}, out);
+    EXPECT_EQ(o.count, 0);
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "two.zip: the archive's two Zip64 end records disagree"))
+        << o.AllMessages();
+    EXPECT_TRUE(fs::is_empty(out));
+  }
+}
+
+// A link and then a file of the same name: the file is written only with overwrite, as if
+// the link were there before, and replaces it; the count takes what is there in the end.
+TEST(Safety, ANameWrittenTwiceFollowsTheOverwriteRule) {
+  TempDir tmp;
+  const std::string zip = Crafted("link-then-file", tmp / "twice.zip");
+  Sluice lib(kLib);
+  for (bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite ? "overwrite" : "keep");
+    const std::string out = tmp / (overwrite ? "overwrite" : "keep");
+    fs::create_directories(out);
+    const Outcome o = lib.Run({.archive = zip, .overwrite = overwrite}, out);
+    EXPECT_EQ(o.count, 2) << o.AllMessages();
+    EXPECT_EQ(o.HasMessage(kLibErrExists, "l: skipped: the file exists"), !overwrite) << o.AllMessages();
+    EXPECT_EQ(fs::is_symlink(out + "/l"), !overwrite);
+    if (overwrite) {
+      EXPECT_EQ(ReadFile(out + "/l"), "the file\n");
+    }
+    EXPECT_EQ(Listing(out), (std::set<std::string>{"l", "sub"}));
+  }
+}
+
+// The archive's permission bits as the umask allows them.
+TEST(Safety, ModesPassThroughTheUmask) {
+  TempDir tmp;
+  const std::string zip = Crafted("open-modes", tmp / "modes.zip");
+  const std::string out = tmp / "out";
+  fs::create_directories(out);
+  const mode_t saved = ::umask(027);
+  const Outcome o = Sluice(kLib).Run({.archive = zip}, out);
+  ::umask(saved);
+  EXPECT_EQ(o.count, 3) << o.AllMessages();
+  for (const auto& [name, mode] : {std::pair{"open", 0750u}, std::pair{"open/all.txt", 0640u}, std::pair{"run.sh", 0750u}}) {
+    struct stat st{};
+    ASSERT_EQ(::stat((out + "/" + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
+}
+
+// Killed midway (a seam stops the process once the file holds 1 MiB): no partial file is
+// left under any name. Without unnamed files the stand-in of the dead process stays, and
+// the next extract into that folder removes it; that of a process that runs stays.
+TEST(Safety, AKilledExtractLeavesNoPartialFile) {
+  TempDir tmp;
+  const std::string zip = Craft(tmp, "big.zip", R"([{"name": "big.txt", "data": "big data ", "repeat": 800000, "method": 8}])");
+  auto killed = [&](const std::string& out, bool named) {
+    fs::create_directories(out);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("TESSERA_TEST_KILL_AFTER_BYTES", "1048576", 1);
+      if (named) ::setenv("TESSERA_NO_TMPFILE", "1", 1);
+      Sluice(kLib).Run({.archive = zip}, out);
+      ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  };
+  const std::string out = tmp / "out";
+  killed(out, false);
+  EXPECT_TRUE(fs::is_empty(out)) << *Listing(out).begin();
+
+  const std::string named = tmp / "named";
+  killed(named, true);
+  ASSERT_EQ(Listing(named).size(), 1u);
+  EXPECT_EQ(Listing(named).begin()->rfind(".tessera-", 0), 0u);
+  const std::string living = ".tessera-" + std::to_string(::getppid()) + "-0.part";
+  WriteFile(named + "/" + living, "a process that runs");
+  const Outcome o = Sluice(kLib).Run({.archive = zip}, named);
+  EXPECT_EQ(o.count, 1) << o.AllMessages();
+  EXPECT_EQ(Listing(named), (std::set<std::string>{"big.txt", living}));
+  EXPECT_EQ(fs::file_size(named + "/big.txt"), 9u * 800000);
 }
 
 }  // namespace

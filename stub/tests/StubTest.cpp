@@ -352,3 +352,33 @@ TEST(Stub, ShowsControlCharactersEscaped) {
   for (const char* raw : {"\x07", "\x1b", "\xc2\x9b", "\xc2\x9d"})
     EXPECT_EQ(list.Output.find(raw), std::string::npos) << list.Output;
 }
+
+// Thirty records on one stream of zeros: refused, as the library refuses them, so nothing
+// is written and the run fails.
+TEST(Stub, RefusesEntriesThatShareTheirData) {
+  TempDir dir;
+  const std::string exe = MakeSfx(Crafted("shared-stream", dir / "shared.zip"));
+  for (const char* args : {"--test", "--yes --dir out"}) {
+    const CommandResult r = RunSfx(exe, args, dir.Path());
+    EXPECT_EQ(r.Status, 1) << r.Output;
+    EXPECT_NE(r.Output.find("z7: refused: its data overlaps another entry's"), std::string::npos) << r.Output;
+  }
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "out"));
+}
+
+// Killed while a file is written (a seam stops the program once it holds 1 MiB): no
+// partial file is left; the umask shapes the modes.
+TEST(Stub, AKilledRunLeavesNoPartialFile) {
+  TempDir dir;
+  WriteFile(dir / "big.txt", std::string(3 << 20, 'b'));
+  ASSERT_EQ(RunCommand("chmod 666 big.txt && zip -q big.zip big.txt", dir.Path()).Status, 0);
+  const std::string exe = MakeSfx(dir / "big.zip");
+  CommandResult r = RunCommand("TESSERA_TEST_KILL_AFTER_BYTES=1048576 " + Quote(exe) + " --yes --dir out </dev/null",
+                               dir.Path());
+  EXPECT_NE(r.Status, 0) << r.Output;
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "out")) << NamesIn(dir.Path() / "out").front();
+  r = RunCommand("umask 027 && " + Quote(exe) + " --yes --dir masked </dev/null", dir.Path());
+  ASSERT_EQ(r.Status, 0) << r.Output;
+  EXPECT_EQ(fs::status(dir.Path() / "masked/big.txt").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}

@@ -80,6 +80,13 @@ std::string Python(const std::string& script, const std::vector<std::string>& ar
   return r.Output;
 }
 
+std::string Crafted(const std::string& name, const std::string& path) {
+  const CommandResult r = RunCommand(std::string(TESSERA_PYTHON) + " " + Quote(TESSERA_CRAFTED) + " " + Quote(name) +
+                                     " " + Quote(path));
+  EXPECT_EQ(r.Status, 0) << r.Output;
+  return path;
+}
+
 std::string LE16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
 std::string LE32(uint32_t v) { return LE16(uint16_t(v)) + LE16(uint16_t(v >> 16)); }
 

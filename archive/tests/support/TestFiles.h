@@ -37,6 +37,8 @@ CommandResult RunCommand(const std::string& command, const std::string& dir = {}
 // Runs a Python 3 script (given as text) with arguments; fails the test on a non-zero exit.
 std::string Python(const std::string& script, const std::vector<std::string>& args = {});
 std::string Quote(const std::string& s);
+// Writes the hand-made archive `name` of fuzz/crafted.py to `path` and returns `path`.
+std::string Crafted(const std::string& name, const std::string& path);
 
 // Little-endian helpers for crafting records byte by byte.
 std::string LE16(uint16_t v);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Writes a ZIP archive byte by byte from a list of entries, with each method's data made by
-the reference library of the method (zlib, bz2, lzma, the zstd tool) or, for Deflate64, by
-the small encoder below from a list of tokens. Sizes, CRCs and data can be made wrong on
-purpose. Usage: craft_zip.py OUT.zip 'JSON'
+"""Hand-made archives of every compression method: a ZIP archive written byte by byte from a
+list of entries, with each method's data made by the reference library of the method (zlib,
+bz2, lzma, the zstd tool) or, for Deflate64, by the small encoder below from a list of
+tokens. Sizes, CRCs and data can be made wrong on purpose. The decompressor's tests write
+them with `crafted_methods.py OUTPUT 'JSON'`; make_seeds.py hands some to the fuzzers.
 
 Each entry: name, method, and its data from one of
   "file": a path, "text" (latin-1) with "repeat", or "d64": a list of Deflate64 blocks
@@ -22,6 +23,8 @@ import struct
 import subprocess
 import sys
 import zlib
+
+from crafted import central, end, local
 
 LENGTH_BASE = [3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131,
                163, 195, 227, 3]
@@ -166,7 +169,7 @@ def pack(e, data):
 
 
 def archive(entries):
-    out, central, offsets = b'', b'', []
+    out, directory, offsets = b'', b'', []
     for e in entries:
         if 'd64' in e:
             packed, data = deflate64(e['d64'])
@@ -182,18 +185,14 @@ def archive(entries):
         packed = packed[:len(packed) - e.get('cut', 0)] + e.get('append', '').encode('latin-1')
         crc = zlib.crc32(data) ^ e.get('crcxor', 0)
         size = e.get('declare', len(data))
-        name = e['name'].encode()
         if 'share' in e:
             offset = offsets[e['share']]
         else:
             offset = len(out)
-            out += struct.pack('<IHHHHHIIIHH', 0x04034B50, 63, flags, e['method'], 0, 0x5021, crc, len(packed),
-                               size, len(name), 0) + name + packed
+            out += local(e['name'], e['method'], flags, crc, len(packed), size) + packed
         offsets.append(offset)
-        central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 0x033F, 63, flags, e['method'], 0, 0x5021, crc,
-                               len(packed), size, len(name), 0, 0, 0, 0, 0o100644 << 16, offset) + name
-    end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(out), 0)
-    return out + central + end
+        directory += central(e['name'], e['method'], flags, crc, len(packed), size, offset)
+    return out + directory + end(len(entries), len(directory), len(out))
 
 
 def main():
