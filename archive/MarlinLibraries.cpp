@@ -45,7 +45,9 @@ CallGuard::~CallGuard() {
   }
 }
 
-std::string PasswordPrefix(const std::string& password, size_t limit) {
+std::function<void(const char*, size_t)> TextReleasedHook;
+
+size_t PasswordPrefixLength(const std::string& password, size_t limit) {
   size_t n = std::min(password.size(), limit);
   // Never hand over half of a multibyte character, whoever cut the text before us.
   size_t start = n;
@@ -55,7 +57,7 @@ std::string PasswordPrefix(const std::string& password, size_t limit) {
     const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
     if (start - 1 + length > n) n = start - 1;
   }
-  return password.substr(0, n);
+  return n;
 }
 
 }  // namespace marlinlib
@@ -86,25 +88,29 @@ int32_t Flag(bool on) { return on ? LIBRARY_FLAG_TRUE : LIBRARY_FLAG_FALSE; }
 class LibraryTexts {
  public:
   char* Copy(const std::string& text) {
-    auto buffer = std::make_unique<char[]>(text.size() + 1);
-    std::memcpy(buffer.get(), text.c_str(), text.size() + 1);
-    texts_.push_back(std::move(buffer));
-    return texts_.back().get();
+    char* buffer = Allocate(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return buffer;
   }
   char* Password(const std::string& password) {
-    auto buffer = std::make_unique<char[]>(PASSWORD_BUFFER_SIZE);  // zero-filled
-    const std::string cut = PasswordPrefix(password, PASSWORD_BUFFER_SIZE - 1);
-    std::memcpy(buffer.get(), cut.data(), cut.size());
-    texts_.push_back(std::move(buffer));
-    return texts_.back().get();
+    char* buffer = Allocate(PASSWORD_BUFFER_SIZE);
+    std::memcpy(buffer, password.data(), PasswordPrefixLength(password, PASSWORD_BUFFER_SIZE - 1));
+    return buffer;
   }
   ~LibraryTexts() {
     // The password does not stay in freed memory.
-    for (auto& t : texts_) ::explicit_bzero(t.get(), std::strlen(t.get()));
+    for (auto& [text, size] : texts_) {
+      ::explicit_bzero(text.get(), size);
+      if (TextReleasedHook) TextReleasedHook(text.get(), size);
+    }
   }
 
  private:
-  std::vector<std::unique_ptr<char[]>> texts_;
+  char* Allocate(size_t size) {
+    texts_.emplace_back(std::make_unique<char[]>(size), size);  // zero-filled
+    return texts_.back().first.get();
+  }
+  std::vector<std::pair<std::unique_ptr<char[]>, size_t>> texts_;
 };
 
 }  // namespace

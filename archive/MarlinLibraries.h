@@ -1,6 +1,7 @@
 #pragma once
 // Process-wide state of the two compression libraries, shared by every component.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,12 @@ class CallGuard {
 // The longest password the libraries' field holds, in bytes; a longer one is refused.
 constexpr size_t kPasswordLimit = 80;
 
-// The first `limit` bytes of `password`, cut back to a whole UTF-8 character.
-std::string PasswordPrefix(const std::string& password, size_t limit = kPasswordLimit);
+// How many of the first `limit` bytes of `password` to hand over: cut back to a whole UTF-8
+// character. A length rather than a copy, so that no copy of a password is freed unwiped.
+size_t PasswordPrefixLength(const std::string& password, size_t limit = kPasswordLimit);
+
+// Called with every text handed to a library, wiped or not, just before its memory is
+// freed: tests look there for passwords left behind.
+extern std::function<void(const char* text, size_t size)> TextReleasedHook;
 
 }  // namespace marlinlib

@@ -18,11 +18,7 @@ cli=$PWD/build/bench/cli/tessera-cli
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-archive-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-if [[ -n "${BENCH_TREE:-}" ]]; then
-  ln -s "$BENCH_TREE" tree
-else
-  python3 "$src/bench/make_tree.py" tree "$scale"
-fi
+python3 "$src/bench/make_tree.py" tree "$scale"
 
 # Runs a shell command under GNU time; appends "seconds peak-KiB" to the named series.
 # Dirty pages of earlier runs are written out first, so that no run pays for another's.

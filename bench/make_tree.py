@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the benchmark tree: about 2,000 files and 500 MB of mixed text and binary
-data, the same bytes on every run. Usage: make_tree.py FOLDER [SCALE (1.0)]
+data, the same bytes on every run. Usage: make_tree.py FOLDER [SCALE (1.0)]; with BENCH_TREE=DIR
+set, FOLDER becomes a link to a tree made earlier in DIR.
 
 Text files of many sizes (prose-like lines and program-like code), binaries that
 compress well (tables of slowly changing numbers) and binaries that do not (random
@@ -60,6 +61,10 @@ def write(path, data):
 def main():
     root = sys.argv[1]
     scale = float(sys.argv[2]) if len(sys.argv) > 2 else 1.0
+    if os.environ.get("BENCH_TREE"):  # a tree made earlier, reused
+        os.symlink(os.environ["BENCH_TREE"], root)
+        print("%s: the tree in %s" % (root, os.environ["BENCH_TREE"]))
+        return
     rng = random.Random(20261206)
     texts = text_pool(rng, 4 << 20)
     tables = table_pool(rng, 4 << 20)

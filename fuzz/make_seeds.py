@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Writes starting inputs for each fuzz target into CORPUS/<target>/, each seed that is not
 there yet, beside what the fuzzer has grown. Usage: make_seeds.py CORPUS"""
-import io, os, struct, subprocess, sys, tempfile, zipfile
+import bz2, io, lzma, os, struct, subprocess, sys, tempfile, zipfile, zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import crafted  # noqa: E402
+import crafted_methods  # noqa: E402
 
 SEPARATOR = b'\n--tessera-fuzz-file--\n'
 DATE = (2021, 6, 15, 13, 45, 30)
@@ -90,6 +91,56 @@ def span_sets():
     return sets
 
 
+# Deflate64 as 7-Zip never writes it: length code 285, distance codes 30 and 31, codes of
+# up to 15 bits in a dynamic block.
+DEFLATE64 = {
+    'd64-long': [{'type': 'fixed', 'tokens': ['a', [1000, 1], 'bc', [70, 3, 'long']]}],
+    'd64-far': [{'type': 'stored', 'random': 40000, 'seed': 1}, {'type': 'stored', 'random': 30000, 'seed': 2},
+                {'type': 'fixed', 'tokens': [[65538, 65536], [300, 32769], [4, 49153], 'xyz', [3, 7, 'long']]}],
+    'd64-dynamic': [{'type': 'dynamic',
+                     'lit': {'97': 1, '285': 2, '98': 3, '256': 4, '99': 5, '100': 6, '101': 7, '102': 8, '103': 9,
+                             '104': 10, '105': 11, '106': 12, '107': 13, '108': 14, '109': 15, '257': 15},
+                     'dist': {'31': 1, '30': 2, '0': 3, '1': 4, '2': 5, '3': 6, '4': 7, '5': 8, '6': 9, '7': 10,
+                              '8': 11, '9': 12, '10': 13, '11': 14, '12': 15, '13': 15},
+                     'tokens': ['abcdefghijklm' * 8, [100, 70, 'long'], [3, 13], 'm', [2000, 97, 'long']]},
+                    {'type': 'fixed', 'tokens': ['end', [300, 2000]]}],
+}
+
+
+def method_streams():
+    """Each method's data, as the codec fuzzer takes it: method, read size, declared size."""
+    text = b''.join(b'%d the data of an entry, and more\n' % (i * 7 % 1000) for i in range(3000))
+    c = zlib_raw(text)
+    return {
+        'd64-long': bytes([0, 3, 4]) + crafted_methods.deflate64(DEFLATE64['d64-long'])[0],
+        'd64-far': bytes([0, 3, 255]) + crafted_methods.deflate64(DEFLATE64['d64-far'])[0],
+        'd64-dynamic': bytes([0, 0, 100]) + crafted_methods.deflate64(DEFLATE64['d64-dynamic'])[0],
+        'd64-from-deflate': bytes([0, 2, 0]) + c,
+        'bzip2-streams': bytes([1, 3, 0]) + bz2.compress(text[:50000]) + bz2.compress(text[50000:]),
+        'lzma-marker': bytes([0x82, 3, 0]) + crafted_methods.lzma_entry(text),
+        'zstd-frames': bytes([3, 3, 0]) + crafted_methods.zstd(text, 2),
+        'xz-streams': bytes([4, 2, 0]) + lzma.compress(text[:9000], lzma.FORMAT_XZ) + bytes(4) +
+                      lzma.compress(text[9000:], lzma.FORMAT_XZ),
+    }
+
+
+def zlib_raw(data):
+    c = zlib.compressobj(6, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+
+
+def method_archives():
+    text = b'some text of an entry, ' * 300
+    entries = lambda method, **kw: [dict(name='e.txt', method=method, text=text.decode(), **kw)]
+    out = {name: crafted_methods.archive([{'name': 'e.bin', 'method': 9, 'd64': blocks}])
+           for name, blocks in DEFLATE64.items()}
+    out['bzip2-streams'] = crafted_methods.archive(entries(12, parts=2))
+    out['lzma'] = crafted_methods.archive(entries(14))
+    out['zstd'] = crafted_methods.archive(entries(93, parts=2))
+    out['xz'] = crafted_methods.archive(entries(95, parts=2))
+    return out
+
+
 def main():
     corpus = sys.argv[1]
     plain = plain_archives()
@@ -99,7 +150,8 @@ def main():
         'marlin_convert_fuzzer': dict(plain, program=b'S' * 300 + header() + shifted(plain['deflated'], 556),
                                       unshifted=b'S' * 300 + plain['stored']),
         'marlin_span_fuzzer': span_sets(),
-        'sluice_fuzzer': plain,
+        'sluice_fuzzer': dict(plain, **method_archives()),
+        'sluice_codec_fuzzer': method_streams(),
         'stub_extract_fuzzer': {k: header() + shifted(v, 256) for k, v in plain.items()
                                 if k not in ('zip64', 'crafted-two-zip64-ends')},
     }

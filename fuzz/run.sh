@@ -10,7 +10,7 @@ seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --fuzz
-targets=(marlin_list_fuzzer marlin_span_fuzzer marlin_convert_fuzzer stub_extract_fuzzer sluice_fuzzer)
+targets=(marlin_list_fuzzer marlin_span_fuzzer marlin_convert_fuzzer stub_extract_fuzzer sluice_fuzzer sluice_codec_fuzzer)
 [[ $# -gt 0 ]] && targets=("$@")
 
 build=build/fuzz

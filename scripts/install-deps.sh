@@ -3,15 +3,15 @@
 # that is already there. Usage: scripts/install-deps.sh [--test] [--fuzz]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-dev libssl-dev libc6-dev
+packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev libc6-dev
           fonts-dejavu-core fonts-liberation2 zip unzip
           time)  # GNU time: the benchmarks measure peak memory with it
 for flag in "$@"; do
   case "$flag" in
     # e2fsprogs and mount (losetup): a test mounts a real file system on a loop device.
-    --test) packages+=(libgtest-dev libgmock-dev python3 7zip e2fsprogs mount) ;;
+    --test) packages+=(libgtest-dev libgmock-dev python3 7zip zstd e2fsprogs mount) ;;
     # fuzz/run.sh: clang with libFuzzer and the sanitizer runtimes
-    --fuzz) packages+=(clang libclang-rt-14-dev python3 zip) ;;
+    --fuzz) packages+=(clang libclang-rt-14-dev python3 zip zstd) ;;
     *) echo "usage: $0 [--test] [--fuzz]" >&2; exit 2 ;;
   esac
 done

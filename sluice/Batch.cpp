@@ -26,6 +26,9 @@ namespace sluice {
 namespace {
 
 constexpr uint64_t kProgressStep = 1024 * 1024;
+// How far the worker on the entry being reported may decode ahead of what the callback
+// has been told: a cancel then lands within this much work, however fast the worker runs.
+constexpr uint64_t kMaxLead = 4 * kProgressStep;
 constexpr size_t kMaxLinkTarget = 4095;
 
 // The callback, called only from the thread that called the library.
@@ -134,6 +137,8 @@ struct Job {
   size_t after = SIZE_MAX;  // an earlier job with the same target, to finish first
   // Written by the worker before `finished`, read by the reporting thread after.
   std::atomic<uint64_t> done{0};
+  std::atomic<uint64_t> reported{0};  // written by the reporting thread
+  bool waitsForReport = false;        // under the batch's mutex
   std::atomic<bool> finished{false};
   bool ok = false;
   bool deferredLink = false;  // a link, made at the end by the reporting thread
@@ -156,7 +161,9 @@ class Batch {
   void Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, FolderCache& folders);
   Job* PendingLink(const Job& job);
   DecodeResult DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, const ByteSink& sink);
+  void WaitForReport(Job& job, uint64_t done);
   bool ReportJob(Job& job);
+  void Cancel();
   void MakeLink(Job& job);
   void FinishFolders();
   void Say(Job& job, int32_t code, const std::string& reason) {
@@ -170,6 +177,7 @@ class Batch {
   std::vector<std::unique_ptr<Job>> jobs_;
   std::atomic<size_t> next_{0};
   std::atomic<bool> stop_{false};
+  std::atomic<Job*> reporting_{nullptr};  // the job whose progress the callback is told
   Sweeper sweeper_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -265,9 +273,20 @@ DecodeResult Batch::DecodeEntry(Job& job, const ArchiveEntry& e, EntryDecoder& d
     if (!sink(data, size)) return false;
     reported += size;
     job.done.store(reported, std::memory_order_relaxed);
-    return true;
+    if (reporting_.load(std::memory_order_relaxed) == &job &&
+        reported - job.reported.load(std::memory_order_relaxed) > kMaxLead)
+      WaitForReport(job, reported);
+    return !stop_;
   };
   return decoder.Decode(e, password, ask, counting);
+}
+
+void Batch::WaitForReport(Job& job, uint64_t done) {
+  std::unique_lock lock(mutex_);
+  job.waitsForReport = true;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return stop_ || done - job.reported.load() <= kMaxLead / 2; });
+  job.waitsForReport = false;
 }
 
 void Batch::Process(Job& job, EntryDecoder& decoder, FolderCache& folders) {
@@ -275,7 +294,7 @@ void Batch::Process(Job& job, EntryDecoder& decoder, FolderCache& folders) {
   if (o_.test) {
     const DecodeResult r = DecodeEntry(job, e, decoder, [](const uint8_t*, size_t) { return true; });
     if (r.code && !r.sinkStopped) Say(job, r.code, r.reason);
-    job.ok = r.code == 0;
+    job.ok = r.code == 0 && !stop_;
     if (job.ok && o_.verbose) Say(job, 0, "OK");
     return;
   }
@@ -382,6 +401,7 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
   ::fchmod(out.Fd(), filemodes::ExtractedMode(e.UnixMode(), false, umask_));
   const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
   ::futimens(out.Fd(), times);
+  if (stop_) return;  // cancelled meanwhile: the file is dropped unnamed
   if (!out.Publish(last, exists)) {
     const int err = errno;
     if (err == EEXIST) Say(job, kLibErrExists, "skipped: the file exists");
@@ -430,6 +450,7 @@ void Batch::Work() {
 // False once the callback asked to stop.
 bool Batch::ReportJob(Job& job) {
   const ArchiveEntry& e = dir_.entries[job.index];
+  reporting_ = &job;
   reporter_.Report(kActionNewFile, 0, e.unpacked, Printable(e.name));
   uint64_t reported = 0;
   auto progress = [&] {
@@ -438,12 +459,20 @@ bool Batch::ReportJob(Job& job) {
       const uint64_t step = std::min(done - reported, kProgressStep);
       reporter_.Report(kActionProgress, 0, step);
       reported += step;
+      if (!reporter_.Cancelled()) job.reported = reported;
+    }
+    if (reporter_.Cancelled()) {
+      Cancel();
+    } else {
+      std::lock_guard lock(mutex_);
+      if (job.waitsForReport) changed_.notify_all();
     }
   };
   std::unique_lock lock(mutex_);
   while (!job.finished && !reporter_.Cancelled()) {
-    changed_.wait_for(lock, std::chrono::milliseconds(50),
-                      [&] { return job.finished || (job.wantsPassword && !job.answered); });
+    changed_.wait_for(lock, std::chrono::milliseconds(50), [&] {
+      return job.finished || job.waitsForReport || (job.wantsPassword && !job.answered);
+    });
     if (job.wantsPassword && !job.answered) {
       if (!password_.empty() && password_ != job.password) {
         job.gotPassword = true, job.password = password_;  // found by an entry before it
@@ -464,7 +493,15 @@ bool Batch::ReportJob(Job& job) {
   lock.unlock();
   progress();
   for (const auto& [code, text] : job.messages) reporter_.Message(code, text);
+  if (reporter_.Cancelled()) Cancel();
   return !reporter_.Cancelled();
+}
+
+// Stops the workers at their next step; what they have not named yet is dropped.
+void Batch::Cancel() {
+  if (stop_.exchange(true)) return;
+  std::lock_guard lock(mutex_);
+  changed_.notify_all();
 }
 
 void Batch::MakeLink(Job& job) {
@@ -563,6 +600,7 @@ int32_t Batch::Run() {
   reporter_.Report(kActionTotalFiles, 0, jobs_.size());
 
   const size_t threads = std::clamp<size_t>(size_t(std::max(o_.threads, 1)), 1, std::max<size_t>(jobs_.size(), 1));
+  if (!jobs_.empty()) reporting_ = jobs_.front().get();  // held back from the start
   std::vector<std::thread> workers;
   for (size_t t = 0; t < threads && !reporter_.Cancelled(); ++t) workers.emplace_back([this] { Work(); });
   for (auto& job : jobs_)

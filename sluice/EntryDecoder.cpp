@@ -1,16 +1,15 @@
 #include "EntryDecoder.h"
 
 #include <unistd.h>
-#include <bzlib.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "Codec.h"
 #include "CompressionLibraries.h"
 #include "FileIo.h"
-#include "Inflate64.h"
 #include "WinZipAes.h"
 #include "ZipCrypto.h"
 
@@ -18,9 +17,25 @@ namespace sluice {
 namespace {
 
 constexpr size_t kChunk = 256 * 1024;
-constexpr uint16_t kStored = 0, kDeflate = 8, kDeflate64 = 9, kBzip2 = 12;
+constexpr uint16_t kStored = 0, kDeflate = 8;
 
 DecodeResult Fail(int32_t code, std::string reason) { return {code, std::move(reason), false}; }
+
+DecodeResult Outcome(CodecResult r, const DecodeResult& sourceError) {
+  switch (r) {
+    case CodecResult::kOk:
+    case CodecResult::kStopped: return {};  // the sink has told why
+    case CodecResult::kReadError: return sourceError;
+    case CodecResult::kTruncated: return Fail(kLibErrBadArchive, "the data is truncated");
+    case CodecResult::kDamaged: return Fail(kLibErrBadArchive, "the compressed data is damaged");
+    case CodecResult::kTrailing: return Fail(kLibErrBadArchive, "the compressed data is damaged: data follows its end");
+    case CodecResult::kNoMemory: return Fail(kLibErrMemory, "out of memory");
+    case CodecResult::kTooDemanding:
+      return Fail(kLibErrMemory, "the compressed data asks for more memory than is allowed");
+    case CodecResult::kUnsupported: return Fail(kLibErrUnsupported, "the compression options are not supported");
+  }
+  return {};
+}
 
 // Counts and checks what the decoders produce, and stops at once when an entry yields more
 // than it declares (a decompression bomb must not fill the disk, nor run long in a test).
@@ -60,8 +75,8 @@ DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, 
   if (e.overlaps) return Fail(kLibErrBadArchive, "refused: its data overlaps another entry's");
   if (e.flags & 0x40) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
   const uint16_t method = e.Method();
-  if (method != kStored && method != kDeflate && method != kDeflate64 && method != kBzip2)
-    return Fail(kLibErrUnsupported, "compression method " + std::to_string(method) + " is not supported");
+  if (method != kStored && method != kDeflate && !CodecDecodes(method))
+    return Fail(kLibErrUnsupported, UnsupportedMethod(method));
   CheckingSink check{e, sink};
   const ByteSink checked = [&check](const uint8_t* d, size_t n) { return check(d, n); };
   DecodeResult sourceError;
@@ -97,7 +112,7 @@ DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, 
                           : Fail(kLibErrCrc, "authentication failed (wrong password or damaged data)");
       return n;
     };
-    return check.Finish(Decompress(method, read, sourceError, checked));
+    return check.Finish(Decompress(e, read, sourceError, checked));
   }
 
   uint64_t at = e.dataOffset, left = e.packed;
@@ -121,15 +136,18 @@ DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, 
     at += n, left -= n;
     return ptrdiff_t(n);
   };
-  DecodeResult r = check.Finish(Decompress(method, read, sourceError, checked));
+  DecodeResult r = check.Finish(Decompress(e, read, sourceError, checked));
   // A wrong traditional password passes its check byte once in 256 tries.
   if (e.Encrypted() && (r.code == kLibErrBadArchive || r.code == kLibErrCrc) && !r.sinkStopped)
     r.reason = "wrong password or damaged data";
   return r;
 }
 
-DecodeResult EntryDecoder::Decompress(uint16_t method, const Source& read, const DecodeResult& sourceError,
+DecodeResult EntryDecoder::Decompress(const ArchiveEntry& e, const Source& read, const DecodeResult& sourceError,
                                       const ByteSink& sink) {
+  const uint16_t method = e.Method();
+  if (method != kStored && method != kDeflate)
+    return Outcome(DecodeMethod(method, e.flags, e.unpacked, read, sink), sourceError);
   std::vector<uint8_t> in(kChunk);
   if (method == kStored) {
     for (;;) {
@@ -139,41 +157,7 @@ DecodeResult EntryDecoder::Decompress(uint16_t method, const Source& read, const
       if (!sink(in.data(), size_t(n))) return {};
     }
   }
-  if (method == kDeflate64) {
-    Inflate64 decoder;
-    switch (decoder.Run(read, sink)) {
-      case Inflate64::kOk: return {};
-      case Inflate64::kStopped: return {};
-      case Inflate64::kReadError: return sourceError;
-      case Inflate64::kTruncated: return Fail(kLibErrBadArchive, "the data is truncated");
-      case Inflate64::kDamaged: return Fail(kLibErrBadArchive, "the compressed data is damaged");
-    }
-    return {};
-  }
   std::vector<uint8_t> out(kChunk);
-  if (method == kBzip2) {
-    bz_stream z{};
-    if (BZ2_bzDecompressInit(&z, 0, 0) != BZ_OK) return Fail(kLibErrMemory, "out of memory");
-    std::unique_ptr<bz_stream, int (*)(bz_stream*)> guard(&z, BZ2_bzDecompressEnd);
-    bool inputEnded = false;
-    for (;;) {
-      if (z.avail_in == 0 && !inputEnded) {
-        const ptrdiff_t n = read(in.data(), in.size());
-        if (n < 0) return sourceError;
-        inputEnded = n == 0;
-        z.next_in = reinterpret_cast<char*>(in.data());
-        z.avail_in = unsigned(n);
-      }
-      z.next_out = reinterpret_cast<char*>(out.data());
-      z.avail_out = unsigned(out.size());
-      const int r = BZ2_bzDecompress(&z);
-      const size_t n = out.size() - z.avail_out;
-      if (n > 0 && !sink(out.data(), n)) return {};
-      if (r == BZ_STREAM_END) return {};
-      if (r != BZ_OK) return Fail(kLibErrBadArchive, "the compressed data is damaged");
-      if (inputEnded && z.avail_in == 0 && n == 0) return Fail(kLibErrBadArchive, "the data is truncated");
-    }
-  }
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return Fail(kLibErrMemory, "out of memory");
   std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
@@ -191,7 +175,8 @@ DecodeResult EntryDecoder::Decompress(uint16_t method, const Source& read, const
     const int r = inflate(&z, Z_NO_FLUSH);
     const size_t n = out.size() - z.avail_out;
     if (n > 0 && !sink(out.data(), n)) return {};
-    if (r == Z_STREAM_END) return {};
+    if (r == Z_STREAM_END)
+      return Outcome(AfterStreamEnd(z.avail_in, inputEnded, read, in.data(), in.size()), sourceError);
     if (r == Z_BUF_ERROR && inputEnded && z.avail_in == 0) return Fail(kLibErrBadArchive, "the data is truncated");
     if (r != Z_OK && r != Z_BUF_ERROR) return Fail(kLibErrBadArchive, "the compressed data is damaged");
   }

@@ -2,7 +2,8 @@
 // Decodes one entry's data into a sink, checking its size and CRC on the way. Every
 // method and every encryption reads the entry's bytes where the checked directory
 // (CentralDirectory.h) places them, and nowhere else: a second reader of the directory
-// could be shown other entries at other offsets.
+// could be shown other entries at other offsets. Stored and deflate data are decoded here,
+// the other methods each in a file of their own (Codec.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +35,7 @@ class EntryDecoder {
  private:
   // Fills the buffer with compressed bytes; 0 at the end, -1 on an error (in `error`).
   using Source = std::function<ptrdiff_t(uint8_t* buffer, size_t size)>;
-  DecodeResult Decompress(uint16_t method, const Source& source, const DecodeResult& sourceError,
+  DecodeResult Decompress(const ArchiveEntry& e, const Source& source, const DecodeResult& sourceError,
                           const ByteSink& sink);
 
   int fd_;

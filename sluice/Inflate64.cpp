@@ -1,208 +1,437 @@
 #include "Inflate64.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace sluice {
 namespace {
 
-constexpr size_t kWindow = 65536;
-constexpr int kMaxBits = 15;
+constexpr size_t kHistory = 64 * 1024;    // the farthest a distance reaches
+constexpr size_t kFlushEvery = 256 * 1024;
+constexpr size_t kMaxMatch = 65538;       // length code 285: 3 plus 16 extra bits
+constexpr size_t kSlack = 64;             // matches are copied in whole words, past their end
+constexpr size_t kOutSize = kHistory + kFlushEvery + kMaxMatch + kSlack;
+constexpr size_t kInSize = 128 * 1024;
 
-const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
-const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16};
-const uint32_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
-                                2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-const uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
-                                7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+constexpr int kMaxLength = 15;
+constexpr unsigned kLitRoot = 11, kDistRoot = 8, kPreRoot = 7;
+// Every complete code fits: at most one subtable per two codes, none deeper than 15 bits.
+constexpr size_t kLitCapacity = (1u << kLitRoot) + 144 * (1u << (kMaxLength - kLitRoot));
+constexpr size_t kDistCapacity = (1u << kDistRoot) + 16 * (1u << (kMaxLength - kDistRoot));
+constexpr size_t kPreCapacity = 1u << kPreRoot;
 
-}  // namespace
+// A table entry: bits 0-7 the code's length in bits, 8-12 its extra bits (or a subtable's
+// index bits), 13-15 its kind, 16-31 its value (a literal, a base, a subtable's start).
+constexpr uint32_t kLiteral = 1u << 13, kSubtable = 1u << 14, kSpecial = 1u << 15;
+constexpr uint32_t kEndOfBlock = kSpecial, kInvalid = kSpecial | 1u << 16;
 
-Inflate64::Inflate64() : in_(64 * 1024), window_(kWindow) {}
+constexpr uint32_t Info(uint32_t value, uint32_t extra, uint32_t kind) { return value << 16 | extra << 8 | kind; }
 
-int Inflate64::Bits(int need) {
-  while (bitCount_ < need) {
-    if (inPos_ == inEnd_) {
-      const ptrdiff_t n = fault_ == kOk ? (*source_)(in_.data(), in_.size()) : 0;
-      if (n <= 0) {
-        if (fault_ == kOk) fault_ = n < 0 ? kReadError : kTruncated;
-        return 0;
-      }
-      inPos_ = 0, inEnd_ = size_t(n);
-    }
-    bitBuf_ |= uint32_t(in_[inPos_++]) << bitCount_;
-    bitCount_ += 8;
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16};
+constexpr uint32_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+
+// What each symbol of the three alphabets stands for, before its code length is added.
+struct Alphabets {
+  uint32_t lit[288], dist[32], pre[19];
+  Alphabets() {
+    for (uint32_t s = 0; s < 256; ++s) lit[s] = Info(s, 0, kLiteral);
+    lit[256] = kEndOfBlock;
+    for (int i = 0; i < 29; ++i) lit[257 + i] = Info(kLengthBase[i], kLengthExtra[i], 0);
+    lit[286] = lit[287] = kInvalid;  // coded by the fixed code, but never valid
+    for (int i = 0; i < 32; ++i) dist[i] = Info(kDistBase[i], kDistExtra[i], 0);
+    for (uint32_t i = 0; i < 19; ++i) pre[i] = Info(i, 0, 0);
   }
-  const int value = int(bitBuf_ & ((1u << need) - 1));
-  bitBuf_ >>= need;
-  bitCount_ -= need;
-  return value;
+};
+const Alphabets& Symbols() {
+  static const Alphabets a;
+  return a;
 }
 
-bool Inflate64::Flush() {
-  if (outPos_ > flushed_ && !(*sink_)(&window_[flushed_], outPos_ - flushed_)) {
-    fault_ = kStopped;
-    return false;
+uint32_t Reverse(uint32_t code, int length) {
+  uint32_t r = 0;
+  for (int i = 0; i < length; ++i) r = r << 1 | (code >> i & 1);
+  return r;
+}
+
+// Fills a lookup table for canonical code lengths: `root` bits index the main table, longer
+// codes continue in subtables. False for an over-subscribed code, or an incomplete one with
+// more than one code (a single code, or none, is allowed: using a missing code is damage).
+bool BuildTable(uint32_t* table, size_t capacity, unsigned root, const uint8_t* lengths, const uint32_t* info,
+                int n) {
+  uint16_t count[kMaxLength + 1] = {};
+  for (int s = 0; s < n; ++s) count[lengths[s]]++;
+  count[0] = 0;
+  int left = 1, used = 0;
+  for (int len = 1; len <= kMaxLength; ++len) {
+    left = (left << 1) - count[len];
+    if (left < 0) return false;
+    used += count[len];
   }
-  flushed_ = outPos_;
+  if (left > 0 && used > 1) return false;
+
+  uint16_t offs[kMaxLength + 1], sorted[288];
+  offs[1] = 0;
+  for (int len = 1; len < kMaxLength; ++len) offs[len + 1] = uint16_t(offs[len] + count[len]);
+  for (int s = 0; s < n; ++s)
+    if (lengths[s] != 0) sorted[offs[lengths[s]]++] = uint16_t(s);
+
+  const uint32_t rootSize = 1u << root, rootMask = rootSize - 1;
+  std::fill(table, table + rootSize, kInvalid);
+  uint16_t remaining[kMaxLength + 1];
+  std::memcpy(remaining, count, sizeof count);
+  size_t next = rootSize;
+  uint32_t code = 0, prefix = ~0u, subBase = 0, subBits = 0;
+  int k = 0;
+  for (unsigned len = 1; len <= kMaxLength; ++len, code <<= 1) {
+    for (int c = 0; c < count[len]; ++c, ++code, --remaining[len]) {
+      const uint32_t entry = info[sorted[k++]];
+      const uint32_t rev = Reverse(code, int(len));
+      if (len <= root) {
+        for (uint32_t i = rev; i < rootSize; i += 1u << len) table[i] = entry | len;
+        continue;
+      }
+      if ((rev & rootMask) != prefix) {
+        // A new subtable, as deep as the codes that share this prefix need.
+        prefix = rev & rootMask;
+        subBits = len - root;
+        int free = 1 << subBits;
+        while (subBits + root < kMaxLength) {
+          free -= remaining[subBits + root];
+          if (free <= 0) break;
+          ++subBits;
+          free <<= 1;
+        }
+        if (next + (size_t(1) << subBits) > capacity) return false;
+        subBase = uint32_t(next);
+        next += size_t(1) << subBits;
+        std::fill(table + subBase, table + next, kInvalid);
+        table[prefix] = Info(subBase, subBits, kSubtable) | root;
+      }
+      for (uint32_t i = rev >> root; i < (1u << subBits); i += 1u << (len - root))
+        table[subBase + i] = entry | (len - root);
+    }
+  }
   return true;
 }
 
-void Inflate64::Put(uint8_t byte) {
-  window_[outPos_++] = byte;
-  ++total_;
-  if (outPos_ == kWindow) {
-    Flush();
-    outPos_ = flushed_ = 0;
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+}  // namespace
+
+struct Inflate64::Tables {
+  uint32_t lit[kLitCapacity], dist[kDistCapacity], pre[kPreCapacity];
+};
+
+namespace {
+
+const Inflate64::Tables& Fixed() {
+  static const auto* fixed = [] {
+    auto* t = new Inflate64::Tables;
+    uint8_t lengths[288];
+    std::fill(lengths, lengths + 144, 8);
+    std::fill(lengths + 144, lengths + 256, 9);
+    std::fill(lengths + 256, lengths + 280, 7);
+    std::fill(lengths + 280, lengths + 288, 8);
+    BuildTable(t->lit, kLitCapacity, kLitRoot, lengths, Symbols().lit, 288);
+    std::fill(lengths, lengths + 32, 5);
+    BuildTable(t->dist, kDistCapacity, kDistRoot, lengths, Symbols().dist, 32);
+    return t;
+  }();
+  return *fixed;
+}
+
+}  // namespace
+
+Inflate64::Inflate64()
+    : in_(new uint8_t[kInSize]), out_(new uint8_t[kOutSize]), tables_(std::make_unique<Tables>()) {}
+
+Inflate64::~Inflate64() = default;
+
+bool Inflate64::Fetch() {
+  if (ended_) return false;
+  const ptrdiff_t n = (*source_)(in_.get(), kInSize);
+  if (n <= 0) {
+    ended_ = true;
+    readError_ = n < 0;
+    return false;
+  }
+  s_.in = in_.get();
+  s_.inEnd = s_.in + n;
+  return true;
+}
+
+// At least 56 bits in the buffer afterwards, zeros past the end of the input.
+void Inflate64::Fill() {
+  if (s_.inEnd - s_.in >= 8) {
+    s_.bitbuf |= Load64(s_.in) << s_.bitcount;
+    s_.in += (63 - s_.bitcount) >> 3;
+    s_.bitcount |= 56;
+  } else {
+    SlowFill();
   }
 }
 
-// Canonical code decoding, one bit at a time: slow but small, and Deflate64 is rare.
-int Inflate64::Decode(const Huffman& h) {
-  int code = 0, first = 0, index = 0;
-  for (int len = 1; len <= kMaxBits; ++len) {
-    code |= Bits(1);
-    if (fault_ != kOk) return -1;
-    const int count = h.count[len];
-    if (code - count < first) return h.symbol[index + (code - first)];
-    index += count;
-    first += count;
-    first <<= 1;
-    code <<= 1;
-  }
-  return -1;
-}
-
-// False for an over-subscribed code, or an incomplete one other than a single code.
-bool Inflate64::Build(Huffman& h, const uint8_t* lengths, int n) {
-  std::memset(h.count, 0, sizeof h.count);
-  for (int s = 0; s < n; ++s) h.count[lengths[s]]++;
-  if (h.count[0] == n) return true;  // no codes: decoding any symbol fails later
-  int left = 1;
-  for (int len = 1; len <= kMaxBits; ++len) {
-    left <<= 1;
-    left -= h.count[len];
-    if (left < 0) return false;
-  }
-  uint16_t offs[kMaxBits + 1];
-  offs[1] = 0;
-  for (int len = 1; len < kMaxBits; ++len) offs[len + 1] = uint16_t(offs[len] + h.count[len]);
-  for (int s = 0; s < n; ++s)
-    if (lengths[s] != 0) h.symbol[offs[lengths[s]]++] = uint16_t(s);
-  return left == 0 || n - h.count[0] == 1;
-}
-
-Inflate64::Result Inflate64::Stored() {
-  bitBuf_ = 0, bitCount_ = 0;  // to the byte boundary
-  const int len = Bits(16), nlen = Bits(16);
-  if (fault_ != kOk) return fault_;
-  if (len != (~nlen & 0xFFFF)) return kDamaged;
-  for (int i = 0; i < len; ++i) {
-    const int b = Bits(8);
-    if (fault_ != kOk) return fault_;
-    Put(uint8_t(b));
-  }
-  return fault_;
-}
-
-Inflate64::Result Inflate64::Codes(const Huffman& lencode, const Huffman& distcode) {
-  for (;;) {
-    const int symbol = Decode(lencode);
-    if (fault_ != kOk) return fault_;
-    if (symbol < 0) return kDamaged;
-    if (symbol < 256) {
-      Put(uint8_t(symbol));
-      if (fault_ != kOk) return fault_;
+void Inflate64::SlowFill() {
+  while (s_.bitcount < 56) {
+    if (s_.in == s_.inEnd && !Fetch()) {
+      s_.bitcount += 8;
+      s_.virt += 8;
       continue;
     }
-    if (symbol == 256) return kOk;
-    const int li = symbol - 257;
-    if (li >= 29) return kDamaged;
-    const uint32_t length = kLengthBase[li] + uint32_t(Bits(kLengthExtra[li]));
-    const int ds = Decode(distcode);
-    if (fault_ != kOk) return fault_;
-    if (ds < 0 || ds >= 32) return kDamaged;
-    const uint32_t dist = kDistBase[ds] + uint32_t(Bits(kDistExtra[ds]));
-    if (fault_ != kOk) return fault_;
-    if (dist > total_) return kDamaged;
-    size_t from = (outPos_ + kWindow - dist) % kWindow;
-    for (uint32_t i = 0; i < length; ++i) {
-      Put(window_[from]);
-      if (fault_ != kOk) return fault_;
-      from = (from + 1) % kWindow;
-    }
+    s_.bitbuf |= uint64_t(*s_.in++) << s_.bitcount;
+    s_.bitcount += 8;
   }
 }
 
-Inflate64::Result Inflate64::Dynamic() {
+uint32_t Inflate64::Take(unsigned n) {
+  const uint32_t v = uint32_t(s_.bitbuf & ((uint64_t(1) << n) - 1));
+  s_.bitbuf >>= n;
+  s_.bitcount -= n;
+  return v;
+}
+
+// Hands on what was decoded and keeps the last 64 KiB at the front as history.
+bool Inflate64::Slide() {
+  uint8_t* buf = out_.get();
+  if (outPos_ > flushed_ && !(*sink_)(buf + flushed_, outPos_ - flushed_)) return false;
+  const size_t shift = outPos_ - kHistory;
+  std::memmove(buf, buf + shift, kHistory);
+  origin_ += shift;
+  outPos_ = flushed_ = kHistory;
+  return true;
+}
+
+CodecResult Inflate64::Stored() {
+  Take(s_.bitcount & 7);  // to the byte boundary
+  Fill();
+  uint32_t length = Take(16);
+  const uint32_t check = Take(16);
+  if (Overran()) return Short();
+  if (length != (~check & 0xFFFF)) return CodecResult::kDamaged;
+  if (outPos_ >= kHistory + kFlushEvery && !Slide()) return CodecResult::kStopped;
+  uint8_t* out = out_.get() + outPos_;
+  // Whole bytes still in the bit buffer come first.
+  for (; length > 0 && s_.bitcount >= 8; --length) {
+    *out++ = uint8_t(Take(8));
+    if (Overran()) return Short();
+  }
+  if (length > 0) s_.bitbuf = 0;  // the buffer is empty: the input is read directly
+  while (length > 0) {
+    if (s_.in == s_.inEnd && !Fetch()) return Short();
+    const size_t n = std::min<size_t>(length, size_t(s_.inEnd - s_.in));
+    std::memcpy(out, s_.in, n);
+    out += n, s_.in += n, length -= uint32_t(n);
+  }
+  outPos_ = size_t(out - out_.get());
+  return CodecResult::kOk;
+}
+
+CodecResult Inflate64::Dynamic() {
   static const uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-  const int nlen = Bits(5) + 257, ndist = Bits(5) + 1, ncode = Bits(4) + 4;
-  if (fault_ != kOk) return fault_;
-  if (nlen > 286 || ndist > 32) return kDamaged;
-  uint8_t lengths[320] = {};
-  for (int i = 0; i < ncode; ++i) lengths[kOrder[i]] = uint8_t(Bits(3));
-  if (fault_ != kOk) return fault_;
-  Huffman lencode, distcode;
-  if (!Build(lencode, lengths, 19)) return kDamaged;
-  int index = 0;
-  while (index < nlen + ndist) {
-    int symbol = Decode(lencode);
-    if (fault_ != kOk) return fault_;
-    if (symbol < 0) return kDamaged;
+  Fill();
+  const int nlit = int(Take(5)) + 257, ndist = int(Take(5)) + 1, npre = int(Take(4)) + 4;
+  if (Overran()) return Short();
+  if (nlit > 286) return CodecResult::kDamaged;
+  uint8_t lengths[288 + 32] = {};
+  for (int i = 0; i < npre; ++i) {
+    Fill();
+    lengths[kOrder[i]] = uint8_t(Take(3));
+  }
+  if (Overran()) return Short();
+  Tables& t = *tables_;
+  if (!BuildTable(t.pre, kPreCapacity, kPreRoot, lengths, Symbols().pre, 19)) return CodecResult::kDamaged;
+  std::memset(lengths, 0, 19);
+  for (int i = 0; i < nlit + ndist;) {
+    Fill();
+    const uint32_t e = t.pre[s_.bitbuf & (kPreCapacity - 1)];
+    Take(e & 0xFF);
+    if (e & kSpecial) return Overran() ? Short() : CodecResult::kDamaged;
+    const uint32_t symbol = e >> 16;
     if (symbol < 16) {
-      lengths[index++] = uint8_t(symbol);
+      lengths[i++] = uint8_t(symbol);
       continue;
     }
-    uint8_t len = 0;
+    uint8_t value = 0;
     int repeat;
     if (symbol == 16) {
-      if (index == 0) return kDamaged;
-      len = lengths[index - 1];
-      repeat = 3 + Bits(2);
+      if (i == 0) return CodecResult::kDamaged;
+      value = lengths[i - 1];
+      repeat = 3 + int(Take(2));
     } else if (symbol == 17) {
-      repeat = 3 + Bits(3);
+      repeat = 3 + int(Take(3));
     } else {
-      repeat = 11 + Bits(7);
+      repeat = 11 + int(Take(7));
     }
-    if (fault_ != kOk) return fault_;
-    if (index + repeat > nlen + ndist) return kDamaged;
-    while (repeat--) lengths[index++] = len;
+    if (i + repeat > nlit + ndist) return Overran() ? Short() : CodecResult::kDamaged;
+    std::memset(lengths + i, value, size_t(repeat));
+    i += repeat;
   }
-  if (lengths[256] == 0) return kDamaged;
-  if (!Build(lencode, lengths, nlen) || !Build(distcode, lengths + nlen, ndist)) return kDamaged;
-  return Codes(lencode, distcode);
+  if (Overran()) return Short();
+  if (lengths[256] == 0) return CodecResult::kDamaged;  // a block must be able to end
+  if (!BuildTable(t.lit, kLitCapacity, kLitRoot, lengths, Symbols().lit, nlit) ||
+      !BuildTable(t.dist, kDistCapacity, kDistRoot, lengths + nlit, Symbols().dist, ndist))
+    return CodecResult::kDamaged;
+  return Codes(t.lit, t.dist);
 }
 
-Inflate64::Result Inflate64::Run(const Source& source, const Sink& sink) {
-  source_ = &source, sink_ = &sink;
-  inPos_ = inEnd_ = 0, bitBuf_ = 0, bitCount_ = 0, outPos_ = flushed_ = 0, total_ = 0;
-  fault_ = kOk;
-  static Huffman fixedLen, fixedDist;
-  static const bool fixedReady = [] {
-    uint8_t lengths[320];
-    int s = 0;
-    for (; s < 144; ++s) lengths[s] = 8;
-    for (; s < 256; ++s) lengths[s] = 9;
-    for (; s < 280; ++s) lengths[s] = 7;
-    for (; s < 288; ++s) lengths[s] = 8;
-    Inflate64 builder;
-    builder.Build(fixedLen, lengths, 288);
-    for (s = 0; s < 32; ++s) lengths[s] = 5;
-    builder.Build(fixedDist, lengths, 32);
-    return true;
-  }();
-  (void)fixedReady;
-  int last = 0;
-  do {
-    last = Bits(1);
-    const int type = Bits(2);
-    if (fault_ != kOk) return fault_;
-    Result r = type == 0 ? Stored() : type == 1 ? Codes(fixedLen, fixedDist) : type == 2 ? Dynamic() : kDamaged;
-    if (r != kOk) return r;
-  } while (!last);
-  return Flush() ? kOk : kStopped;
+// The hot loop keeps the reader's state in locals: every byte stored through the output
+// pointer could otherwise alias it and force it back to memory.
+CodecResult Inflate64::Codes(const uint32_t* lit, const uint32_t* dist) {
+  uint8_t* const buf = out_.get();
+  uint8_t* const flushAt = buf + kHistory + kFlushEvery;
+  uint8_t* out = buf + outPos_;
+  uint64_t bitbuf = s_.bitbuf, origin = origin_;
+  unsigned bitcount = s_.bitcount, virt = s_.virt;
+  const uint8_t* in = s_.in;
+  const uint8_t* inEnd = s_.inEnd;
+  const auto save = [&] {
+    s_ = {bitbuf, bitcount, virt, in, inEnd};
+    outPos_ = size_t(out - buf);
+  };
+  const auto refill = [&] {
+    if (inEnd - in >= 8) {
+      bitbuf |= Load64(in) << bitcount;
+      in += (63 - bitcount) >> 3;
+      bitcount |= 56;
+    } else {
+      save();
+      SlowFill();
+      bitbuf = s_.bitbuf, bitcount = s_.bitcount, virt = s_.virt, in = s_.in, inEnd = s_.inEnd;
+    }
+  };
+  const auto lookup = [&](const uint32_t* table, unsigned root) {
+    uint32_t e = table[bitbuf & ((1u << root) - 1)];
+    if (e & kSubtable) {
+      bitbuf >>= root;
+      bitcount -= root;
+      e = table[(e >> 16) + (bitbuf & ((1u << (e >> 8 & 31)) - 1))];
+    }
+    bitbuf >>= e & 0xFF;
+    bitcount -= e & 0xFF;
+    return e;
+  };
+  const auto extra = [&](uint32_t e) {
+    const unsigned n = e >> 8 & 31;
+    const uint32_t v = (e >> 16) + uint32_t(bitbuf & ((uint64_t(1) << n) - 1));
+    bitbuf >>= n;
+    bitcount -= n;
+    return v;
+  };
+
+  for (;;) {
+    if (out >= flushAt) {
+      save();
+      if (!Slide()) return CodecResult::kStopped;
+      out = buf + outPos_;
+      origin = origin_;
+    }
+    refill();
+    uint32_t e = lookup(lit, kLitRoot);
+    if (e & kLiteral) {
+      if (bitcount < virt) break;
+      *out++ = uint8_t(e >> 16);
+      // 56 bits hold two more codes of at most 15 bits: literals come in runs.
+      e = lit[bitbuf & ((1u << kLitRoot) - 1)];
+      if (!(e & kLiteral)) continue;
+      bitbuf >>= e & 0xFF;
+      bitcount -= e & 0xFF;
+      if (bitcount < virt) break;
+      *out++ = uint8_t(e >> 16);
+      e = lit[bitbuf & ((1u << kLitRoot) - 1)];
+      if (!(e & kLiteral)) continue;
+      bitbuf >>= e & 0xFF;
+      bitcount -= e & 0xFF;
+      if (bitcount < virt) break;
+      *out++ = uint8_t(e >> 16);
+      continue;
+    }
+    if (e & kSpecial) {
+      if (bitcount < virt) break;
+      save();
+      return e == (kEndOfBlock | (e & 0xFF)) ? CodecResult::kOk : CodecResult::kDamaged;
+    }
+    const uint32_t length = extra(e);  // at most 31 bits so far: 25 or more are left
+    if (bitcount < 30) refill();
+    const uint32_t d = lookup(dist, kDistRoot);
+    if (d & kSpecial) {
+      if (bitcount < virt) break;
+      return CodecResult::kDamaged;
+    }
+    const uint32_t distance = extra(d);
+    if (bitcount < virt) break;
+    if (distance > uint64_t(out - buf) + origin) return CodecResult::kDamaged;
+
+    const uint8_t* from = out - distance;
+    uint8_t* const end = out + length;
+    if (distance >= 16) {
+      do {
+        std::memcpy(out, from, 16);
+        out += 16, from += 16;
+      } while (out < end);
+    } else if (distance >= 8) {
+      do {
+        std::memcpy(out, from, 8);
+        out += 8, from += 8;
+      } while (out < end);
+    } else if (distance == 1) {
+      const uint64_t v = 0x0101010101010101ull * *from;
+      do {
+        std::memcpy(out, &v, 8);
+        out += 8;
+      } while (out < end);
+    } else {
+      while (out < end) *out++ = *from++;
+    }
+    out = end;
+  }
+  save();
+  return Short();
 }
+
+CodecResult Inflate64::Run(const CodecSource& source, const CodecSink& sink) {
+  source_ = &source, sink_ = &sink;
+  s_ = {};
+  ended_ = readError_ = false;
+  outPos_ = flushed_ = 0;
+  origin_ = 0;
+  const Tables& fixed = Fixed();
+  for (bool last = false; !last;) {
+    Fill();
+    const uint32_t header = Take(3);
+    if (Overran()) return Short();
+    last = header & 1;
+    const uint32_t type = header >> 1;
+    const CodecResult r = type == 0   ? Stored()
+                          : type == 1 ? Codes(fixed.lit, fixed.dist)
+                          : type == 2 ? Dynamic()
+                                      : CodecResult::kDamaged;
+    if (r != CodecResult::kOk) return r;
+  }
+  if (outPos_ > flushed_ && !sink(out_.get() + flushed_, outPos_ - flushed_)) return CodecResult::kStopped;
+  // What is left after the final block's last byte must be nothing.
+  Take(s_.bitcount & 7);
+  if (s_.bitcount > s_.virt) return CodecResult::kTrailing;
+  if (readError_) return CodecResult::kReadError;
+  return AfterStreamEnd(size_t(s_.inEnd - s_.in), ended_, source, in_.get(), kInSize);
+}
+
+}  // namespace sluice
+
+namespace sluice {
+
+CodecResult DecodeDeflate64(const CodecSource& source, const CodecSink& sink) { return Inflate64().Run(source, sink); }
 
 }  // namespace sluice

@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 
+#include "MarlinLibraries.h"
 #include "ScriptedUi.h"
 #include "TMarlin.h"
 #include "TestFiles.h"
@@ -391,6 +392,36 @@ TEST(Operations, PasswordLongerThanTheFieldIsRefusedNotCut) {
   EXPECT_FALSE(fs::exists(dir / "new.zip"));
 }
 
+// Texts handed to a library are wiped before their memory is freed: no password stays
+// behind there, after an add or an extract.
+TEST(Libraries, PasswordsWipedWhenTheirBufferIsReleased) {
+  TempDir dir;
+  WriteFile(dir / "s.txt", "hidden");
+  const std::string password = "Tr0ub4dor&3 correct horse";
+  std::vector<std::string> released;
+  marlinlib::TextReleasedHook = [&](const char* text, size_t size) { released.emplace_back(text, size); };
+  Op op;
+  fs::current_path(dir.Path());
+  op.m.SetPassword(password);
+  op.Add("a.zip", {"s.txt"}, {AddOptsEnum::AddEncrypt});
+  const int added = op.m.SuccessCount();
+  op.m.SetExtrOptions({ExtrOptsEnum::ExtrTest});
+  op.m.Extract();
+  marlinlib::TextReleasedHook = nullptr;
+  EXPECT_EQ(added, 1) << op.Log();
+  EXPECT_EQ(op.m.SuccessCount(), 1) << op.Log();  // the password reached the library each time
+
+  int passwordBuffers = 0;
+  for (const std::string& text : released) {
+    EXPECT_EQ(text.find("Tr0ub4dor"), std::string::npos);
+    if (text.size() == PASSWORD_BUFFER_SIZE) {
+      ++passwordBuffers;
+      EXPECT_EQ(text, std::string(PASSWORD_BUFFER_SIZE, '\0'));
+    }
+  }
+  EXPECT_EQ(passwordBuffers, 2);
+}
+
 TEST(Operations, WrongPasswordFailsOnlyThatEntry) {
   TempDir dir;
   ASSERT_EQ(RunCommand("echo plain > p.txt && echo hidden > s.txt && zip -q a.zip p.txt && "
@@ -505,6 +536,24 @@ TEST(Operations, SpannedAddAndExtractFromTheLastVolume) {
   std::sort(volumes.begin(), volumes.end());
   ASSERT_GE(volumes.size(), 3u);
 
+  // Update and freshen have no set to compare with: refused before the library runs or
+  // any volume is touched, though there is something new to add.
+  std::map<std::string, std::string> written;
+  for (const std::string& v : volumes) written[v] = ReadFile(v);
+  WriteFile(dir / "tree/new.txt", "new");
+  int reports = 0;
+  op.m.OnProgress = [&](TMarlin*, ProgressType, const std::string&, int64_t) { ++reports; };
+  for (AddOptsEnum refused : {AddOptsEnum::AddUpdate, AddOptsEnum::AddFreshen}) {
+    op.Add(dir / "set/s.zip", {"tree"}, {AddOptsEnum::AddRecurseDirs, AddOptsEnum::AddDiskSpan, refused});
+    EXPECT_EQ(op.m.LastErrCode(), 10303) << op.Log();
+  }
+  EXPECT_EQ(reports, 0);
+  for (const auto& [v, bytes] : written) EXPECT_EQ(ReadFile(v), bytes) << v;
+  EXPECT_EQ(NamesIn(dir.Path() / "set").size(), volumes.size());
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));
+  fs::remove(dir / "tree/new.txt");
+  op.m.SetFSpecArgs({});  // kept by the refusals, as by any add that never ran
+
   op.m.SetZipFilename(volumes.back());
   EXPECT_GT(op.m.LastDiskNo(), 0);
   fs::create_directories(dir.Path() / "out");
@@ -528,6 +577,19 @@ TEST(Operations, SpannedAddAndExtractFromTheLastVolume) {
   EXPECT_GE(op.m.SuccessCount(), 3) << op.Log();
   ExpectSameTree(dir.Path() / "tree", dir.Path() / "out/tree");
   EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));  // the joined copy is gone
+
+  // So it is when the extract fails after the join: nothing matches, or the older
+  // library cannot take so many specifications.
+  op.m.SetFSpecArgs({"no/such/entry"});
+  op.m.Extract();
+  EXPECT_EQ(op.m.SuccessCount(), 0);
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp")) << op.Log();
+  op.m.SetDLLDirectory(kOlderLibDir);
+  op.m.SetFSpecArgs(std::vector<std::string>(4098, "x"));
+  op.m.Extract();
+  EXPECT_EQ(op.m.LastErrCode(), 10705) << op.Log();
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));
+  op.m.SetDLLDirectory(kLibDir);
 
   // The volumes cannot be written (the set's name is a folder): moved files are not
   // lost with the temporary archive; without moving, nothing is left behind.
