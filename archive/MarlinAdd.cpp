@@ -52,6 +52,9 @@ void TMarlin::Add() {
   if (fFSpecArgs.empty()) return ReportMessage(10301);
   if (fZipFilename.empty()) return ReportMessage(10102);
   if (fUnattended && fAddOptions.Contains(AddOptsEnum::AddEncrypt) && fPassword.empty()) return ReportMessage(10302);
+  // Cut to fit, it would encrypt with a password the user never typed.
+  if (fAddOptions.Contains(AddOptsEnum::AddEncrypt) && fPassword.size() > marlinlib::kPasswordLimit)
+    return ReportMessage(10106);
 
   const bool spanning =
       fAddOptions.Contains(AddOptsEnum::AddDiskSpan) || fAddOptions.Contains(AddOptsEnum::AddDiskSpanErase);

@@ -28,6 +28,8 @@ void TMarlin::Extract() {
   if (fZipFilename.empty() || ::stat(fZipFilename.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     return ReportMessage(10102);
   if (fSluiceBusy) return;
+  // Cut to fit, it could pass a test of entries encrypted with the same cut password.
+  if (fPassword.size() > marlinlib::kPasswordLimit) return ReportMessage(10106);
 
   // Unattended, nobody can be asked for a password: a filler that matches nothing makes
   // encrypted entries fail instead. It is used for this call only, so that no later

@@ -289,10 +289,19 @@ int32_t TMarlin::AnswerPasswordRequest(CallbackRecord& r) {
   if (fUnattended || !ui_) return 0;
   const std::string entry = CallbackText(r);
   std::string answer;
-  if (!ui_->AskText(ApplicationTitle(), "Password for " + entry + ":", answer, true, 80)) return -1;
-  std::memset(r.Text, 0, CALLBACK_TEXT_SIZE);
-  std::memcpy(r.Text, answer.data(), marlinlib::PasswordPrefixLength(answer));
+  // Longer answers are taken, and refused below: an answer cut to fit is a password the
+  // user never typed.
+  if (!ui_->AskText(ApplicationTitle(), "Password for " + entry + ":", answer, true, 255)) return -1;
+  const bool tooLong = answer.size() > marlinlib::kPasswordLimit;
+  if (!tooLong) {
+    std::memset(r.Text, 0, CALLBACK_TEXT_SIZE);
+    std::memcpy(r.Text, answer.data(), answer.size());
+  }
   ::explicit_bzero(answer.data(), answer.size());
+  if (tooLong) {
+    ReportMessage(10106);
+    return -1;
+  }
   return 0;
 }
 

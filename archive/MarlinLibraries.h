@@ -38,9 +38,12 @@ class CallGuard {
   Library& lib_;
 };
 
-// How many of the first 80 bytes of `password` to hand over: cut back to a whole UTF-8
+// The longest password the libraries' field holds, in bytes; a longer one is refused.
+constexpr size_t kPasswordLimit = 80;
+
+// How many of the first `limit` bytes of `password` to hand over: cut back to a whole UTF-8
 // character. A length rather than a copy, so that no copy of a password is freed unwiped.
-size_t PasswordPrefixLength(const std::string& password, size_t limit = 80);
+size_t PasswordPrefixLength(const std::string& password, size_t limit = kPasswordLimit);
 
 // Called with every text handed to a library, wiped or not, just before its memory is
 // freed: tests look there for passwords left behind.

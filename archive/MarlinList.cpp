@@ -89,7 +89,9 @@ void TMarlin::List() {
       // With no entries the zip data is only the directory itself, wherever it starts.
       fPrefixSize = dir.EntriesTotal == 0 ? dir.CentralDirStart : fLogicalSize;
       fOffsetMismatch = dir.CentralDirStart != offset;
-      if (fOffsetMismatch) ReportMessage(10203);
+      // An empty archive behind a prefix stores 0, counted from its end records: the form
+      // other writers give it, not damage.
+      if (fOffsetMismatch && !(dir.EntriesTotal == 0 && dir.CentralDirStart == 0)) ReportMessage(10203);
       if (offset > uint64_t(INT64_MAX) || fReadHandle.Seek(int64_t(offset), SEEK_SET) < 0) throw EMarlin(10201, true);
       ReadCentralDirectory();
       fLastDiskNo = int(dir.DiskNumber);

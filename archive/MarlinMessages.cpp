@@ -17,6 +17,7 @@ constexpr MessageRow kMessages[] = {
     {10102, "Error - no zip file specified!"},
     {10103, "Requested memory not available"},
     {10105, "Copying: "},
+    {10106, "Error - the password is longer than 80 bytes (a character outside ASCII takes 2 to 4); it is not shortened, nothing was done"},
     {10201, "Seek error reading Zip archive!"},
     {10202, "Unknown error in List() function\n"},
     {10203, "Warning - Error in zip structure!"},

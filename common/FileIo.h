@@ -40,4 +40,19 @@ inline bool WriteAll(int fd, const void* buffer, size_t count) {
   return true;
 }
 
+// Writes all of `count` bytes at `offset`, leaving the file position alone; as WriteAll.
+inline bool WriteAt(int fd, uint64_t offset, const void* buffer, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    const ssize_t n = ::pwrite(fd, p, count, off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    p += n, offset += uint64_t(n), count -= size_t(n);
+  }
+  return true;
+}
+
 }  // namespace fileio

@@ -4,7 +4,9 @@
 #include "KilnArchive.h"
 #include "KilnDeflate.h"
 #include "KilnEntrySource.h"
+#include "KilnFileState.h"
 #include "KilnReporter.h"
+#include "KilnSourceFile.h"
 #include "KilnTypes.h"
 #include "KilnWalk.h"
 
@@ -62,8 +64,23 @@ bool DescribeEntry(zip_t* za, zip_uint64_t idx, const AddItem& item, bool deflat
 }
 
 std::string ReadFailure(const AddItem& item, int error) {
-  if (error == -1) return item.path + ": file changed size while being read, not added";
+  if (error == kSourceChanged) return item.path + ": changed while it was read, not added";
   return item.path + ": " + std::strerror(error) + ", not added";
+}
+
+// Moving: a source goes only while it is still the file that was added.
+void RemoveSources(const std::vector<AddItem>& items, const std::vector<size_t>& done, Reporter& reporter) {
+  for (size_t i : done) {
+    const AddItem& item = items[i];
+    if (item.kind == AddItem::Kind::Dir) continue;
+    struct stat now;
+    if (lstat(item.path.c_str(), &now) == 0 && !SameFileState(now, item.st))
+      reporter.Message(kLibErrWrite, item.path + ": changed after it was added, not removed");
+    else if (unlink(item.path.c_str()) != 0)
+      reporter.Message(kLibErrWrite, item.path + ": not removed after adding: " + std::strerror(errno));
+  }
+  for (auto it = done.rbegin(); it != done.rend(); ++it)
+    if (items[*it].kind == AddItem::Kind::Dir) rmdir(items[*it].path.c_str());  // kept when not empty
 }
 
 }  // namespace
@@ -83,7 +100,9 @@ int RunAdd(const Request& request, Reporter& reporter) {
 
   std::vector<AddItem> items = WalkSpecs(request, reporter, archiveStat);
 
-  ArchiveFileInfo info;
+  HeldArchive held;
+  if (!held.Take(path, true, reporter)) return 0;
+  ArchiveFileInfo& info = held.info;
   zip_t* za = OpenArchive(path, info, true, !request.append, reporter);
   if (!za) return 0;
 
@@ -188,7 +207,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
     std::vector<DeflateEngine::Entry> work;
     for (auto& [idx, i] : deflatedOrder) {
       engineIndex[i] = work.size();
-      work.push_back({items[i].path, static_cast<uint64_t>(items[i].st.st_size)});
+      work.push_back({items[i].path, items[i].st});
     }
     auto engine = std::make_unique<DeflateEngine>(std::move(work), level, threads);
     pass.engine = engine.get();
@@ -202,13 +221,7 @@ int RunAdd(const Request& request, Reporter& reporter) {
         if (!excluded.count(i)) done.push_back(i);
       if (request.verbose)
         for (size_t i : done) reporter.Message(0, items[i].name + ": added");
-      if (request.move) {
-        for (size_t i : done)
-          if (items[i].kind != AddItem::Kind::Dir && unlink(items[i].path.c_str()) != 0)
-            reporter.Message(kLibErrWrite, items[i].path + ": not removed after adding: " + std::strerror(errno));
-        for (auto it = done.rbegin(); it != done.rend(); ++it)
-          if (items[*it].kind == AddItem::Kind::Dir) rmdir(items[*it].path.c_str());  // kept when not empty
-      }
+      if (request.move) RemoveSources(items, done, reporter);
       if (request.zipTime && newest > 0) SetArchiveTime(path, newest);
       reporter.EndOfBatch();
       return static_cast<int>(done.size());
@@ -218,8 +231,8 @@ int RunAdd(const Request& request, Reporter& reporter) {
       zip_discard(za);
       return 0;
     }
-    if (pass.failedItem < 0) {
-      ReportCloseError(za, path, reporter);
+    if (pass.failedItem < 0 || info.replaced) {
+      ReportCloseError(za, path, info, reporter);
       zip_discard(za);
       return 0;
     }

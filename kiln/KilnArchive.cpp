@@ -2,25 +2,120 @@
 
 #include "KilnPrefix.h"
 #include "KilnReporter.h"
+#include "KilnSeams.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace kiln {
 
+namespace {
+
+constexpr int kLockWaitMs = 30000;
+
+// Where the lock of an archive that does not exist yet is taken.
+std::string LockName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." + path + ".kiln-lock" : path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".kiln-lock";
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+HeldArchive::~HeldArchive() { Release(); }
+
+void HeldArchive::Release() {
+  CloseFd(info.fd);  // which also lets the lock go
+  // Removed while still locked: a writer waiting on it finds it gone and starts again.
+  if (lockFd_ >= 0) unlink(lockName_.c_str());
+  CloseFd(lockFd_);
+}
+
+bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& reporter) {
+  // A user who may not write the archive does not get it replaced behind its permissions.
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+    reporter.Message(kLibErrWrite, path + ": cannot be changed (" + std::strerror(errno) + "), left as it is");
+    return false;
+  }
+  const int waitMs = Seams().LockWaitMs >= 0 ? Seams().LockWaitMs : kLockWaitMs;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  bool told = false;
+  lockName_ = LockName(path);
+  for (;;) {
+    CloseFd(info.fd);
+    CloseFd(lockFd_);
+    info.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (info.fd < 0) {
+      if (errno != ENOENT || !mayCreate) {
+        reporter.Message(kLibErrRead, path + ": " + std::strerror(errno));
+        return false;
+      }
+      lockFd_ = open(lockName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (lockFd_ < 0) {
+        reporter.Message(kLibErrWrite, path + ": " + std::strerror(errno));
+        return false;
+      }
+    }
+    int locked = flock(info.fd >= 0 ? info.fd : lockFd_, LOCK_EX | LOCK_NB);
+    if (locked != 0 && errno == EBADF && info.fd >= 0) {
+      // Network file systems lock only descriptors open for writing.
+      const int writable = open(path.c_str(), O_RDWR | O_CLOEXEC);
+      if (writable >= 0) {
+        CloseFd(info.fd);
+        info.fd = writable;
+        locked = flock(info.fd, LOCK_EX | LOCK_NB);
+      }
+    }
+    // A file system without locks is written unlocked: the check before the commit still
+    // keeps another program's archive from being replaced.
+    if (locked == 0 || (errno != EWOULDBLOCK && errno != EINTR)) {
+      // The writer before may have replaced the file that was locked: then lock the new one.
+      struct stat now;
+      if (info.fd >= 0) {
+        if (fstat(info.fd, &info.read) == 0 && stat(path.c_str(), &now) == 0 && now.st_dev == info.read.st_dev &&
+            now.st_ino == info.read.st_ino)
+          return true;
+      } else if (fstat(lockFd_, &info.read) == 0 && stat(lockName_.c_str(), &now) == 0 &&
+                 now.st_dev == info.read.st_dev && now.st_ino == info.read.st_ino) {
+        info.read = {};
+        // Made meanwhile by the writer before: lock the archive instead.
+        if (stat(path.c_str(), &now) != 0 && errno == ENOENT) return true;
+        Release();
+        continue;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      reporter.Message(kLibErrWrite, path + ": in use by another program for " + std::to_string(waitMs / 1000) +
+                                         " s, left as it is");
+      return false;
+    }
+    if (!told) {
+      told = true;
+      if (!reporter.Message(0, path + ": waiting for another program to finish with it")) return false;
+    }
+    if (!reporter.Heartbeat()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,
                    Reporter& reporter) {
-  info = {};
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    if (!truncate) info.prefix = FindPrefix(fd);
-    close(fd);
-  } else if (errno != ENOENT || !create) {
-    reporter.Message(kLibErrRead, path + ": " + std::strerror(errno));
+  info.prefix = info.fd >= 0 && !truncate ? FindPrefix(info.fd) : 0;
+  info.comment.clear();
+  info.replaced = false;
+  if (info.fd < 0 && !create) {
+    reporter.Message(kLibErrRead, path + ": " + std::strerror(ENOENT));
     return nullptr;
   }
   zip_error_t error;
@@ -53,7 +148,12 @@ void WatchClose(zip_t* archive, Reporter& reporter) {
       archive, [](zip_t*, void* r) { return static_cast<Reporter*>(r)->Heartbeat() ? 0 : 1; }, nullptr, &reporter);
 }
 
-void ReportCloseError(zip_t* archive, const std::string& path, Reporter& reporter) {
+void ReportReplaced(const std::string& path, Reporter& reporter) {
+  reporter.Message(kLibErrWrite, path + ": changed by another program meanwhile, left as that program wrote it");
+}
+
+void ReportCloseError(zip_t* archive, const std::string& path, const ArchiveFileInfo& info, Reporter& reporter) {
+  if (info.replaced) return ReportReplaced(path, reporter);
   zip_error_t* error = zip_get_error(archive);
   int sys = zip_error_code_system(error);
   int zipCode = zip_error_code_zip(error);

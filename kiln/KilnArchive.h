@@ -12,7 +12,31 @@ namespace kiln {
 
 class Reporter;
 
-// Opens `path` through the prefix-keeping source; null after a reported failure.
+// The archive of one add or delete, from reading its directory to the commit: open, locked
+// against Tessera's other writers (an advisory lock, so that two writers land one after the
+// other instead of one losing the other's change), with its state when it was read.
+class HeldArchive {
+ public:
+  HeldArchive() = default;
+  ~HeldArchive();
+  HeldArchive(const HeldArchive&) = delete;
+  HeldArchive& operator=(const HeldArchive&) = delete;
+
+  // Waits a bounded time for another writer to finish. A missing archive is locked through
+  // a lock file beside it (removed again) when `mayCreate`. False after a reported failure,
+  // or a cancel.
+  bool Take(const std::string& path, bool mayCreate, Reporter& reporter);
+
+  ArchiveFileInfo info;  // the descriptor of the archive as read, and its state
+
+ private:
+  void Release();
+
+  std::string lockName_;
+  int lockFd_ = -1;  // locked while the archive does not exist yet
+};
+
+// Opens the held archive in libzip through the prefix-keeping source; null after a reported failure.
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,
                    Reporter& reporter);
 
@@ -20,7 +44,10 @@ zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, 
 void WatchClose(zip_t* archive, Reporter& reporter);
 
 // Reports a failed zip_close with the code the component expects.
-void ReportCloseError(zip_t* archive, const std::string& path, Reporter& reporter);
+void ReportCloseError(zip_t* archive, const std::string& path, const ArchiveFileInfo& info, Reporter& reporter);
+
+// Reports that another program changed the archive since it was read.
+void ReportReplaced(const std::string& path, Reporter& reporter);
 
 // Sets the archive file's modification time.
 void SetArchiveTime(const std::string& path, time_t when);

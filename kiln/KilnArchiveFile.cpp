@@ -1,50 +1,31 @@
 #include "KilnArchiveFile.h"
+
 #include "FileIo.h"
+#include "KilnFileState.h"
+#include "KilnSeams.h"
+#include "KilnTemporaries.h"
 
 #include <ZipRecords.h>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
-#include <random>
 #include <vector>
 
 namespace kiln {
+using fileio::ReadAt;
 using fileio::WriteAll;
+using fileio::WriteAt;
 
 namespace {
 
 constexpr uint64_t kBufferSize = 1 << 20;
-
-
-bool PWriteAll(int fd, const void* data, size_t length, uint64_t at) {
-  auto* p = static_cast<const uint8_t*>(data);
-  while (length > 0) {
-    ssize_t n = pwrite(fd, p, length, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    p += n;
-    at += static_cast<uint64_t>(n);
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-std::string RandomSuffix() {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  const char* chars = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 8; ++i) s += chars[rng() % 36];
-  return s;
-}
 
 }  // namespace
 
@@ -52,10 +33,9 @@ struct ArchiveFile {
   std::string path;
   std::string dir;
   std::string base;
-  const ArchiveFileInfo* info;
+  ArchiveFileInfo* info;
   zip_error_t error{};
 
-  int readFd = -1;
   uint64_t readPos = 0;
   uint64_t size = 0;
 
@@ -76,7 +56,9 @@ struct ArchiveFile {
 
   int64_t Stat(zip_stat_t* st) {
     struct stat s;
-    if (stat(path.c_str(), &s) != 0) return Fail(ZIP_ER_READ, errno);
+    // No archive yet: libzip makes a new one.
+    if (info->fd < 0) return Fail(ZIP_ER_READ, ENOENT);
+    if (fstat(info->fd, &s) != 0) return Fail(ZIP_ER_READ, errno);
     if (!S_ISREG(s.st_mode)) return Fail(ZIP_ER_READ, EISDIR);
     zip_stat_init(st);
     st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
@@ -86,10 +68,9 @@ struct ArchiveFile {
   }
 
   int64_t Open() {
-    readFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (readFd < 0) return Fail(ZIP_ER_OPEN, errno);
     struct stat s;
-    fstat(readFd, &s);
+    if (info->fd < 0) return Fail(ZIP_ER_OPEN, ENOENT);
+    if (fstat(info->fd, &s) != 0) return Fail(ZIP_ER_OPEN, errno);
     size = static_cast<uint64_t>(s.st_size);
     readPos = 0;
     readBuffer.clear();
@@ -97,40 +78,32 @@ struct ArchiveFile {
   }
 
   int64_t Read(void* data, uint64_t length) {
-    if (readPos < readBufferStart || readPos >= readBufferStart + readBuffer.size()) {
-      if (length >= kBufferSize) return ReadDirect(data, length);
-      readBuffer.resize(kBufferSize);
-      ssize_t n;
-      do n = pread(readFd, readBuffer.data(), readBuffer.size(), static_cast<off_t>(readPos));
-      while (n < 0 && errno == EINTR);
-      if (n < 0) {
-        readBuffer.clear();
-        return Fail(ZIP_ER_READ, errno);
-      }
-      readBuffer.resize(static_cast<size_t>(n));
-      readBufferStart = readPos;
-      if (n == 0) return 0;
+    if (readPos >= size) return 0;
+    length = std::min(length, size - readPos);
+    if (length >= kBufferSize) {
+      if (!ReadAt(info->fd, readPos, data, length)) return Fail(ZIP_ER_READ, errno != 0 ? errno : EIO);
+      readPos += length;
+      return static_cast<int64_t>(length);
     }
-    uint64_t at = readPos - readBufferStart;
-    uint64_t n = std::min<uint64_t>(length, readBuffer.size() - at);
+    if (readPos < readBufferStart || readPos >= readBufferStart + readBuffer.size()) {
+      readBuffer.resize(std::min(kBufferSize, size - readPos));
+      if (!ReadAt(info->fd, readPos, readBuffer.data(), readBuffer.size())) {
+        readBuffer.clear();
+        return Fail(ZIP_ER_READ, errno != 0 ? errno : EIO);
+      }
+      readBufferStart = readPos;
+    }
+    const uint64_t at = readPos - readBufferStart;
+    const uint64_t n = std::min<uint64_t>(length, readBuffer.size() - at);
     std::memcpy(data, readBuffer.data() + at, n);
     readPos += n;
     return static_cast<int64_t>(n);
   }
 
-  int64_t ReadDirect(void* data, uint64_t length) {
-    ssize_t n;
-    do n = pread(readFd, data, length, static_cast<off_t>(readPos));
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return Fail(ZIP_ER_READ, errno);
-    readPos += static_cast<uint64_t>(n);
-    return n;
-  }
-
   bool Flush() {
     if (writeBuffer.empty()) return true;
     // At writePos rather than the file position: CopyRange writes without moving it.
-    if (!PWriteAll(writeFd, writeBuffer.data(), writeBuffer.size(), writePos)) return false;
+    if (!WriteAt(writeFd, writePos, writeBuffer.data(), writeBuffer.size())) return false;
     // Start writing back now, so that the flush before the rename has little left to do.
     sync_file_range(writeFd, static_cast<off_t>(writePos), static_cast<off_t>(writeBuffer.size()),
                     SYNC_FILE_RANGE_WRITE);
@@ -142,10 +115,12 @@ struct ArchiveFile {
   // A new file beside the target with the old prefix copied in.
   int64_t BeginWrite() {
     Discard();
-    writeFd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    // Whoever left these is gone, and this writer holds the archive's lock.
+    RemoveStaleTemporaries(dir, base);
+    if (!Seams().NamedTemporary) writeFd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (writeFd < 0) {
       for (int attempt = 0; attempt < 100 && writeFd < 0; ++attempt) {
-        tempName = dir + "/." + base + ".kiln-" + RandomSuffix();
+        tempName = TemporaryName(dir, base);
         writeFd = open(tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (writeFd < 0 && errno != EEXIST) break;
       }
@@ -154,30 +129,15 @@ struct ArchiveFile {
         tempName.clear();
         return Fail(ZIP_ER_TMPOPEN, err);
       }
+      WatchTemporary(tempName);
     }
     struct stat old;
-    if (stat(path.c_str(), &old) == 0) {
+    if (info->fd >= 0 && fstat(info->fd, &old) == 0) {
       fchmod(writeFd, old.st_mode & 07777);
       if (fchown(writeFd, old.st_uid, old.st_gid) != 0) { /* keeping the owner is a courtesy */ }
     }
-    if (info->prefix > 0) {
-      int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (in < 0) return Fail(ZIP_ER_READ, errno);
-      std::vector<uint8_t> buffer(1 << 16);
-      uint64_t left = info->prefix, at = 0;
-      while (left > 0) {
-        ssize_t n = pread(in, buffer.data(), std::min<uint64_t>(left, buffer.size()), static_cast<off_t>(at));
-        if (n <= 0 || !WriteAll(writeFd, buffer.data(), static_cast<size_t>(n))) {
-          int err = n < 0 ? errno : (n == 0 ? EIO : errno);
-          close(in);
-          return Fail(n <= 0 ? ZIP_ER_READ : ZIP_ER_WRITE, err);
-        }
-        left -= static_cast<uint64_t>(n);
-        at += static_cast<uint64_t>(n);
-      }
-      close(in);
-    }
-    writePos = info->prefix;
+    writePos = 0;
+    if (info->prefix > 0 && !CopyRange(info->fd, 0, info->prefix)) return Fail(ZIP_ER_WRITE, errno);
     return 0;
   }
 
@@ -195,18 +155,15 @@ struct ArchiveFile {
     const uint64_t start = writePos;
     copyBuffer.resize(kBufferSize);
     while (length > 0) {
-      ssize_t n;
-      do n = pread(in, copyBuffer.data(), std::min<uint64_t>(length, kBufferSize), static_cast<off_t>(from));
-      while (n < 0 && errno == EINTR);
-      if (n < 0) return false;
-      if (n == 0) {  // the old file is shorter than its directory says
-        errno = EIO;
+      const size_t n = static_cast<size_t>(std::min(length, kBufferSize));
+      if (!ReadAt(in, from, copyBuffer.data(), n)) {
+        if (errno == 0) errno = EIO;  // the old file is shorter than its directory says
         return false;
       }
-      if (!PWriteAll(writeFd, copyBuffer.data(), static_cast<size_t>(n), writePos)) return false;
-      from += static_cast<uint64_t>(n);
-      writePos += static_cast<uint64_t>(n);
-      length -= static_cast<uint64_t>(n);
+      if (!WriteAt(writeFd, writePos, copyBuffer.data(), n)) return false;
+      from += n;
+      writePos += n;
+      length -= n;
     }
     // As in Flush: the flush before the rename then has little left to do.
     sync_file_range(writeFd, static_cast<off_t>(start), static_cast<off_t>(writePos - start), SYNC_FILE_RANGE_WRITE);
@@ -215,28 +172,61 @@ struct ArchiveFile {
 
   int64_t SeekWrite(int64_t offset, int whence) {
     if (!Flush()) return Fail(ZIP_ER_WRITE, errno);
-    off_t at = lseek(writeFd, offset, whence);
-    if (at < 0) return Fail(ZIP_ER_SEEK, errno);
-    writePos = static_cast<uint64_t>(at);
+    // Writes are positioned (pwrite): the descriptor's own offset means nothing here.
+    int64_t base = 0;
+    struct stat st;
+    if (whence == SEEK_CUR) base = static_cast<int64_t>(writePos);
+    else if (whence == SEEK_END) base = fstat(writeFd, &st) == 0 ? st.st_size : -1;
+    else if (whence != SEEK_SET) base = -1;
+    if (base < 0 || base + offset < 0) return Fail(ZIP_ER_SEEK, EINVAL);
+    writePos = static_cast<uint64_t>(base + offset);
     return 0;
   }
 
-  // Flushed, then put in place by one rename.
+  // Whether the name still holds what was read: the same file, unchanged, or still nothing.
+  bool StillInPlace() const {
+    struct stat now;
+    if (info->fd < 0) return stat(path.c_str(), &now) != 0 && errno == ENOENT;
+    return stat(path.c_str(), &now) == 0 && SameFileState(now, info->read);
+  }
+
+  // Puts the new file at the name. Where nothing was, nothing that turned up since the check
+  // is replaced (a link to nothing is, as always).
+  bool Publish() {
+    struct stat st;
+    if (info->fd < 0 && lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+      if (renameat2(AT_FDCWD, tempName.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return true;
+      if (errno != EINVAL && errno != ENOSYS) return false;
+    }
+    return rename(tempName.c_str(), path.c_str()) == 0;
+  }
+
+  // Flushed, then put in place by one rename, unless another program changed the archive
+  // since it was read: its file is then left as it is.
   int64_t Commit() {
     if (!Flush() || fsync(writeFd) != 0) return Fail(ZIP_ER_WRITE, errno);
     if (tempName.empty()) {
       std::string fdPath = "/proc/self/fd/" + std::to_string(writeFd);
       for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = dir + "/." + base + ".kiln-" + RandomSuffix();
+        std::string name = TemporaryName(dir, base);
         if (linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
           tempName = name;
+          WatchTemporary(tempName);
           break;
         }
         if (errno != EEXIST) return Fail(ZIP_ER_WRITE, errno);
       }
       if (tempName.empty()) return Fail(ZIP_ER_WRITE, EEXIST);
     }
-    if (rename(tempName.c_str(), path.c_str()) != 0) return Fail(ZIP_ER_RENAME, errno);
+    if (!StillInPlace()) {
+      info->replaced = true;
+      return Fail(ZIP_ER_CHANGED, 0);
+    }
+    if (!Publish()) {
+      if (errno == EEXIST) info->replaced = true;
+      return Fail(info->replaced ? ZIP_ER_CHANGED : ZIP_ER_RENAME, errno);
+    }
+    ForgetTemporary(tempName);
     tempName.clear();
     close(writeFd);
     writeFd = -1;
@@ -253,20 +243,24 @@ struct ArchiveFile {
     writeBuffer.shrink_to_fit();
     if (writeFd >= 0) close(writeFd);
     writeFd = -1;
-    if (!tempName.empty()) unlink(tempName.c_str());
+    if (!tempName.empty()) {
+      unlink(tempName.c_str());
+      ForgetTemporary(tempName);
+    }
     tempName.clear();
   }
 
   // libzip removes an archive left without entries; a user's file is kept as an empty
-  // archive instead (with its prefix, so a self-extractor stays one).
+  // archive instead (with its prefix, so a self-extractor stays one). Its directory offset is
+  // 0, counted from the end record back, the only form of an empty archive behind a prefix
+  // that other readers accept; and no Zip64 records, which nothing needs here.
   int64_t Remove() {
     if (BeginWrite() < 0) return -1;
     EndOfCentralDir record;
-    record.CentralDirStart = static_cast<uint32_t>(info->prefix);
     size_t clen = std::min<size_t>(info->comment.size(), 0xFFFF);
     record.ArchiveCommentLength = static_cast<uint16_t>(clen);
     auto end = record.Bytes();
-    if (!WriteAll(writeFd, end.data(), end.size()) || !WriteAll(writeFd, info->comment.data(), clen)) {
+    if (Write(end.data(), end.size()) < 0 || Write(info->comment.data(), clen) < 0) {
       int err = errno;
       Discard();
       return Fail(ZIP_ER_WRITE, err);
@@ -292,8 +286,6 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_READ:
       return a->Read(data, len);
     case ZIP_SOURCE_CLOSE:
-      if (a->readFd >= 0) close(a->readFd);
-      a->readFd = -1;
       return 0;
     case ZIP_SOURCE_SEEK: {
       zip_int64_t to = zip_source_seek_compute_offset(a->readPos, a->size, data, len, &a->error);
@@ -328,7 +320,6 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
       return zip_error_to_data(&a->error, data, len);
     case ZIP_SOURCE_FREE:
       a->Discard();
-      if (a->readFd >= 0) close(a->readFd);
       zip_error_fini(&a->error);
       delete a;
       return 0;
@@ -345,7 +336,7 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
 
 }  // namespace
 
-static void SetPath(ArchiveFile& a, const std::string& path, const ArchiveFileInfo* info) {
+static void SetPath(ArchiveFile& a, const std::string& path, ArchiveFileInfo* info) {
   a.path = path;
   // Replacing an archive reached through a link writes the file it points to, not a new
   // file in place of the link.
@@ -362,7 +353,7 @@ static void SetPath(ArchiveFile& a, const std::string& path, const ArchiveFileIn
   a.info = info;
 }
 
-zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* info, zip_error_t* error) {
+zip_source_t* MakeArchiveSource(const std::string& path, ArchiveFileInfo* info, zip_error_t* error) {
   auto* a = new ArchiveFile;
   SetPath(*a, path, info);
   zip_error_init(&a->error);
@@ -374,7 +365,7 @@ zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* 
   return src;
 }
 
-ArchiveWriter::ArchiveWriter(const std::string& path, const ArchiveFileInfo& info) : file_(new ArchiveFile) {
+ArchiveWriter::ArchiveWriter(const std::string& path, ArchiveFileInfo& info) : file_(new ArchiveFile) {
   SetPath(*file_, path, &info);
   zip_error_init(&file_->error);
 }
@@ -400,6 +391,8 @@ bool ArchiveWriter::Commit() {
   file_->Discard();
   return false;
 }
+
+bool ArchiveWriter::Replaced() const { return file_->info->replaced; }
 
 bool ArchiveWriter::Saved(bool ok) {
   if (!ok && error_ == 0) {

@@ -1,10 +1,12 @@
 #pragma once
-// The archive file as libzip sees it: read from the file in place, written to a new file
-// beside it that starts with the old file's prefix (so stored offsets count from the start
-// of the file) and that replaces the old one only once complete and on disk. The new file
-// has no name while it is written where the file system allows, so that nothing is left
-// behind even when the process is killed.
+// The archive file as libzip sees it: read through the descriptor it was opened (and locked)
+// with, written to a new file beside it that starts with the old file's prefix (so stored
+// offsets count from the start of the file) and that replaces the old one only once complete
+// and on disk, and only while the name still holds the file that was read, unchanged. The
+// new file has no name while it is written where the file system allows, so that nothing is
+// left behind even when the process is killed.
 
+#include <sys/stat.h>
 #include <zip.h>
 
 #include <cstdint>
@@ -14,12 +16,15 @@
 namespace kiln {
 
 struct ArchiveFileInfo {
+  int fd = -1;                // the archive as read; -1 when there was none
+  struct stat read {};        // its state then
   uint64_t prefix = 0;        // bytes kept in front of the first entry
   std::string comment;        // written into an archive left without entries
+  bool replaced = false;      // set when another file turned up at the name before the commit
 };
 
-// A source over `path`, which need not exist. `info` must outlive the source.
-zip_source_t* MakeArchiveSource(const std::string& path, const ArchiveFileInfo* info, zip_error_t* error);
+// A source over `path`. `info` must outlive the source; its descriptor is not closed.
+zip_source_t* MakeArchiveSource(const std::string& path, ArchiveFileInfo* info, zip_error_t* error);
 
 struct ArchiveFile;
 
@@ -27,7 +32,7 @@ struct ArchiveFile;
 // move bytes of the old file. Unless committed, nothing is left behind.
 class ArchiveWriter {
  public:
-  ArchiveWriter(const std::string& path, const ArchiveFileInfo& info);
+  ArchiveWriter(const std::string& path, ArchiveFileInfo& info);
   ~ArchiveWriter();
   ArchiveWriter(const ArchiveWriter&) = delete;
   ArchiveWriter& operator=(const ArchiveWriter&) = delete;
@@ -39,6 +44,7 @@ class ArchiveWriter {
   uint64_t Position() const;  // in the new file
   bool Commit();               // flushed, then renamed over the old one
   int Error() const { return error_; }  // errno of the first failure
+  bool Replaced() const;                 // the commit found another file at the name
 
  private:
   bool Saved(bool ok);

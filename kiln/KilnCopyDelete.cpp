@@ -1,6 +1,6 @@
 #include "KilnCopyDelete.h"
 
-#include "KilnArchiveFile.h"
+#include "KilnArchive.h"
 #include "KilnReporter.h"
 #include "KilnTypes.h"
 #include "FileIo.h"
@@ -23,27 +23,18 @@ namespace {
 // Copied in pieces of this size: a cancel is seen soon, and write-back starts early (see Copy).
 constexpr uint64_t kCopyStep = 8ull << 20;
 
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
 
-bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& names) {
+bool CopyDelete::Plan(const std::string& path, int fd, const std::vector<std::string>& names) {
   path_ = path;
-  Fd in{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat st;
-  if (in.fd < 0 || fstat(in.fd, &st) != 0 || st.st_size < static_cast<off_t>(EndOfCentralDir::Size)) return false;
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(EndOfCentralDir::Size)) return false;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
 
   // Only an end record whose comment reaches the end of the file: anything else is left to libzip.
   const uint64_t tailStart = size > 65557 ? size - 65557 : 0;
   std::vector<uint8_t> tail(size - tailStart);
-  if (!ReadAt(in.fd, tailStart, tail.data(), tail.size())) return false;
+  if (!ReadAt(fd, tailStart, tail.data(), tail.size())) return false;
   long found = -1;
   for (long i = static_cast<long>(tail.size() - EndOfCentralDir::Size); i >= 0 && found < 0; --i) {
     const uint8_t* p = &tail[static_cast<size_t>(i)];
@@ -64,11 +55,11 @@ bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& n
   if (endPos >= Zip64EndLocator::Size) {
     uint8_t loc[Zip64EndLocator::Size];
     Zip64EndLocator locator;
-    if (ReadAt(in.fd, endPos - Zip64EndLocator::Size, loc, sizeof loc) && Zip64EndLocator::Decode(loc, locator)) {
+    if (ReadAt(fd, endPos - Zip64EndLocator::Size, loc, sizeof loc) && Zip64EndLocator::Decode(loc, locator)) {
       uint8_t z64[Zip64EndOfCentralDir::MinSize];
       Zip64EndOfCentralDir end64;
       if (locator.EndDisk != 0 || locator.TotalDisks > 1 || locator.EndOffset > endPos - Zip64EndLocator::Size ||
-          !ReadAt(in.fd, locator.EndOffset, z64, sizeof z64) || !Zip64EndOfCentralDir::Decode(z64, end64) ||
+          !ReadAt(fd, locator.EndOffset, z64, sizeof z64) || !Zip64EndOfCentralDir::Decode(z64, end64) ||
           end64.DiskNumber != 0 || end64.CentralStartDisk != 0 || end64.EntriesOnDisk != end64.EntriesTotal)
         return false;
       zip64_ = true;
@@ -81,7 +72,7 @@ bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& n
   if (count != names.size() || cdStart > cdLimit || cdSize != cdLimit - cdStart || cdSize > (1ull << 31)) return false;
 
   directory_.resize(cdSize);
-  if (!ReadAt(in.fd, cdStart, directory_.data(), directory_.size())) return false;
+  if (!ReadAt(fd, cdStart, directory_.data(), directory_.size())) return false;
   entries_.assign(count, Entry{});
   size_t pos = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -127,7 +118,7 @@ bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& n
     e.end = k + 1 < count ? entries_[order[k + 1]].offset : cdStart;
     uint8_t local[LocalFileHeader::Size];
     if (e.end <= e.offset || e.end - e.offset < LocalFileHeader::Size ||
-        !ReadAt(in.fd, e.offset, local, sizeof local))
+        !ReadAt(fd, e.offset, local, sizeof local))
       return false;
     const LocalFileHeader h = LocalFileHeader::Decode(local);
     ZipDirEntry central;
@@ -139,17 +130,17 @@ bool CopyDelete::Plan(const std::string& path, const std::vector<std::string>& n
   return true;
 }
 
-bool CopyDelete::Run(const std::vector<bool>& marked, Reporter& reporter) {
-  Fd in{open(path_.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (in.fd < 0) {
-    reporter.Message(kLibErrRead, path_ + ": " + std::strerror(errno));
-    return false;
-  }
-  ArchiveFileInfo info;
+bool CopyDelete::Run(const ArchiveFileInfo& held, const std::vector<bool>& marked, Reporter& reporter) {
+  const int fd = held.fd;
+  ArchiveFileInfo info = held;
   info.prefix = prefix_;
   ArchiveWriter out(path_, info);
   auto failed = [&]() {
     if (reporter.Cancelled()) return false;
+    if (out.Replaced()) {
+      ReportReplaced(path_, reporter);
+      return false;
+    }
     int err = out.Error();
     if (err == ENOSPC || err == EDQUOT)
       reporter.Message(kLibErrDiskFull, path_ + ": disk full, archive left unchanged");
@@ -176,7 +167,7 @@ bool CopyDelete::Run(const std::vector<bool>& marked, Reporter& reporter) {
     }
     for (uint64_t at = runStart; at < runEnd; at += kCopyStep) {
       if (!reporter.Heartbeat()) return false;
-      if (!out.Copy(in.fd, at, std::min(kCopyStep, runEnd - at))) return failed();
+      if (!out.Copy(fd, at, std::min(kCopyStep, runEnd - at))) return failed();
     }
   }
 
@@ -195,7 +186,9 @@ bool CopyDelete::Run(const std::vector<bool>& marked, Reporter& reporter) {
       PutLE32(&records[at + 42], static_cast<uint32_t>(moved[i]));
   }
   const uint64_t count = kept.size(), cdSize = records.size();
-  const bool zip64 = zip64_ || count >= 0xFFFF || cdStart >= 0xFFFFFFFFu || cdSize >= 0xFFFFFFFFu;
+  // Zip64 end records stay while entries do; an archive left empty gets the plain end record
+  // every reader knows (some refuse an empty Zip64 one).
+  const bool zip64 = (zip64_ && count > 0) || count >= 0xFFFF || cdStart >= 0xFFFFFFFFu || cdSize >= 0xFFFFFFFFu;
   if (zip64) {
     Zip64EndOfCentralDir end64;
     end64.EntriesOnDisk = end64.EntriesTotal = count;
@@ -212,7 +205,9 @@ bool CopyDelete::Run(const std::vector<bool>& marked, Reporter& reporter) {
   EndOfCentralDir end;
   end.EntriesOnDisk = end.EntriesTotal = static_cast<uint16_t>(std::min<uint64_t>(count, 0xFFFF));
   end.CentralDirSize = static_cast<uint32_t>(std::min<uint64_t>(cdSize, 0xFFFFFFFFu));
-  end.CentralDirStart = static_cast<uint32_t>(std::min<uint64_t>(cdStart, 0xFFFFFFFFu));
+  // An empty archive behind a prefix is read only with its directory offset counted from the
+  // end record back (0); entries keep their offsets from the start of the file.
+  end.CentralDirStart = count == 0 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(cdStart, 0xFFFFFFFFu));
   end.ArchiveCommentLength = static_cast<uint16_t>(comment_.size());
   const auto endBytes = end.Bytes();
   records.insert(records.end(), endBytes.begin(), endBytes.end());

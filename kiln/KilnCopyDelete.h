@@ -4,6 +4,8 @@
 // only for archives whose layout is plain enough to be sure of (no overlapping entries,
 // offsets pointing at local headers, one volume); libzip does the rest.
 
+#include "KilnArchiveFile.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,13 +16,14 @@ class Reporter;
 
 class CopyDelete {
  public:
-  // Reads the directory of `path`; false (nothing reported) when the archive is not one
-  // this can rewrite, or when it does not list exactly `names` in this order.
-  bool Plan(const std::string& path, const std::vector<std::string>& names);
+  // Reads the directory of the archive `path` open as `fd`; false (nothing reported) when the
+  // archive is not one this can rewrite, or when it does not list exactly `names` in this order.
+  bool Plan(const std::string& path, int fd, const std::vector<std::string>& names);
 
-  // Writes the archive without the marked entries and puts it in place; false after a
-  // reported failure or a cancel, the old archive unchanged.
-  bool Run(const std::vector<bool>& marked, Reporter& reporter);
+  // Writes the archive `held` (the one planned) without the marked entries, copying from
+  // the same descriptor, and puts it in place; false after a reported failure or a cancel,
+  // the old archive unchanged.
+  bool Run(const ArchiveFileInfo& held, const std::vector<bool>& marked, Reporter& reporter);
 
  private:
   struct Entry {

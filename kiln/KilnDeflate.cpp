@@ -1,35 +1,25 @@
 #include "KilnDeflate.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "KilnCompress.h"
+#include "KilnSeams.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
-#include "FileIo.h"
-
 namespace kiln {
-using fileio::ReadAt;
 
 namespace {
 constexpr uint64_t kBlockSize = 256 * 1024;
-constexpr uint64_t kDictionary = 32 * 1024;
-
-struct FileCloser {
-  int fd;
-  ~FileCloser() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
 
 DeflateEngine::DeflateEngine(std::vector<Entry> entries, int level, unsigned threads)
     : entries_(std::move(entries)), level_(level) {
   for (size_t e = 0; e < entries_.size(); ++e) {
-    uint64_t size = entries_[e].size;
+    const uint64_t size = static_cast<uint64_t>(entries_[e].walked.st_size);
     uint64_t offset = 0;
     do {
       uint64_t length = std::min(kBlockSize, size - offset);
@@ -53,11 +43,12 @@ DeflateEngine::~DeflateEngine() {
 }
 
 void DeflateEngine::Work() {
-  z_stream stream{};
-  if (deflateInit2(&stream, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  BlockCompressor compressor(level_);
+  if (!compressor.Usable()) {
     std::lock_guard lock(mutex_);
     stop_ = true;
     blockReady_.notify_all();
+    workReady_.notify_all();
     return;
   }
   // Buffers circulate between workers, slots and the consumer instead of being freed, so
@@ -65,17 +56,34 @@ void DeflateEngine::Work() {
   std::vector<uint8_t> input;
   Block block;
   for (;;) {
-    size_t index;
+    size_t index, dictionary = 0;
     {
-      std::unique_lock lock(mutex_);
-      workReady_.wait(lock, [&] { return stop_ || (next_ < jobs_.size() && next_ < consumed_ + window_); });
-      if (stop_) break;
-      index = next_++;
+      std::lock_guard reading(readMutex_);
+      {
+        std::unique_lock lock(mutex_);
+        workReady_.wait(lock, [&] { return stop_ || (next_ < jobs_.size() && next_ < consumed_ + window_); });
+        if (stop_) break;
+        index = next_++;
+      }
+      try {
+        block.error = Read(jobs_[index], input, dictionary);
+      } catch (const std::bad_alloc&) {
+        block.error = ENOMEM;
+      }
     }
-    try {
-      Compress(jobs_[index], block, &stream, input);
-    } catch (const std::bad_alloc&) {
-      block.error = ENOMEM;
+    const Job& job = jobs_[index];
+    block.length = job.length;
+    block.last = job.last;
+    block.crc = 0;
+    block.data.clear();
+    if (block.error == 0) {
+      const uint8_t* bytes = input.data() + dictionary;
+      block.crc = static_cast<uint32_t>(crc32(0, bytes, static_cast<uInt>(job.length)));
+      try {
+        if (!compressor.Compress(input.data(), dictionary, bytes, job.length, job.last, block.data)) block.error = EIO;
+      } catch (const std::bad_alloc&) {
+        block.error = ENOMEM;
+      }
     }
     {
       std::lock_guard lock(mutex_);
@@ -85,48 +93,30 @@ void DeflateEngine::Work() {
     }
     blockReady_.notify_all();
   }
-  deflateEnd(&stream);
 }
 
-void DeflateEngine::Compress(const Job& job, Block& out, void* streamPtr, std::vector<uint8_t>& input) {
-  auto& stream = *static_cast<z_stream*>(streamPtr);
-  out.length = job.length;
-  out.last = job.last;
-  out.error = 0;
-  out.crc = 0;
-  out.data.clear();
-  FileCloser file{open(entries_[job.entry].path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-  if (file.fd < 0) {
-    out.error = errno ? errno : EIO;
-    return;
+int DeflateEngine::Read(const Job& job, std::vector<uint8_t>& input, size_t& dictionary) {
+  const Entry& entry = entries_[job.entry];
+  if (job.offset == 0) {
+    tail_.clear();
+    fileError_ = file_.Open(entry.path, entry.walked) ? 0 : file_.Error();
   }
-  uint64_t dict = std::min(kDictionary, job.offset);
-  input.resize(dict + job.length);
-  if (!ReadAt(file.fd, job.offset - dict, input.data(), input.size())) {
-    out.error = errno ? errno : -1;
-    return;
-  }
-  out.crc = static_cast<uint32_t>(crc32(0, input.data() + dict, static_cast<uInt>(job.length)));
-  deflateReset(&stream);
-  if (dict > 0) deflateSetDictionary(&stream, input.data(), static_cast<uInt>(dict));
-  out.data.resize(deflateBound(&stream, job.length) + 16);
-  stream.next_in = input.data() + dict;
-  stream.avail_in = static_cast<uInt>(job.length);
-  size_t produced = 0;
-  int flush = job.last ? Z_FINISH : Z_SYNC_FLUSH;
-  for (;;) {
-    stream.next_out = out.data.data() + produced;
-    stream.avail_out = static_cast<uInt>(out.data.size() - produced);
-    int rc = deflate(&stream, flush);
-    produced = out.data.size() - stream.avail_out;
-    if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && stream.avail_in == 0 && stream.avail_out > 0)) break;
-    if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      out.error = EIO;
-      return;
+  // The rest of a file that failed is not read: its entry is given up as a whole.
+  if (fileError_ == 0) {
+    dictionary = tail_.size();
+    input.resize(dictionary + job.length);
+    std::memcpy(input.data(), tail_.data(), dictionary);
+    if (!file_.Read(job.offset, input.data() + dictionary, job.length) || (job.last && !file_.Finish())) {
+      fileError_ = file_.Error();
+    } else {
+      const size_t keep = std::min<size_t>(kDictionarySize, input.size());
+      tail_.assign(input.end() - static_cast<long>(keep), input.end());
     }
-    out.data.resize(out.data.size() * 2);
+    if (const auto& seams = Seams(); seams.AfterBlockRead)
+      seams.AfterBlockRead(seams.Context, entry.path.c_str(), job.offset, job.length);
   }
-  out.data.resize(produced);
+  if (job.last) file_.Close();
+  return fileError_;
 }
 
 bool DeflateEngine::Take(size_t entry, Block& out) {

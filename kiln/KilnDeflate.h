@@ -1,9 +1,15 @@
 #pragma once
-// Compression on worker threads. Entries are cut into blocks that are deflated
-// independently, each primed with the 32 KiB in front of it, so that their raw deflate
-// outputs joined in order form one stream for the entry. The consumer (libzip, writing the
-// archive on the calling thread) takes blocks in order; workers run at most a fixed window
-// of blocks ahead, which bounds memory whatever the file sizes.
+// Compression on worker threads. Each file is read once, front to back, through one
+// descriptor: workers read the blocks strictly in turn, and whoever reads a block keeps its
+// last 32 KiB in memory as the dictionary of the next one. So every block is compressed and
+// checksummed from the very bytes that were read, and the raw deflate outputs joined in order
+// form one stream for the entry, whatever happens to the file meanwhile. The consumer
+// (libzip, writing the archive on the calling thread) takes blocks in order; workers run at
+// most a fixed window of blocks ahead, which bounds memory whatever the file sizes.
+
+#include "KilnSourceFile.h"
+
+#include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -18,14 +24,14 @@ class DeflateEngine {
  public:
   struct Entry {
     std::string path;
-    uint64_t size;
+    struct stat walked;  // as the walk found the file: its size fixes the blocks
   };
   struct Block {
     std::vector<uint8_t> data;  // raw deflate
     uint32_t crc = 0;           // of the uncompressed block
     uint64_t length = 0;        // uncompressed
     bool last = false;
-    int error = 0;              // errno of reading the file; -1 when it shrank
+    int error = 0;              // errno of reading the file, or kSourceChanged
   };
 
   // `entries` in the order they will be consumed.
@@ -51,7 +57,8 @@ class DeflateEngine {
   };
 
   void Work();
-  void Compress(const Job& job, Block& out, void* stream, std::vector<uint8_t>& input);
+  // Reads the bytes of `job` into `input` behind its dictionary; the error of the file, if any.
+  int Read(const Job& job, std::vector<uint8_t>& input, size_t& dictionary);
 
   std::vector<Entry> entries_;
   std::vector<Job> jobs_;
@@ -64,6 +71,14 @@ class DeflateEngine {
   std::mutex mutex_;
   std::condition_variable workReady_;
   std::condition_variable blockReady_;
+
+  // The file being read and the tail of its last block read; held by one worker at a time,
+  // which takes its job while holding it, so that blocks are read in job order.
+  std::mutex readMutex_;
+  SourceFile file_;
+  int fileError_ = 0;
+  std::vector<uint8_t> tail_;
+
   std::vector<std::thread> threads_;
 };
 

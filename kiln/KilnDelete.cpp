@@ -38,8 +38,9 @@ int RunDelete(const Request& request, Reporter& reporter) {
     reporter.Message(kLibErrNoMatch, path + ": no entries named for deletion");
     return 0;
   }
-  ArchiveFileInfo info;
-  zip_t* za = OpenArchive(path, info, false, false, reporter);
+  HeldArchive held;
+  if (!held.Take(path, false, reporter)) return 0;
+  zip_t* za = OpenArchive(path, held.info, false, false, reporter);
   if (!za) return 0;
 
   zip_int64_t count = zip_get_num_entries(za, 0);
@@ -88,7 +89,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
   }
   // Copying the kept bytes ourselves is much cheaper than libzip's rewrite when the layout allows it.
   CopyDelete copy;
-  const bool byCopy = copy.Plan(path, names);
+  const bool byCopy = copy.Plan(path, held.info.fd, names);
   for (size_t i = 0; i < names.size(); ++i) {
     if (!marked[i]) continue;
     zip_stat_t st;
@@ -102,7 +103,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
   }
   if (byCopy) {
     zip_discard(za);
-    if (!copy.Run(marked, reporter)) return 0;
+    if (!copy.Run(held.info, marked, reporter)) return 0;
     if (request.zipTime && newest > 0) SetArchiveTime(path, newest);
     reporter.EndOfBatch();
     return static_cast<int>(totalCount);
@@ -113,7 +114,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
       zip_discard(za);
       return 0;
     }
-    ReportCloseError(za, path, reporter);
+    ReportCloseError(za, path, held.info, reporter);
     zip_discard(za);
     return 0;
   }

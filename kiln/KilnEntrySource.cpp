@@ -2,9 +2,9 @@
 
 #include "KilnDeflate.h"
 #include "KilnReporter.h"
+#include "KilnSeams.h"
+#include "KilnSourceFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -25,10 +25,10 @@ struct EntrySource {
   const size_t* engineIndex;
 
   zip_error_t error{};
-  int fd = -1;
+  SourceFile file;        // a stored file's, read here
   uint64_t done = 0;      // uncompressed bytes handed over
   uint32_t crc = 0;
-  bool finished = false;  // every block taken
+  bool finished = false;  // every block taken, or a stored file checked at its end
   DeflateEngine::Block block;
   size_t blockPos = 0;
   int64_t unreported = 0;
@@ -76,10 +76,8 @@ struct EntrySource {
       pass->cancelled = true;
       return Fail(ZIP_ER_CANCELLED, 0);
     }
-    if (item->kind == AddItem::Kind::File && !deflated) {
-      fd = open(item->path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0) return FileFailed(errno);
-    }
+    if (item->kind == AddItem::Kind::File && !deflated && !file.Open(item->path, item->st))
+      return FileFailed(file.Error());
     return 0;
   }
 
@@ -114,19 +112,23 @@ struct EntrySource {
     return static_cast<int64_t>(given);
   }
 
+  // Stored data is the bytes read, so it always matches its CRC; a file that changed
+  // meanwhile is still given up, as a deflated one is.
   int64_t ReadPlain(uint8_t* out, uint64_t want) {
-    uint64_t left = Size() - done;
-    want = std::min(want, left);
-    if (want == 0) return 0;
-    ssize_t n;
-    do n = read(fd, out, want);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return FileFailed(errno);
-    if (n == 0) return FileFailed(-1);
-    crc = static_cast<uint32_t>(crc32(crc, out, static_cast<uInt>(n)));
-    done += static_cast<uint64_t>(n);
-    if (!Report(n, done == Size())) return Fail(ZIP_ER_CANCELLED, 0);
-    return n;
+    want = std::min(want, Size() - done);
+    if (want == 0) {
+      if (finished) return 0;
+      if (!file.Finish()) return FileFailed(file.Error());
+      finished = true;
+      return 0;
+    }
+    if (!file.Read(done, out, want)) return FileFailed(file.Error());
+    if (const auto& seams = Seams(); seams.AfterBlockRead)
+      seams.AfterBlockRead(seams.Context, item->path.c_str(), done, want);
+    crc = static_cast<uint32_t>(crc32(crc, out, static_cast<uInt>(want)));
+    done += want;
+    if (!Report(static_cast<int64_t>(want), done == Size())) return Fail(ZIP_ER_CANCELLED, 0);
+    return static_cast<int64_t>(want);
   }
 
   void Stat(zip_stat_t* st) const {
@@ -147,8 +149,7 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_READ:
       return s->Read(static_cast<uint8_t*>(data), len);
     case ZIP_SOURCE_CLOSE:
-      if (s->fd >= 0) close(s->fd);
-      s->fd = -1;
+      s->file.Close();
       // Sources live until the archive is written: keep no buffers past the entry.
       s->block = DeflateEngine::Block{};
       return 0;
@@ -159,7 +160,6 @@ zip_int64_t Callback(void* userdata, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_ERROR:
       return zip_error_to_data(&s->error, data, len);
     case ZIP_SOURCE_FREE:
-      if (s->fd >= 0) close(s->fd);
       zip_error_fini(&s->error);
       delete s;
       return 0;

@@ -12,11 +12,6 @@
 namespace kiln {
 using fileio::ReadAt;
 
-namespace {
-
-
-}  // namespace
-
 uint64_t FindPrefix(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(EndOfCentralDir::Size)) return 0;
@@ -40,6 +35,7 @@ uint64_t FindPrefix(int fd) {
   const EndOfCentralDir end = EndOfCentralDir::Decode(&tail[static_cast<size_t>(found)]);
   const uint64_t endPos = tailStart + static_cast<uint64_t>(found);
   uint64_t entries = end.EntriesTotal, cdSize = end.CentralDirSize, cdStart = end.CentralDirStart;
+  uint64_t recordsStart = endPos;  // of the end records
   if ((entries == 0xFFFF || cdSize == 0xFFFFFFFF || cdStart == 0xFFFFFFFF) && endPos >= Zip64EndLocator::Size) {
     uint8_t loc[Zip64EndLocator::Size], z64[Zip64EndOfCentralDir::MinSize];
     Zip64EndLocator locator;
@@ -49,8 +45,12 @@ uint64_t FindPrefix(int fd) {
       entries = end64.EntriesTotal;
       cdSize = end64.CentralDirSize;
       cdStart = end64.CentralDirStart;
+      recordsStart = locator.EndOffset;
     }
   }
+  // An empty archive's directory offset may count from the end record back (0), the form
+  // other writers give one behind a prefix: the prefix then ends where the records begin.
+  if (entries == 0) return cdStart == 0 ? recordsStart : std::min(cdStart, recordsStart);
   if (cdStart > size || cdSize > size - cdStart) return 0;
 
   // Streams through the central directory for the smallest local header offset.

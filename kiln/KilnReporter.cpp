@@ -1,5 +1,7 @@
 #include "KilnReporter.h"
 
+#include "KilnSeams.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -46,7 +48,8 @@ bool Reporter::Progress(int64_t bytes) {
 }
 
 bool Reporter::Heartbeat() {
-  if (std::chrono::steady_clock::now() - lastCall_ < std::chrono::milliseconds(200)) return !cancelled_;
+  const int quietMs = Seams().HeartbeatMs >= 0 ? Seams().HeartbeatMs : 200;
+  if (std::chrono::steady_clock::now() - lastCall_ < std::chrono::milliseconds(quietMs)) return !cancelled_;
   return Call(kActionProgress, 0, 0, {}) == 0;
 }
 

@@ -32,7 +32,7 @@ class KilnAdd : public ::testing::Test {
  protected:
   void SetUp() override {
     MakeDirs(t / "src/sub/deep");
-    WriteFile(t / "src/big.txt", TextBytes(1500000, 1));  // several worker blocks
+    WriteFile(t / "src/big.txt", TextBytes(700000, 1));  // several worker blocks
     WriteFile(t / "src/rand.bin", RandomBytes(300000, 2));
     WriteFile(t / "src/empty", "");
     WriteFile(t / "src/nodot", "no extension\n");
@@ -233,6 +233,26 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
   EXPECT_EQ(out.result, 0);
   EXPECT_TRUE(out.HasError(kLibErrPassword, "src/nodot"));
   EXPECT_FALSE(std::ifstream(t / "g.zip").good());
+}
+
+TEST_F(KilnAdd, ArchiveKeepsItsLinkAndItsMode) {
+  // Reached through a symbolic link and private to its owner: an add and a delete change the
+  // file the link points to, keep the link, and keep the mode.
+  InDir here(t.Path());
+  ASSERT_EQ(kiln.Run(t / "real.zip", {"src/nodot"}, Options{}).result, 1);
+  ASSERT_EQ(chmod((t / "real.zip").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.zip", (t / "link.zip").c_str()), 0);
+  Options del;
+  del.deleteOn = true;
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(kiln.Run(t / "link.zip", {run == 0 ? "src/sub/a.txt" : "src/nodot"}, run == 0 ? Options{} : del).result, 1);
+    struct stat st;
+    ASSERT_EQ(lstat((t / "link.zip").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << run;
+    ASSERT_EQ(stat((t / "real.zip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << run;
+  }
+  EXPECT_EQ(Names(t / "real.zip"), std::set<std::string>{"src/sub/a.txt"});
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ Kiln::Kiln(const std::string& libraryPath) {
   if (!handle_) throw std::runtime_error(dlerror());
   exec_ = reinterpret_cast<KilnExecFn>(dlsym(handle_, "KilnExec"));
   version_ = reinterpret_cast<GetKilnVersionFn>(dlsym(handle_, "GetKilnVersion"));
-  if (!exec_ || !version_) throw std::runtime_error("entry points missing");
+  setSeams_ = reinterpret_cast<KilnSetTestSeamsFn>(dlsym(handle_, "KilnSetTestSeams"));
+  if (!exec_ || !version_ || !setSeams_) throw std::runtime_error("entry points missing");
 }
 
 Kiln::~Kiln() {
@@ -123,6 +124,8 @@ Outcome Kiln::Run(const std::string& archive, const std::vector<std::string>& sp
   currentOutcome = nullptr;
   return outcome;
 }
+
+KilnTestSeams DefaultSeams() { return KilnTestSeams{nullptr, nullptr, -1, -1, 0}; }
 
 std::string CurrentLibrary() { return KILN_LIBRARY; }
 std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }

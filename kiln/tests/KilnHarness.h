@@ -3,6 +3,7 @@
 // reports. Plus small file and process helpers for the tests.
 
 #include <CompressionLibraries.h>
+#include <KilnSeams.h>
 
 #include <functional>
 #include <string>
@@ -42,12 +43,30 @@ class Kiln {
   ~Kiln();
   int32_t Version() const { return version_(); }
   Outcome Run(const std::string& archive, const std::vector<std::string>& specs, const Options& options) const;
+  // The library's test seams; null restores the defaults.
+  void SetSeams(const KilnTestSeams* seams) const { setSeams_(seams); }
 
  private:
   void* handle_ = nullptr;
+  KilnSetTestSeamsFn setSeams_ = nullptr;
   KilnExecFn exec_ = nullptr;
   GetKilnVersionFn version_ = nullptr;
 };
+
+// Seams in force for the lifetime of the object, the defaults again after it.
+class SeamsInForce {
+ public:
+  SeamsInForce(const Kiln& kiln, const KilnTestSeams& seams) : kiln_(kiln), seams_(seams) { kiln_.SetSeams(&seams_); }
+  ~SeamsInForce() { kiln_.SetSeams(nullptr); }
+  SeamsInForce(const SeamsInForce&) = delete;
+  SeamsInForce& operator=(const SeamsInForce&) = delete;
+
+ private:
+  const Kiln& kiln_;
+  KilnTestSeams seams_;
+};
+// Every seam at its default.
+KilnTestSeams DefaultSeams();
 
 std::string CurrentLibrary();
 std::string OlderLibrary();
