@@ -11,7 +11,7 @@
 #include <new>
 #include <optional>
 
-#include "CodePage437.h"
+#include "EntryTexts.h"
 #include "TMarlin.h"
 
 namespace {
@@ -33,11 +33,20 @@ std::string AbsolutePath(const std::string& name) {
 
 }  // namespace
 
+bool TMarlin::InCodePage(int host, int version) const {
+  // HPFS and NTFS under version 5.0 store the OEM code page whatever the setting.
+  return fCodePage != CodePageOpts::cpNone || host == 6 || (host == 11 && version == 50);
+}
+
+entrynames::NameDecoder& TMarlin::Decoder() const {
+  if (!fNameDecoder || fNameDecoder->CodePage() != fArchiveCodePage)
+    fNameDecoder = std::make_unique<entrynames::NameDecoder>(fArchiveCodePage);
+  return *fNameDecoder;
+}
+
 std::string TMarlin::DecodeEntryText(std::string_view raw, bool utf8Flag) const {
-  if (utf8Flag) return std::string(raw);
-  const bool convert = (fCodePage == CodePageOpts::cpAuto && fHostSystem == 0) || fHostSystem == 6 ||
-                       (fHostSystem == 11 && fSpecVersion == 50) || fCodePage == CodePageOpts::cpOEM;
-  return convert ? Cp437ToUtf8(raw) : std::string(raw);
+  if (utf8Flag || entrynames::IsAscii(raw) || !InCodePage(fHostSystem, fSpecVersion)) return std::string(raw);
+  return Decoder().Decode(raw);
 }
 
 std::string TMarlin::ArchiveComment() const { return DecodeEntryText(fArchiveComment); }
@@ -50,6 +59,8 @@ void TMarlin::List() {
   fPrefixSize = 0;
   fArchiveComment.clear();
   fIsSpanned = false;
+  fArchiveCodePage = fNameCodePage != 0 ? fNameCodePage : entrynames::kDefaultCodePage;
+  fTextsInCodePage = 0;
   if (!IsFile(fZipFilename)) {
     if (OnDirUpdate) OnDirUpdate(this);
     return;
@@ -123,6 +134,9 @@ void TMarlin::ReadCentralDirectory() {
 
   uint8_t raw[CentralFileHeader::Size];
   std::string extra;
+  // Texts without the UTF-8 flag that only the archive's code page can read: they are
+  // judged together once all are in, and kept as stored until then.
+  std::vector<size_t> waitingNames, waitingComments;
   for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
     // A directory that runs over the end of a volume goes on at the start of the next;
     // a volume that gives nothing ends the search.
@@ -137,35 +151,80 @@ void TMarlin::ReadCentralDirectory() {
     const CentralFileHeader h = CentralFileHeader::Decode(raw);
     if (h.Signature != zipsig::Central) throw EMarlin(11015, true);
 
-    std::string name(h.NameLength, '\0');
+    ZipDirEntry& entry = fContents.emplace_back();
+    entry.AssignHeader(h);
+    std::string& name = entry.EntryName;
+    name.resize(h.NameLength);
     if (reader.Read(name.data(), name.size()) < name.size()) throw EMarlin(11017, true);
     fSpecVersion = h.SpecVersion;
     fHostSystem = h.HostSystem;
     const bool utf8 = (h.GeneralFlag & 0x0800) != 0;
+    const bool inCodePage = !utf8 && InCodePage(h.HostSystem, h.SpecVersion);
 
-    ZipDirEntry& entry = fContents.emplace_back();
-    entry.AssignHeader(h);
-    entry.EntryName = DecodeEntryText(name, utf8);
-    // Archivers on other systems sometimes store '\' as separator.
-    std::replace(entry.EntryName.begin(), entry.EntryName.end(), '\\', '/');
-
+    extra.resize(h.ExtraLength);
+    if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(11019, true);
+    const auto* extraBytes = reinterpret_cast<const uint8_t*>(extra.data());
     const bool zip64 = h.PackedSize == 0xFFFFFFFFu || h.UnpackedSize == 0xFFFFFFFFu ||
                        h.LocalHeaderOffset == 0xFFFFFFFFu;
-    if (zip64) {
-      extra.resize(h.ExtraLength);
-      if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(11019, true);
-      entry.ApplyZip64Extra(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
-    } else if (!reader.Skip(h.ExtraLength)) {
-      throw EMarlin(10201, true);
+    if (zip64) entry.ApplyZip64Extra(extraBytes, extra.size());
+
+    entry.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
+    if (inCodePage && !entrynames::IsAscii(name)) {
+      if (auto text = entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name)) {
+        name = std::move(*text);
+        entry.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
+      } else {
+        waitingNames.push_back(fContents.size() - 1);
+      }
     }
+    // Archivers on other systems sometimes store '\' as separator. Inside a name that
+    // awaits its code page it may be half of a character, so that is decided later.
+    if (entry.NameCodePage != 0 || waitingNames.empty() || waitingNames.back() != fContents.size() - 1)
+      std::replace(name.begin(), name.end(), '\\', '/');
 
     if (h.CommentLength > 0) {
-      std::string comment(h.CommentLength, '\0');
+      std::string& comment = entry.EntryComment;
+      comment.resize(h.CommentLength);
       if (reader.Read(comment.data(), comment.size()) < comment.size()) throw EMarlin(11022, true);
-      entry.EntryComment = DecodeEntryText(comment, utf8);
+      if (inCodePage && !entrynames::IsAscii(comment)) {
+        if (auto text =
+                entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodeCommentField, comment))
+          comment = std::move(*text);
+        else
+          waitingComments.push_back(fContents.size() - 1);
+      }
     }
     if (fPrefixSize > entry.LocalHeaderOffset64) fPrefixSize = entry.LocalHeaderOffset64;
   }
+  DecodeWaitingTexts(waitingNames, waitingComments);
+}
+
+void TMarlin::DecodeWaitingTexts(const std::vector<size_t>& names, const std::vector<size_t>& comments) {
+  const bool commentWaits = !entrynames::IsAscii(fArchiveComment);
+  if (fNameCodePage == 0) {
+    std::vector<std::string_view> texts;
+    texts.reserve(names.size() + comments.size() + 1);
+    for (const size_t i : names) texts.emplace_back(fContents[i].EntryName);
+    for (const size_t i : comments) texts.emplace_back(fContents[i].EntryComment);
+    if (commentWaits) texts.emplace_back(fArchiveComment);
+    fArchiveCodePage = entrynames::DetectCodePage(texts);
+  }
+  fTextsInCodePage = int(names.size() + comments.size()) + (commentWaits ? 1 : 0);
+  // Every other name not flagged was read in this code page as well: it is ASCII.
+  for (ZipDirEntry& e : fContents)
+    if (e.NameCodePage == 0 && !e.IsUtf8() && InCodePage(e.HostSystem, e.SpecVersion))
+      e.NameCodePage = uint16_t(fArchiveCodePage);
+  if (names.empty() && comments.empty()) return;
+  entrynames::NameDecoder& decoder = Decoder();
+  std::string text;
+  for (const size_t i : names) {
+    std::string& name = fContents[i].EntryName;
+    text.clear();
+    decoder.DecodeTo(name, text);
+    std::replace(text.begin(), text.end(), '\\', '/');
+    name.swap(text);
+  }
+  for (const size_t i : comments) fContents[i].EntryComment = decoder.Decode(fContents[i].EntryComment);
 }
 
 bool TMarlin::OpenEOC(EndOfCentralDir& e, bool raise) {

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "CodePages.h"
 #include "Commands.h"
 #include "EntryText.h"
+#include "EntryTexts.h"
+#include "OperationSupport.h"
 #include "TerminalText.h"
 
 namespace {
@@ -33,6 +36,17 @@ class Output {
 // Tabs and line breaks inside names and comments would break the one-line-per-entry form.
 void AppendEscaped(Output& out, std::string_view text) { out << VisibleText(text, TextLayout::Tsv); }
 
+// "cp932", "utf-8": what a name was read as; "stored" for one kept as stored.
+const char* CodePageField(int codePage) {
+  static int last = -1;
+  static const char* name = "";
+  if (codePage != last) {
+    const entrynames::CodePageInfo* c = entrynames::FindCodePage(codePage);
+    last = codePage, name = c ? c->Name : "stored";
+  }
+  return name;
+}
+
 void ListTsv(const TMarlin& m, Output& out) {
   char numbers[96];
   for (const ZipDirEntry& e : m.Contents()) {
@@ -44,14 +58,11 @@ void ListTsv(const TMarlin& m, Output& out) {
                                 t.Hour, t.Minute, t.Second);
     out << std::string_view(numbers, size_t(n));
     AppendEscaped(out, e.EntryComment);
-    out << "\n";
+    out << "\t" << CodePageField(e.NameCodePage) << "\n";
   }
 }
 
-// Width in characters of UTF-8 text: continuation bytes take no column.
-size_t Columns(std::string_view s) {
-  return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
-}
+size_t Columns(std::string_view s) { return entrynames::TerminalColumns(s); }
 
 void Pad(Output& out, std::string_view text, size_t width, bool right) {
   static const std::string blanks(256, ' ');
@@ -97,26 +108,41 @@ void ListTable(const TMarlin& m, Output& out) {
     line(VisibleText(EntryFileName(e.EntryName)), std::to_string(e.PackedSize64), std::to_string(e.UnpackedSize64),
          dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64), VisibleText(EntryPath(e.EntryName)));
   line("Total", std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
+  // Names the code page decided may be wrong: say which one they were read in, and how
+  // to choose another.
+  if (m.TextsInCodePage() > 0)
+    out << "Names without the UTF-8 flag read as " << entrynames::CodePageLabel(m.ArchiveCodePage())
+        << (m.NameCodePage() != 0 ? ", as chosen" : ", judged from the names")
+        << "; --names CODEPAGE reads them otherwise\n";
 }
 
 }  // namespace
 
 int ListCommand(const Args& args) {
   bool tsv = false;
-  std::string archive;
-  for (const std::string& a : args) {
-    if (a == "--tsv") tsv = true;
-    else if (!a.empty() && a[0] == '-') return UsageError("list: unknown option " + a);
-    else if (archive.empty()) archive = a;
-    else return UsageError("list: only one archive can be listed");
-  }
-  if (archive.empty()) return UsageError("list: no archive given");
+  int codePage = 0;
+  std::string namesError;
+  Args operands;
+  std::string error;
+  const auto takesValue = [](const std::string& o) { return o == "names"; };
+  const auto handle = [&](const ParsedOption& o) {
+    if (o.Name == "tsv") tsv = true;
+    else if (o.Name == "names") ParseNamesOption(o.Value, codePage, namesError);
+    else return false;
+    return true;
+  };
+  if (!ParseArguments(args, takesValue, handle, operands, error)) return UsageError("list: " + error);
+  if (!namesError.empty()) return UsageError("list: " + namesError);
+  if (operands.empty()) return UsageError("list: no archive given");
+  if (operands.size() > 1) return UsageError("list: only one archive can be listed");
+  const std::string& archive = operands[0];
   struct stat st {};
   if (::stat(archive.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     return UsageError(archive + ": Input file does not exist"), 1;
 
   CliMarlin cli;
   cli.marlin.SetUnattended(true);
+  cli.marlin.SetNameCodePage(codePage);
   cli.marlin.SetZipFilename(archive);
   if (cli.marlin.ZipFilename().empty()) return 1;
   Output out;

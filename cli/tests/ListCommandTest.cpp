@@ -19,7 +19,8 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         comment = i.comment.decode('cp437').encode('utf-8') if dos else i.comment
         # A '\\' stored as separator by some archivers is shown as '/'.
         out.write(esc(name.replace(b'\\', b'/')) + b'\t%d\t%d\t%08x\t' % (i.compress_size, i.file_size, i.CRC) +
-                  (b'%04d-%02d-%02d %02d:%02d:%02d' % i.date_time) + b'\t' + esc(comment) + b'\n')
+                  (b'%04d-%02d-%02d %02d:%02d:%02d' % i.date_time) + b'\t' + esc(comment) +
+                  (b'\tutf-8\n' if utf8 else b'\tcp437\n'))
 )PY";
 
 // Archives of several writers and shapes, all made here.
