@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <unordered_map>
 
 #include "EntryTexts.h"
 #include "TMarlin.h"
@@ -161,26 +162,27 @@ void TMarlin::ReadCentralDirectory() {
     const bool utf8 = (h.GeneralFlag & 0x0800) != 0;
     const bool inCodePage = !utf8 && InCodePage(h.HostSystem, h.SpecVersion);
 
-    extra.resize(h.ExtraLength);
-    if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(11019, true);
-    const auto* extraBytes = reinterpret_cast<const uint8_t*>(extra.data());
     const bool zip64 = h.PackedSize == 0xFFFFFFFFu || h.UnpackedSize == 0xFFFFFFFFu ||
                        h.LocalHeaderOffset == 0xFFFFFFFFu;
+    extra.resize(h.ExtraLength);
+    if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(zip64 ? 11019 : 10201, true);
+    const auto* extraBytes = reinterpret_cast<const uint8_t*>(extra.data());
     if (zip64) entry.ApplyZip64Extra(extraBytes, extra.size());
 
     entry.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
+    bool waits = false;
     if (inCodePage && !entrynames::IsAscii(name)) {
       if (auto text = entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name)) {
         name = std::move(*text);
         entry.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
       } else {
         waitingNames.push_back(fContents.size() - 1);
+        waits = true;
       }
     }
-    // Archivers on other systems sometimes store '\' as separator. Inside a name that
-    // awaits its code page it may be half of a character, so that is decided later.
-    if (entry.NameCodePage != 0 || waitingNames.empty() || waitingNames.back() != fContents.size() - 1)
-      std::replace(name.begin(), name.end(), '\\', '/');
+    // Archivers on other systems sometimes store '\' as separator. In a name that awaits
+    // its code page it may be the second byte of a character: that is decided later.
+    if (!waits) std::replace(name.begin(), name.end(), '\\', '/');
 
     if (h.CommentLength > 0) {
       std::string& comment = entry.EntryComment;
@@ -210,19 +212,34 @@ void TMarlin::DecodeWaitingTexts(const std::vector<size_t>& names, const std::ve
     fArchiveCodePage = entrynames::DetectCodePage(texts);
   }
   fTextsInCodePage = int(names.size() + comments.size()) + (commentWaits ? 1 : 0);
-  // Every other name not flagged was read in this code page as well: it is ASCII.
-  for (ZipDirEntry& e : fContents)
-    if (e.NameCodePage == 0 && !e.IsUtf8() && InCodePage(e.HostSystem, e.SpecVersion))
-      e.NameCodePage = uint16_t(fArchiveCodePage);
   if (names.empty() && comments.empty()) return;
   entrynames::NameDecoder& decoder = Decoder();
+  // Entries share their folders: each folder is read once. '/' is never part of a
+  // character in any of the code pages, so the folder ends at the last one.
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> folders;
   std::string text;
   for (const size_t i : names) {
     std::string& name = fContents[i].EntryName;
+    const size_t slash = name.rfind('/');
     text.clear();
-    decoder.DecodeTo(name, text);
-    std::replace(text.begin(), text.end(), '\\', '/');
-    name.swap(text);
+    if (slash != std::string::npos) {
+      const std::string_view raw = std::string_view(name).substr(0, slash + 1);
+      auto folder = folders.find(raw);
+      if (folder == folders.end()) {
+        folder = folders.emplace(std::string(raw), std::string()).first;
+        decoder.DecodeTo(raw, folder->second);
+        std::replace(folder->second.begin(), folder->second.end(), '\\', '/');
+      }
+      text = folder->second;
+    }
+    const size_t from = text.size();
+    decoder.DecodeTo(std::string_view(name).substr(slash == std::string::npos ? 0 : slash + 1), text);
+    std::replace(text.begin() + ptrdiff_t(from), text.end(), '\\', '/');
+    name.assign(text);
   }
   for (const size_t i : comments) fContents[i].EntryComment = decoder.Decode(fContents[i].EntryComment);
 }

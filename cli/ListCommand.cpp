@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <vector>
 
 #include "CodePages.h"
 #include "Commands.h"
@@ -36,19 +38,11 @@ class Output {
 // Tabs and line breaks inside names and comments would break the one-line-per-entry form.
 void AppendEscaped(Output& out, std::string_view text) { out << VisibleText(text, TextLayout::Tsv); }
 
-// "cp932", "utf-8": what a name was read as; "stored" for one kept as stored.
-const char* CodePageField(int codePage) {
-  static int last = -1;
-  static const char* name = "";
-  if (codePage != last) {
-    const entrynames::CodePageInfo* c = entrynames::FindCodePage(codePage);
-    last = codePage, name = c ? c->Name : "stored";
-  }
-  return name;
-}
-
 void ListTsv(const TMarlin& m, Output& out) {
   char numbers[96];
+  // What each name was read as: "utf-8", or the archive's code page ("cp932").
+  const entrynames::CodePageInfo* archive = entrynames::FindCodePage(m.ArchiveCodePage());
+  const std::string_view archiveField = archive ? archive->Name : "cp437";
   for (const ZipDirEntry& e : m.Contents()) {
     AppendEscaped(out, e.EntryName);
     const DosDateTime t = DosDateTime::FromPacked(e.ModDateTime);
@@ -58,15 +52,19 @@ void ListTsv(const TMarlin& m, Output& out) {
                                 t.Hour, t.Minute, t.Second);
     out << std::string_view(numbers, size_t(n));
     AppendEscaped(out, e.EntryComment);
-    out << "\t" << CodePageField(e.NameCodePage) << "\n";
+    out << "\t" << (e.NameCodePage == entrynames::kUtf8CodePage ? std::string_view("utf-8") : archiveField) << "\n";
   }
 }
 
-size_t Columns(std::string_view s) { return entrynames::TerminalColumns(s); }
+// Columns on a terminal; ASCII in one pass.
+size_t Columns(std::string_view s) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) & 0x80) return entrynames::TerminalColumns(s);
+  return s.size();
+}
 
-void Pad(Output& out, std::string_view text, size_t width, bool right) {
+void Pad(Output& out, std::string_view text, size_t width, bool right, size_t used) {
   static const std::string blanks(256, ' ');
-  const size_t used = Columns(text);
   const size_t fill = width > used ? std::min<size_t>(width - used, blanks.size()) : 0;
   if (right) out << std::string_view(blanks.data(), fill) << text;
   else out << text << std::string_view(blanks.data(), fill);
@@ -74,12 +72,16 @@ void Pad(Output& out, std::string_view text, size_t width, bool right) {
 
 void ListTable(const TMarlin& m, Output& out) {
   // Two passes over the entries, one for the column widths and one to print, so that
-  // nothing but the entries themselves is held.
+  // nothing but the entries themselves (and each name's width) is held.
   EntryDateFormatter dates;
   uint64_t totalPacked = 0, totalUnpacked = 0;
   size_t w[5] = {9, 11, 12, 9, 5};  // the header texts
+  std::vector<uint16_t> nameColumns;
+  nameColumns.reserve(m.Contents().size());
   for (const ZipDirEntry& e : m.Contents()) {
-    w[0] = std::max(w[0], Columns(VisibleText(EntryFileName(e.EntryName))));
+    const size_t columns = Columns(VisibleText(EntryFileName(e.EntryName)));
+    nameColumns.push_back(uint16_t(std::min<size_t>(columns, UINT16_MAX)));
+    w[0] = std::max(w[0], columns);
     w[3] = std::max(w[3], Columns(dates.Text(e.ModDateTime)));
     w[4] = std::max(w[4], RatioText(e.PackedSize64, e.UnpackedSize64).size());
     totalPacked += e.PackedSize64;
@@ -90,24 +92,26 @@ void ListTable(const TMarlin& m, Output& out) {
   w[2] = std::max(w[2], std::to_string(totalUnpacked).size());
   w[4] = std::max(w[4], totalRatio.size());
 
-  auto line = [&](std::string_view name, std::string_view packed, std::string_view unpacked, std::string_view date,
-                  std::string_view ratio, std::string_view path) {
-    Pad(out, name, w[0], false);
+  auto line = [&](std::string_view name, size_t nameColumns, std::string_view packed, std::string_view unpacked,
+                  std::string_view date, std::string_view ratio, std::string_view path) {
+    Pad(out, name, w[0], false, nameColumns);
     out << "  ";
-    Pad(out, packed, w[1], true);
+    Pad(out, packed, w[1], true, packed.size());
     out << "  ";
-    Pad(out, unpacked, w[2], true);
+    Pad(out, unpacked, w[2], true, unpacked.size());
     out << "  ";
-    Pad(out, date, w[3], false);
+    Pad(out, date, w[3], false, Columns(date));
     out << "  ";
-    Pad(out, ratio, w[4], true);
+    Pad(out, ratio, w[4], true, ratio.size());
     out << "  " << path << "\n";
   };
-  line("File Name", "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path");
+  line("File Name", 9, "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path");
+  size_t i = 0;
   for (const ZipDirEntry& e : m.Contents())
-    line(VisibleText(EntryFileName(e.EntryName)), std::to_string(e.PackedSize64), std::to_string(e.UnpackedSize64),
-         dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64), VisibleText(EntryPath(e.EntryName)));
-  line("Total", std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
+    line(VisibleText(EntryFileName(e.EntryName)), nameColumns[i++], std::to_string(e.PackedSize64),
+         std::to_string(e.UnpackedSize64), dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64),
+         VisibleText(EntryPath(e.EntryName)));
+  line("Total", 5, std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
   // Names the code page decided may be wrong: say which one they were read in, and how
   // to choose another.
   if (m.TextsInCodePage() > 0)

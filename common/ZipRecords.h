@@ -163,8 +163,8 @@ struct ZipDirEntry {
   uint64_t PackedSize64 = 0;
   uint64_t UnpackedSize64 = 0;
   uint64_t LocalHeaderOffset64 = 0;
-  // What EntryName was read as: 65001 for UTF-8 (the flag or a Unicode path field),
-  // otherwise the code page of the archive's names; 0 for a name kept as stored.
+  // 65001 when EntryName was read as UTF-8 (the flag or a Unicode path field); 0 when
+  // it was read in the code page of the archive's names.
   uint16_t NameCodePage = 0;
 
   void AssignHeader(const CentralFileHeader& h);

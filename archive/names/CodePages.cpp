@@ -155,6 +155,52 @@ NameDecoder::NameDecoder(int codePage) : codePage_(FindCodePage(codePage) ? code
       for (int b = 0x80; b < 0x100; ++b) leadBytes_[size_t(b)] = starters[b];
   }
   converter_ = std::move(converter);
+  // Code pages of one or two bytes a character, where the second byte is never below
+  // 0x40 ("/" among them): all of those names are read in but UTF-8.
+  pairTables_ = codePage_ != kUtf8CodePage && std::any_of(leadBytes_.begin(), leadBytes_.end(), [](bool b) { return b; });
+  if (pairTables_) {
+    // Bytes of 0x80 and more that stand alone (Shift-JIS half-width katakana).
+    for (int b = 0x80; b < 0x100; ++b) {
+      size_t undefined = 0;
+      const std::string utf8 = leadBytes_[size_t(b)] ? std::string() : ConvertedByLibrary(std::string(1, char(b)), undefined);
+      auto& slot = high_[size_t(b - 0x80)];
+      if (!leadBytes_[size_t(b)] && undefined == 0 && utf8.size() <= 3) {
+        std::copy(utf8.begin(), utf8.end(), slot.begin());
+        slot[3] = char(utf8.size());
+      }
+    }
+  }
+}
+
+const std::array<NameDecoder::Utf8Char, 256>& NameDecoder::Pairs(unsigned char lead) {
+  auto& table = pairs_[lead];
+  if (!table) {
+    table = std::make_unique<std::array<Utf8Char, 256>>();
+    for (int trail = 0x40; trail < 0x100; ++trail) {
+      const char pair[2] = {char(lead), char(trail)};
+      size_t undefined = 0;
+      const std::string utf8 = ConvertedByLibrary(std::string_view(pair, 2), undefined);
+      // A pair that is no character, or reads as more than one, is left to the library.
+      if (undefined != 0 || utf8.empty() || utf8.size() > 3 || static_cast<unsigned char>(utf8[0]) < 0x80) continue;
+      Utf8Char& slot = (*table)[size_t(trail)];
+      std::copy(utf8.begin(), utf8.end(), slot.begin());
+      slot[3] = char(utf8.size());
+    }
+  }
+  return *table;
+}
+
+std::string NameDecoder::ConvertedByLibrary(std::string_view raw, size_t& undefined) {
+  // At most three bytes of UTF-8 for every byte read: a double-byte character becomes
+  // at most three, a stray byte U+FFFD.
+  std::string out(raw.size() * 3 + 4, '\0');
+  converter_->undefined = 0;
+  UErrorCode err = U_ZERO_ERROR;
+  const int32_t n = ucnv_toAlgorithmic(UCNV_UTF8, converter_->cnv, out.data(), int32_t(out.size()), raw.data(),
+                                       int32_t(raw.size()), &err);
+  out.resize(U_SUCCESS(err) ? size_t(n) : 0);
+  undefined = converter_->undefined;
+  return out;
 }
 
 NameDecoder::~NameDecoder() = default;
@@ -174,16 +220,33 @@ size_t NameDecoder::DecodeTo(std::string_view raw, std::string& out) {
     }
     return undefined;
   }
-  // At most three bytes of UTF-8 for every byte read: a double-byte character becomes
-  // at most three, a stray byte U+FFFD.
-  const size_t at = out.size();
-  out.resize(at + raw.size() * 3 + 4);
-  converter_->undefined = 0;
-  UErrorCode err = U_ZERO_ERROR;
-  const int32_t n = ucnv_toAlgorithmic(UCNV_UTF8, converter_->cnv, out.data() + at, int32_t(out.size() - at),
-                                       raw.data(), int32_t(raw.size()), &err);
-  out.resize(at + (U_SUCCESS(err) ? size_t(n) : 0));
-  return converter_->undefined;
+  if (!converter_) return 0;
+  if (pairTables_) {
+    // Names are short and many: a table lookup a character, built from the library's
+    // mapping; anything the tables do not hold goes to the library whole.
+    const size_t at = out.size();
+    bool whole = true;
+    for (size_t i = 0; i < raw.size() && whole; ++i) {
+      const auto b = static_cast<unsigned char>(raw[i]);
+      if (b < 0x80) {
+        out += char(b);
+      } else if (!leadBytes_[b]) {
+        const auto& slot = high_[b - 0x80];
+        if (slot[3] == 0) whole = false;
+        else out.append(slot.data(), size_t(slot[3]));
+      } else if (i + 1 < raw.size()) {
+        const auto& slot = Pairs(b)[static_cast<unsigned char>(raw[++i])];
+        if (slot[3] == 0) whole = false;
+        else out.append(slot.data(), size_t(slot[3]));
+      } else {
+        whole = false;
+      }
+    }
+    if (whole) return 0;
+    out.resize(at);
+  }
+  out += ConvertedByLibrary(raw, undefined);
+  return undefined;
 }
 
 std::string NameDecoder::Decode(std::string_view raw) {

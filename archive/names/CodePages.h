@@ -61,6 +61,13 @@ class NameDecoder {
   std::array<std::array<char, 4>, 128> high_{};
   std::array<bool, 256> leadBytes_{};
   bool singleByte_ = true;
+  // Double-byte code pages: the UTF-8 of each pair, filled a first byte at a time as
+  // names need it (a length of 0: the pair is not defined), and of the single bytes.
+  using Utf8Char = std::array<char, 4>;
+  std::array<std::unique_ptr<std::array<Utf8Char, 256>>, 256> pairs_;
+  bool pairTables_ = false;
+  const std::array<Utf8Char, 256>& Pairs(unsigned char lead);
+  std::string ConvertedByLibrary(std::string_view raw, size_t& undefined);
 };
 
 }  // namespace entrynames

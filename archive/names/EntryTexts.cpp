@@ -13,10 +13,6 @@
 
 namespace entrynames {
 
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 bool IsUtf8(std::string_view text) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   const int32_t length = int32_t(text.size());
@@ -40,9 +36,22 @@ size_t TerminalColumns(std::string_view text) {
   int32_t i = 0;
   size_t columns = 0;
   while (i < length) {
+    if (s[i] < 0x80) {
+      ++columns, ++i;
+      continue;
+    }
     UChar32 c;
     U8_NEXT(s, i, length, c);
     if (c < 0) {
+      ++columns;
+      continue;
+    }
+    // The scripts of most names answered at once: a listing asks for every name.
+    if ((c >= 0x3040 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7A3)) {
+      columns += 2;
+      continue;
+    }
+    if (c >= 0xA0 && c < 0x300) {
       ++columns;
       continue;
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +16,19 @@ namespace entrynames {
 inline constexpr uint16_t kUnicodePathField = 0x7075;
 inline constexpr uint16_t kUnicodeCommentField = 0x6375;
 
-bool IsAscii(std::string_view text);
+// Eight bytes at a time: every name of a listing is asked.
+inline bool IsAscii(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ull) return false;
+  }
+  for (; n > 0; ++p, --n)
+    if (static_cast<unsigned char>(*p) & 0x80) return false;
+  return true;
+}
 bool IsUtf8(std::string_view text);
 // Columns UTF-8 text takes on a terminal: two for wide East Asian characters, none for
 // combining marks.

@@ -123,7 +123,13 @@ def write_archive(path, names, codec, host=0, extras=None):
         central += struct.pack('<IBBHHHHHIIIHHHHHII', 0x02014B50, 20, host, 20, 0, 0, time, date, crc,
                                len(data), len(data), len(raw), len(extra), 0, 0, 0, 0x20, offset)
         central += raw + extra
-    end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(names), len(names), len(central), len(body), 0)
+    count = len(names)
+    end = b''
+    if count > 0xFFFF:  # a Zip64 end record and its locator carry the count
+        end = struct.pack('<IQHHIIQQQQ', 0x06064B50, 44, 45, 45, 0, 0, count, count, len(central), len(body))
+        end += struct.pack('<IIQI', 0x07064B50, 0, len(body) + len(central), 1)
+        count = 0xFFFF
+    end += struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, count, count, len(central), len(body), 0)
     with open(path, 'wb') as f:
         f.write(body + central + end)
 
