@@ -442,8 +442,9 @@ void TMainform::FillGrid() {
       return *it;
     };
     const auto& contents = Marlin1.Contents();
+    ZipDirEntry e;
     for (int i = 0; i < count; ++i) {
-      const ZipDirEntry& e = contents[size_t(i)];
+      contents.Get(size_t(i), e);
       const int row = i + 1;
       const QString name = QString::fromStdString(e.EntryName);
       const int slash = name.lastIndexOf('/');

@@ -130,14 +130,20 @@ void TMarlin::List() {
 void TMarlin::ReadCentralDirectory() {
   const CentralDirLocation dir = fCentralDir;
   BufferedReader reader(fReadHandle);
-  // Every entry takes at least a header's worth of the file: never reserve more.
-  fContents.reserve(size_t(std::min<uint64_t>(dir.EntriesTotal, fLogicalSize / CentralFileHeader::Size + 1)));
+  // Every entry takes at least a header's worth of the file: never reserve more. The
+  // names fit in what the directory holds besides the headers.
+  const uint64_t entries = std::min<uint64_t>(dir.EntriesTotal, fLogicalSize / CentralFileHeader::Size + 1);
+  const uint64_t headers = entries * CentralFileHeader::Size;
+  fContents.reserve(size_t(entries),
+                    size_t(std::min<uint64_t>(dir.CentralDirSize > headers ? dir.CentralDirSize - headers : 0,
+                                              fLogicalSize)));
 
   uint8_t raw[CentralFileHeader::Size];
-  std::string extra;
+  std::string name, extra, comment;
+  ZipDirEntry fields;
   // Texts without the UTF-8 flag that only the archive's code page can read: they are
   // judged together once all are in, and kept as stored until then.
-  std::vector<size_t> waitingNames, waitingComments;
+  WaitingTexts waiting;
   for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
     // A directory that runs over the end of a volume goes on at the start of the next;
     // a volume that gives nothing ends the search.
@@ -152,9 +158,7 @@ void TMarlin::ReadCentralDirectory() {
     const CentralFileHeader h = CentralFileHeader::Decode(raw);
     if (h.Signature != zipsig::Central) throw EMarlin(11015, true);
 
-    ZipDirEntry& entry = fContents.emplace_back();
-    entry.AssignHeader(h);
-    std::string& name = entry.EntryName;
+    fields.AssignHeader(h);
     name.resize(h.NameLength);
     if (reader.Read(name.data(), name.size()) < name.size()) throw EMarlin(11017, true);
     fSpecVersion = h.SpecVersion;
@@ -167,53 +171,58 @@ void TMarlin::ReadCentralDirectory() {
     extra.resize(h.ExtraLength);
     if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(zip64 ? 11019 : 10201, true);
     const auto* extraBytes = reinterpret_cast<const uint8_t*>(extra.data());
-    if (zip64) entry.ApplyZip64Extra(extraBytes, extra.size());
+    if (zip64) fields.ApplyZip64Extra(extraBytes, extra.size());
 
-    entry.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
-    bool waits = false;
+    fields.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
+    const size_t index = fContents.size();
     if (inCodePage && !entrynames::IsAscii(name)) {
       if (auto text = entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name)) {
+        fields.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
         name = std::move(*text);
-        entry.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
       } else {
-        waitingNames.push_back(fContents.size() - 1);
-        waits = true;
+        // In a name that awaits its code page a '\' may be the second byte of a
+        // character: which is decided with the code page.
+        waiting.Add(waiting.names, index, name);
+        name.clear();
       }
     }
-    // Archivers on other systems sometimes store '\' as separator. In a name that awaits
-    // its code page it may be the second byte of a character: that is decided later.
-    if (!waits) std::replace(name.begin(), name.end(), '\\', '/');
+    // Archivers on other systems sometimes store '\' as separator.
+    std::replace(name.begin(), name.end(), '\\', '/');
+    fContents.Append(fields, name);
 
     if (h.CommentLength > 0) {
-      std::string& comment = entry.EntryComment;
       comment.resize(h.CommentLength);
       if (reader.Read(comment.data(), comment.size()) < comment.size()) throw EMarlin(11022, true);
       if (inCodePage && !entrynames::IsAscii(comment)) {
         if (auto text =
                 entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodeCommentField, comment))
-          comment = std::move(*text);
+          fContents.SetComment(index, std::move(*text));
         else
-          waitingComments.push_back(fContents.size() - 1);
+          waiting.Add(waiting.comments, index, comment);
+      } else {
+        fContents.SetComment(index, comment);
       }
     }
-    if (fPrefixSize > entry.LocalHeaderOffset64) fPrefixSize = entry.LocalHeaderOffset64;
+    if (fPrefixSize > fields.LocalHeaderOffset64) fPrefixSize = fields.LocalHeaderOffset64;
   }
-  DecodeWaitingTexts(waitingNames, waitingComments);
+  DecodeWaitingTexts(waiting);
 }
 
-void TMarlin::DecodeWaitingTexts(const std::vector<size_t>& names, const std::vector<size_t>& comments) {
+void TMarlin::DecodeWaitingTexts(const WaitingTexts& waiting) {
   const bool commentWaits = !entrynames::IsAscii(fArchiveComment);
   if (fNameCodePage == 0) {
     std::vector<std::string_view> texts;
-    texts.reserve(names.size() + comments.size() + 1);
-    for (const size_t i : names) texts.emplace_back(fContents[i].EntryName);
-    for (const size_t i : comments) texts.emplace_back(fContents[i].EntryComment);
+    texts.reserve(waiting.names.size() + waiting.comments.size() + 1);
+    for (const auto* list : {&waiting.names, &waiting.comments})
+      for (const WaitingTexts::Text& t : *list) texts.push_back(waiting.View(t));
     if (commentWaits) texts.emplace_back(fArchiveComment);
     fArchiveCodePage = entrynames::DetectCodePage(texts);
   }
-  fTextsInCodePage = int(names.size() + comments.size()) + (commentWaits ? 1 : 0);
-  if (names.empty() && comments.empty()) return;
+  fTextsInCodePage = int(waiting.names.size() + waiting.comments.size()) + (commentWaits ? 1 : 0);
+  if (waiting.names.empty() && waiting.comments.empty()) return;
   entrynames::NameDecoder& decoder = Decoder();
+  // A character takes at most three bytes of UTF-8 for each byte stored.
+  fContents.ReserveMoreText(3 * waiting.bytes.size());
   // Entries share their folders: each folder is read once. '/' is never part of a
   // character in any of the code pages, so the folder ends at the last one.
   struct Hash {
@@ -222,12 +231,12 @@ void TMarlin::DecodeWaitingTexts(const std::vector<size_t>& names, const std::ve
   };
   std::unordered_map<std::string, std::string, Hash, std::equal_to<>> folders;
   std::string text;
-  for (const size_t i : names) {
-    std::string& name = fContents[i].EntryName;
+  for (const WaitingTexts::Text& t : waiting.names) {
+    const std::string_view name = waiting.View(t);
     const size_t slash = name.rfind('/');
     text.clear();
     if (slash != std::string::npos) {
-      const std::string_view raw = std::string_view(name).substr(0, slash + 1);
+      const std::string_view raw = name.substr(0, slash + 1);
       auto folder = folders.find(raw);
       if (folder == folders.end()) {
         folder = folders.emplace(std::string(raw), std::string()).first;
@@ -237,11 +246,11 @@ void TMarlin::DecodeWaitingTexts(const std::vector<size_t>& names, const std::ve
       text = folder->second;
     }
     const size_t from = text.size();
-    decoder.DecodeTo(std::string_view(name).substr(slash == std::string::npos ? 0 : slash + 1), text);
+    decoder.DecodeTo(name.substr(slash == std::string::npos ? 0 : slash + 1), text);
     std::replace(text.begin() + ptrdiff_t(from), text.end(), '\\', '/');
-    name.assign(text);
+    fContents.SetName(t.index, text);
   }
-  for (const size_t i : comments) fContents[i].EntryComment = decoder.Decode(fContents[i].EntryComment);
+  for (const WaitingTexts::Text& t : waiting.comments) fContents.SetComment(t.index, decoder.Decode(waiting.View(t)));
 }
 
 bool TMarlin::OpenEOC(EndOfCentralDir& e, bool raise) {

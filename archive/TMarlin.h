@@ -19,6 +19,7 @@
 #include "MarlinTypes.h"
 #include "MarlinUi.h"
 #include "VolumeService.h"
+#include "ZipContents.h"
 #include "ZipRecords.h"
 #include "CompressionLibraries.h"
 #include "CodePages.h"
@@ -126,7 +127,7 @@ class TMarlin {
   TMessageEvent OnMessage;
 
   // ---- run-time properties ----
-  const std::vector<ZipDirEntry>& Contents() const { return fContents; }
+  const ZipContents& Contents() const { return fContents; }
   int EntryCount() const;
   int SuccessCount() const { return fSuccessCount; }
   int LastErrCode() const { return fLastErrCode; }
@@ -312,7 +313,7 @@ class TMarlin {
   int fNameCodePage = 0;
   DeleteOpts fHowToDelete = DeleteOpts::htdAllowUndo;
 
-  std::vector<ZipDirEntry> fContents;
+  ZipContents fContents;
   int fSuccessCount = 0;
   int fLastErrCode = 0;
   int fLastLibErrCode = 0;
@@ -366,12 +367,25 @@ class TMarlin {
   // since an exception must not unwind through the library's frames.
   std::exception_ptr fCallbackError;
 
+  // Names and comments kept as stored until the archive's code page is known.
+  struct WaitingTexts {
+    struct Text {
+      size_t index, offset, length;
+    };
+    std::vector<Text> names, comments;
+    std::string bytes;
+    void Add(std::vector<Text>& list, size_t index, std::string_view text) {
+      list.push_back({index, bytes.size(), text.size()});
+      bytes.append(text);
+    }
+    std::string_view View(const Text& t) const { return std::string_view(bytes).substr(t.offset, t.length); }
+  };
   void ReadCentralDirectory();
   // Whether a text of an entry made on `host` with `version` is read in the code page.
   bool InCodePage(int host, int version) const;
   entrynames::NameDecoder& Decoder() const;
   // Chooses the archive's code page and reads the names and comments that await it.
-  void DecodeWaitingTexts(const std::vector<size_t>& names, const std::vector<size_t>& comments);
+  void DecodeWaitingTexts(const WaitingTexts& waiting);
   void ReadZip64End(const EndOfCentralDir& e);
   // ==== multi-volume sets: span writer, span reader, disk formatting ====
  public:

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
@@ -26,6 +27,11 @@ class Output {
     if (buffer_.size() > (1 << 20)) Flush();
     return *this;
   }
+  // The buffer itself, to format into; Written after each record.
+  std::string& Buffer() { return buffer_; }
+  void Written() {
+    if (buffer_.size() > (1 << 20)) Flush();
+  }
   void Flush() {
     std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
     buffer_.clear();
@@ -35,24 +41,54 @@ class Output {
   std::string buffer_;
 };
 
-// Tabs and line breaks inside names and comments would break the one-line-per-entry form.
-void AppendEscaped(Output& out, std::string_view text) { out << VisibleText(text, TextLayout::Tsv); }
+void AppendNumber(std::string& out, uint64_t v) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  out.append(digits, size_t(end - digits));
+}
 
+// "YYYY-MM-DD HH:MM:SS"; times repeat within an archive, so their texts are kept.
+class TsvTimes {
+ public:
+  const std::string& Text(uint32_t modDateTime) {
+    if (modDateTime == last_ && !text_.empty()) return text_;
+    last_ = modDateTime;
+    text_ = DosDateTime::FromPacked(modDateTime).Text();
+    return text_;
+  }
+
+ private:
+  uint32_t last_ = 0;
+  std::string text_;
+};
+
+// Tabs and line breaks inside names and comments would break the one-line-per-entry form.
 void ListTsv(const TMarlin& m, Output& out) {
-  char numbers[96];
+  static constexpr char kHex[] = "0123456789abcdef";
   // What each name was read as: "utf-8", or the archive's code page ("cp932").
   const entrynames::CodePageInfo* archive = entrynames::FindCodePage(m.ArchiveCodePage());
   const std::string_view archiveField = archive ? archive->Name : "cp437";
-  for (const ZipDirEntry& e : m.Contents()) {
-    AppendEscaped(out, e.EntryName);
-    const DosDateTime t = DosDateTime::FromPacked(e.ModDateTime);
-    const int n = std::snprintf(numbers, sizeof numbers, "\t%llu\t%llu\t%08x\t%04d-%02d-%02d %02d:%02d:%02d\t",
-                                static_cast<unsigned long long>(e.PackedSize64),
-                                static_cast<unsigned long long>(e.UnpackedSize64), e.Crc32, t.Year, t.Month, t.Day,
-                                t.Hour, t.Minute, t.Second);
-    out << std::string_view(numbers, size_t(n));
-    AppendEscaped(out, e.EntryComment);
-    out << "\t" << (e.NameCodePage == entrynames::kUtf8CodePage ? std::string_view("utf-8") : archiveField) << "\n";
+  const ZipContents& contents = m.Contents();
+  TsvTimes times;
+  ZipDirEntry e;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    contents.Get(i, e);
+    std::string& b = out.Buffer();
+    AppendVisibleText(b, e.EntryName, TextLayout::Tsv);
+    b += '\t';
+    AppendNumber(b, e.PackedSize64);
+    b += '\t';
+    AppendNumber(b, e.UnpackedSize64);
+    b += '\t';
+    for (int shift = 28; shift >= 0; shift -= 4) b += kHex[(e.Crc32 >> shift) & 15];
+    b += '\t';
+    b += times.Text(e.ModDateTime);
+    b += '\t';
+    AppendVisibleText(b, e.EntryComment, TextLayout::Tsv);
+    b += '\t';
+    b += e.NameCodePage == entrynames::kUtf8CodePage ? std::string_view("utf-8") : archiveField;
+    b += '\n';
+    out.Written();
   }
 }
 
@@ -70,6 +106,26 @@ void Pad(Output& out, std::string_view text, size_t width, bool right, size_t us
   else out << text << std::string_view(blanks.data(), fill);
 }
 
+void AppendBlanks(std::string& out, size_t width, size_t used) {
+  if (width > used) out.append(std::min<size_t>(width - used, 256), ' ');
+}
+
+// Columns a text takes once its control characters are escaped.
+size_t VisibleColumns(std::string_view s) {
+  for (const char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F || b >= 0x80) return Columns(VisibleText(s));
+  }
+  return s.size();
+}
+
+void AppendRight(std::string& out, uint64_t v, size_t width) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+  AppendBlanks(out, width, size_t(end - digits));
+  out.append(digits, size_t(end - digits));
+}
+
 void ListTable(const TMarlin& m, Output& out) {
   // Two passes over the entries, one for the column widths and one to print, so that
   // nothing but the entries themselves (and each name's width) is held.
@@ -77,9 +133,12 @@ void ListTable(const TMarlin& m, Output& out) {
   uint64_t totalPacked = 0, totalUnpacked = 0;
   size_t w[5] = {9, 11, 12, 9, 5};  // the header texts
   std::vector<uint16_t> nameColumns;
-  nameColumns.reserve(m.Contents().size());
-  for (const ZipDirEntry& e : m.Contents()) {
-    const size_t columns = Columns(VisibleText(EntryFileName(e.EntryName)));
+  const ZipContents& contents = m.Contents();
+  nameColumns.reserve(contents.size());
+  ZipDirEntry e;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    contents.GetFields(i, e);
+    const size_t columns = VisibleColumns(contents.FileName(i));
     nameColumns.push_back(uint16_t(std::min<size_t>(columns, UINT16_MAX)));
     w[0] = std::max(w[0], columns);
     w[3] = std::max(w[3], Columns(dates.Text(e.ModDateTime)));
@@ -106,11 +165,28 @@ void ListTable(const TMarlin& m, Output& out) {
     out << "  " << path << "\n";
   };
   line("File Name", 9, "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path");
-  size_t i = 0;
-  for (const ZipDirEntry& e : m.Contents())
-    line(VisibleText(EntryFileName(e.EntryName)), nameColumns[i++], std::to_string(e.PackedSize64),
-         std::to_string(e.UnpackedSize64), dates.Text(e.ModDateTime), RatioText(e.PackedSize64, e.UnpackedSize64),
-         VisibleText(EntryPath(e.EntryName)));
+  for (size_t i = 0; i < contents.size(); ++i) {
+    contents.GetFields(i, e);
+    std::string& b = out.Buffer();
+    AppendVisibleText(b, contents.FileName(i));
+    AppendBlanks(b, w[0], nameColumns[i]);
+    b += "  ";
+    AppendRight(b, e.PackedSize64, w[1]);
+    b += "  ";
+    AppendRight(b, e.UnpackedSize64, w[2]);
+    b += "  ";
+    const std::string& date = dates.Text(e.ModDateTime);
+    b += date;
+    AppendBlanks(b, w[3], Columns(date));
+    b += "  ";
+    const std::string ratio = RatioText(e.PackedSize64, e.UnpackedSize64);
+    AppendBlanks(b, w[4], ratio.size());
+    b += ratio;
+    b += "  ";
+    AppendVisibleText(b, contents.Folder(i));
+    b += '\n';
+    out.Written();
+  }
   line("Total", 5, std::to_string(totalPacked), std::to_string(totalUnpacked), "", totalRatio, "");
   // Names the code page decided may be wrong: say which one they were read in, and how
   // to choose another.

@@ -16,10 +16,9 @@ enum class TextLayout {
 // cursor, rewrite the window title or hide itself; bytes that are not UTF-8 could start
 // such a sequence in a terminal that reads them otherwise. Both are shown as \xNN (C1 as
 // \u00NN); everything else is kept as it is.
-inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayout::OneLine) {
+// The same, appended to `out`.
+inline void AppendVisibleText(std::string& out, std::string_view s, TextLayout layout = TextLayout::OneLine) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size());
   // Bytes kept as they are go out in runs: names are long and mostly plain.
   size_t run = 0;
   auto flush = [&](size_t upTo) {
@@ -81,5 +80,11 @@ inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayou
     run = i;
   }
   flush(s.size());
+}
+
+inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayout::OneLine) {
+  std::string out;
+  out.reserve(s.size());
+  AppendVisibleText(out, s, layout);
   return out;
 }
