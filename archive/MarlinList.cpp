@@ -138,12 +138,27 @@ void TMarlin::ReadCentralDirectory() {
                     size_t(std::min<uint64_t>(dir.CentralDirSize > headers ? dir.CentralDirSize - headers : 0,
                                               fLogicalSize)));
 
-  uint8_t raw[CentralFileHeader::Size];
-  std::string name, extra, comment;
-  ZipDirEntry fields;
   // Texts without the UTF-8 flag that only the archive's code page can read: they are
   // judged together once all are in, and kept as stored until then.
   WaitingTexts waiting;
+  try {
+    ReadCentralHeaders(reader, waiting);
+  } catch (...) {
+    // The entries read before a failure stay, named as well as they can be.
+    try {
+      DecodeWaitingTexts(waiting);
+    } catch (...) {
+    }
+    throw;
+  }
+  DecodeWaitingTexts(waiting);
+}
+
+void TMarlin::ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting) {
+  const CentralDirLocation dir = fCentralDir;
+  uint8_t raw[CentralFileHeader::Size];
+  std::string name, extra, comment;
+  ZipDirEntry fields;
   for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
     // A directory that runs over the end of a volume goes on at the start of the next;
     // a volume that gives nothing ends the search.
@@ -205,7 +220,6 @@ void TMarlin::ReadCentralDirectory() {
     }
     if (fPrefixSize > fields.LocalHeaderOffset64) fPrefixSize = fields.LocalHeaderOffset64;
   }
-  DecodeWaitingTexts(waiting);
 }
 
 void TMarlin::DecodeWaitingTexts(const WaitingTexts& waiting) {

@@ -381,6 +381,7 @@ class TMarlin {
     std::string_view View(const Text& t) const { return std::string_view(bytes).substr(t.offset, t.length); }
   };
   void ReadCentralDirectory();
+  void ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting);
   // Whether a text of an entry made on `host` with `version` is read in the code page.
   bool InCodePage(int host, int version) const;
   entrynames::NameDecoder& Decoder() const;
