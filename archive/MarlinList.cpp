@@ -225,12 +225,12 @@ void TMarlin::ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting) 
 void TMarlin::DecodeWaitingTexts(const WaitingTexts& waiting) {
   const bool commentWaits = !entrynames::IsAscii(fArchiveComment);
   if (fNameCodePage == 0) {
-    std::vector<std::string_view> texts;
-    texts.reserve(waiting.names.size() + waiting.comments.size() + 1);
-    for (const auto* list : {&waiting.names, &waiting.comments})
-      for (const WaitingTexts::Text& t : *list) texts.push_back(waiting.View(t));
-    if (commentWaits) texts.emplace_back(fArchiveComment);
-    fArchiveCodePage = entrynames::DetectCodePage(texts);
+    const size_t names = waiting.names.size(), comments = waiting.comments.size();
+    fArchiveCodePage = entrynames::DetectCodePage(names + comments + (commentWaits ? 1 : 0), [&](size_t i) {
+      if (i < names) return waiting.View(waiting.names[i]);
+      if (i < names + comments) return waiting.View(waiting.comments[i - names]);
+      return std::string_view(fArchiveComment);
+    });
   }
   fTextsInCodePage = int(waiting.names.size() + waiting.comments.size()) + (commentWaits ? 1 : 0);
   if (waiting.names.empty() && waiting.comments.empty()) return;

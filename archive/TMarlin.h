@@ -370,12 +370,13 @@ class TMarlin {
   // Names and comments kept as stored until the archive's code page is known.
   struct WaitingTexts {
     struct Text {
-      size_t index, offset, length;
+      uint32_t index, length;
+      uint64_t offset;
     };
     std::vector<Text> names, comments;
     std::string bytes;
     void Add(std::vector<Text>& list, size_t index, std::string_view text) {
-      list.push_back({index, bytes.size(), text.size()});
+      list.push_back({uint32_t(index), uint32_t(text.size()), bytes.size()});
       bytes.append(text);
     }
     std::string_view View(const Text& t) const { return std::string_view(bytes).substr(t.offset, t.length); }

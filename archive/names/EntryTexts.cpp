@@ -193,16 +193,25 @@ int DetectorVerdict(const std::string& sample) {
 }  // namespace
 
 int DetectCodePage(const std::vector<std::string_view>& texts) {
-  if (texts.empty()) return kDefaultCodePage;
-  if (std::all_of(texts.begin(), texts.end(), IsUtf8)) return kUtf8CodePage;
+  return DetectCodePage(texts.size(), [&texts](size_t i) { return texts[i]; });
+}
+
+int DetectCodePage(size_t count, const std::function<std::string_view(size_t)>& text) {
+  if (count == 0) return kDefaultCodePage;
+  size_t total = 0;
+  bool utf8 = true;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string_view t = text(i);
+    total += t.size() + 1;
+    utf8 = utf8 && IsUtf8(t);
+  }
+  if (utf8) return kUtf8CodePage;
 
   // A sample spread over the whole archive, one text a line.
-  size_t total = 0;
-  for (const std::string_view t : texts) total += t.size() + 1;
   const size_t step = std::max<size_t>(1, (total + kSampleBytes - 1) / kSampleBytes);
   std::string sample;
-  for (size_t i = 0; i < texts.size() && sample.size() < kSampleBytes; i += step) {
-    sample.append(texts[i]);
+  for (size_t i = 0; i < count && sample.size() < kSampleBytes; i += step) {
+    sample.append(text(i));
     sample += '\n';
   }
 

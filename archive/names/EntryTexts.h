@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,5 +48,7 @@ std::optional<std::string> UnicodeFieldText(const uint8_t* extra, size_t length,
 // (932, 936, 950, 949, 866, 1251, 850, 1252) once the texts read without undefined bytes
 // and as words of the language in it; 437 when the evidence is weak.
 int DetectCodePage(const std::vector<std::string_view>& texts);
+// The same for `count` texts that `text` gives by index, held nowhere else at once.
+int DetectCodePage(size_t count, const std::function<std::string_view(size_t)>& text);
 
 }  // namespace entrynames
