@@ -1,5 +1,7 @@
 #include "mainunit.h"
 
+#include "NameEncodingMenu.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QCheckBox>
@@ -213,6 +215,7 @@ void TMainform::BuildControls() {
   Showlasterror1 = view->addAction("Last error");
   Zipcomment1 = view->addAction("Zip comment");
   DLLversioninfo1 = view->addAction("DLL version info");
+  NameMenu = new NameEncodingMenu(view, Marlin1, [this](const std::string& text) { ShowMessage(text); });
 
   connect(ZipOpenBut, &QPushButton::clicked, this, [this] { ZipOpenButClick(); });
   connect(NewZipBut, &QPushButton::clicked, this, [this] { NewZipButClick(); });
@@ -311,6 +314,7 @@ void TMainform::FormResize() {
 }
 
 void TMainform::SetZipFName(const std::string& name, bool assign) {
+  if (assign && name != Marlin1.ZipFilename() && NameMenu) NameMenu->ArchiveChanged();
   if (assign) Marlin1.SetZipFilename(name);
   const QString full = QString::fromStdString(Marlin1.ZipFilename());
   if (full.isEmpty()) {
@@ -438,8 +442,9 @@ void TMainform::FillGrid() {
       return *it;
     };
     const auto& contents = Marlin1.Contents();
+    ZipDirEntry e;
     for (int i = 0; i < count; ++i) {
-      const ZipDirEntry& e = contents[size_t(i)];
+      contents.Get(size_t(i), e);
       const int row = i + 1;
       const QString name = QString::fromStdString(e.EntryName);
       const int slash = name.lastIndexOf('/');

@@ -18,6 +18,7 @@ class TMsgform;
 class TExtract;
 class TAddForm;
 class TMakeSFX;
+class NameEncodingMenu;
 
 class TMainform : public QMainWindow {
  public:
@@ -56,6 +57,7 @@ class TMainform : public QMainWindow {
   QAction* Showlasterror1;
   QAction* Zipcomment1;
   QAction* DLLversioninfo1;
+  NameEncodingMenu* NameMenu = nullptr;
 
   TMsgform* Msgform = nullptr;
   TExtract* Extract = nullptr;

@@ -192,6 +192,7 @@ int32_t TMarlin::CallKiln(bool deleting, const std::string& archivePath, int ver
   p->CallbackProc = &TMarlin::DllCallback;
   p->TraceOn = Flag(fTrace);
   p->PasswordText = texts.Password(fPassword);
+  p->NameCodePage = fArchiveCodePage;
   p->EncryptOn = Flag(adding && fAddOptions.Contains(AddOptsEnum::AddEncrypt));
   p->HiddenFilesOn = Flag(fAddOptions.Contains(AddOptsEnum::AddHiddenFiles));
   p->NoDirEntriesOn = Flag(!fAddOptions.Contains(AddOptsEnum::AddSeparateDirs));
@@ -250,6 +251,7 @@ int32_t TMarlin::CallSluice(const std::string& archivePath, const std::string& p
   p->TraceOn = Flag(fTrace);
   p->PasswordText = texts.Password(password);
   p->TestOn = Flag(fExtrOptions.Contains(ExtrOptsEnum::ExtrTest));
+  p->NameCodePage = fArchiveCodePage;
   p->AlwaysOn = LIBRARY_FLAG_TRUE;
   p->VerboseOn = Flag(fVerbose || fTrace);
   p->UpdateOn = Flag(fExtrOptions.Contains(ExtrOptsEnum::ExtrUpdate));

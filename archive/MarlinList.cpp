@@ -10,8 +10,9 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <unordered_map>
 
-#include "CodePage437.h"
+#include "EntryTexts.h"
 #include "TMarlin.h"
 
 namespace {
@@ -33,11 +34,20 @@ std::string AbsolutePath(const std::string& name) {
 
 }  // namespace
 
+bool TMarlin::InCodePage(int host, int version) const {
+  // HPFS and NTFS under version 5.0 store the OEM code page whatever the setting.
+  return fCodePage != CodePageOpts::cpNone || host == 6 || (host == 11 && version == 50);
+}
+
+entrynames::NameDecoder& TMarlin::Decoder() const {
+  if (!fNameDecoder || fNameDecoder->CodePage() != fArchiveCodePage)
+    fNameDecoder = std::make_unique<entrynames::NameDecoder>(fArchiveCodePage);
+  return *fNameDecoder;
+}
+
 std::string TMarlin::DecodeEntryText(std::string_view raw, bool utf8Flag) const {
-  if (utf8Flag) return std::string(raw);
-  const bool convert = (fCodePage == CodePageOpts::cpAuto && fHostSystem == 0) || fHostSystem == 6 ||
-                       (fHostSystem == 11 && fSpecVersion == 50) || fCodePage == CodePageOpts::cpOEM;
-  return convert ? Cp437ToUtf8(raw) : std::string(raw);
+  if (utf8Flag || entrynames::IsAscii(raw) || !InCodePage(fHostSystem, fSpecVersion)) return std::string(raw);
+  return Decoder().Decode(raw);
 }
 
 std::string TMarlin::ArchiveComment() const { return DecodeEntryText(fArchiveComment); }
@@ -50,6 +60,8 @@ void TMarlin::List() {
   fPrefixSize = 0;
   fArchiveComment.clear();
   fIsSpanned = false;
+  fArchiveCodePage = fNameCodePage != 0 ? fNameCodePage : entrynames::kDefaultCodePage;
+  fTextsInCodePage = 0;
   if (!IsFile(fZipFilename)) {
     if (OnDirUpdate) OnDirUpdate(this);
     return;
@@ -120,11 +132,35 @@ void TMarlin::List() {
 void TMarlin::ReadCentralDirectory() {
   const CentralDirLocation dir = fCentralDir;
   BufferedReader reader(fReadHandle);
-  // Every entry takes at least a header's worth of the file: never reserve more.
-  fContents.reserve(size_t(std::min<uint64_t>(dir.EntriesTotal, fLogicalSize / CentralFileHeader::Size + 1)));
+  // Every entry takes at least a header's worth of the file: never reserve more. The
+  // names fit in what the directory holds besides the headers.
+  const uint64_t entries = std::min<uint64_t>(dir.EntriesTotal, fLogicalSize / CentralFileHeader::Size + 1);
+  const uint64_t headers = entries * CentralFileHeader::Size;
+  fContents.reserve(size_t(entries),
+                    size_t(std::min<uint64_t>(dir.CentralDirSize > headers ? dir.CentralDirSize - headers : 0,
+                                              fLogicalSize)));
 
+  // Texts without the UTF-8 flag that only the archive's code page can read: they are
+  // judged together once all are in, and kept as stored until then.
+  WaitingTexts waiting;
+  try {
+    ReadCentralHeaders(reader, waiting);
+  } catch (...) {
+    // The entries read before a failure stay, named as well as they can be.
+    try {
+      DecodeWaitingTexts(waiting);
+    } catch (...) {
+    }
+    throw;
+  }
+  DecodeWaitingTexts(waiting);
+}
+
+void TMarlin::ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting) {
+  const CentralDirLocation dir = fCentralDir;
   uint8_t raw[CentralFileHeader::Size];
-  std::string extra;
+  std::string name, extra, comment;
+  ZipDirEntry fields;
   for (uint64_t n = 0; n < dir.EntriesTotal; ++n) {
     // A directory that runs over the end of a volume goes on at the start of the next;
     // a volume that gives nothing ends the search.
@@ -139,35 +175,98 @@ void TMarlin::ReadCentralDirectory() {
     const CentralFileHeader h = CentralFileHeader::Decode(raw);
     if (h.Signature != zipsig::Central) throw EMarlin(11015, true);
 
-    std::string name(h.NameLength, '\0');
+    fields.AssignHeader(h);
+    name.resize(h.NameLength);
     if (reader.Read(name.data(), name.size()) < name.size()) throw EMarlin(11017, true);
     fSpecVersion = h.SpecVersion;
     fHostSystem = h.HostSystem;
     const bool utf8 = (h.GeneralFlag & 0x0800) != 0;
-
-    ZipDirEntry& entry = fContents.emplace_back();
-    entry.AssignHeader(h);
-    entry.EntryName = DecodeEntryText(name, utf8);
-    // Archivers on other systems sometimes store '\' as separator.
-    std::replace(entry.EntryName.begin(), entry.EntryName.end(), '\\', '/');
+    const bool inCodePage = !utf8 && InCodePage(h.HostSystem, h.SpecVersion);
 
     const bool zip64 = h.PackedSize == 0xFFFFFFFFu || h.UnpackedSize == 0xFFFFFFFFu ||
                        h.LocalHeaderOffset == 0xFFFFFFFFu;
-    if (zip64) {
-      extra.resize(h.ExtraLength);
-      if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(11019, true);
-      entry.ApplyZip64Extra(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
-    } else if (!reader.Skip(h.ExtraLength)) {
-      throw EMarlin(10201, true);
+    extra.resize(h.ExtraLength);
+    if (reader.Read(extra.data(), extra.size()) < extra.size()) throw EMarlin(zip64 ? 11019 : 10201, true);
+    const auto* extraBytes = reinterpret_cast<const uint8_t*>(extra.data());
+    if (zip64) fields.ApplyZip64Extra(extraBytes, extra.size());
+
+    fields.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
+    const size_t index = fContents.size();
+    if (inCodePage && !entrynames::IsAscii(name)) {
+      if (auto text = entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name)) {
+        fields.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
+        name = std::move(*text);
+      } else {
+        // In a name that awaits its code page a '\' may be the second byte of a
+        // character: which is decided with the code page.
+        waiting.Add(waiting.names, index, name);
+        name.clear();
+      }
     }
+    // Archivers on other systems sometimes store '\' as separator.
+    std::replace(name.begin(), name.end(), '\\', '/');
+    fContents.Append(fields, name);
 
     if (h.CommentLength > 0) {
-      std::string comment(h.CommentLength, '\0');
+      comment.resize(h.CommentLength);
       if (reader.Read(comment.data(), comment.size()) < comment.size()) throw EMarlin(11022, true);
-      entry.EntryComment = DecodeEntryText(comment, utf8);
+      if (inCodePage && !entrynames::IsAscii(comment)) {
+        if (auto text =
+                entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodeCommentField, comment))
+          fContents.SetComment(index, std::move(*text));
+        else
+          waiting.Add(waiting.comments, index, comment);
+      } else {
+        fContents.SetComment(index, comment);
+      }
     }
-    if (fPrefixSize > entry.LocalHeaderOffset64) fPrefixSize = entry.LocalHeaderOffset64;
+    if (fPrefixSize > fields.LocalHeaderOffset64) fPrefixSize = fields.LocalHeaderOffset64;
   }
+}
+
+void TMarlin::DecodeWaitingTexts(const WaitingTexts& waiting) {
+  const bool commentWaits = !entrynames::IsAscii(fArchiveComment);
+  if (fNameCodePage == 0) {
+    const size_t names = waiting.names.size(), comments = waiting.comments.size();
+    fArchiveCodePage = entrynames::DetectCodePage(names + comments + (commentWaits ? 1 : 0), [&](size_t i) {
+      if (i < names) return waiting.View(waiting.names[i]);
+      if (i < names + comments) return waiting.View(waiting.comments[i - names]);
+      return std::string_view(fArchiveComment);
+    });
+  }
+  fTextsInCodePage = int(waiting.names.size() + waiting.comments.size()) + (commentWaits ? 1 : 0);
+  if (waiting.names.empty() && waiting.comments.empty()) return;
+  entrynames::NameDecoder& decoder = Decoder();
+  // A character takes at most three bytes of UTF-8 for each byte stored.
+  fContents.ReserveMoreText(3 * waiting.bytes.size());
+  // Entries share their folders: each folder is read once. '/' is never part of a
+  // character in any of the code pages, so the folder ends at the last one.
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> folders;
+  std::string text;
+  for (const WaitingTexts::Text& t : waiting.names) {
+    const std::string_view name = waiting.View(t);
+    const size_t slash = name.rfind('/');
+    text.clear();
+    if (slash != std::string::npos) {
+      const std::string_view raw = name.substr(0, slash + 1);
+      auto folder = folders.find(raw);
+      if (folder == folders.end()) {
+        folder = folders.emplace(std::string(raw), std::string()).first;
+        decoder.DecodeTo(raw, folder->second);
+        std::replace(folder->second.begin(), folder->second.end(), '\\', '/');
+      }
+      text = folder->second;
+    }
+    const size_t from = text.size();
+    decoder.DecodeTo(name.substr(slash == std::string::npos ? 0 : slash + 1), text);
+    std::replace(text.begin() + ptrdiff_t(from), text.end(), '\\', '/');
+    fContents.SetName(t.index, text);
+  }
+  for (const WaitingTexts::Text& t : waiting.comments) fContents.SetComment(t.index, decoder.Decode(waiting.View(t)));
 }
 
 bool TMarlin::OpenEOC(EndOfCentralDir& e, bool raise) {

@@ -100,7 +100,7 @@ int TMarlin::ReportTrapped(const Trapped& t, int otherId) {
 }
 
 void TMarlin::ClearContents() {
-  while (!fContents.empty()) fContents.pop_back();
+  fContents.clear();
 }
 
 int TMarlin::RemoveFile(const std::string& name, DeleteOpts mode) {

@@ -19,8 +19,10 @@
 #include "MarlinTypes.h"
 #include "MarlinUi.h"
 #include "VolumeService.h"
+#include "ZipContents.h"
 #include "ZipRecords.h"
 #include "CompressionLibraries.h"
+#include "CodePages.h"
 
 class TMarlin;
 struct SpanCall;
@@ -110,6 +112,11 @@ class TMarlin {
   void SetConfirmErase(bool v) { fConfirmErase = v; }
   CodePageOpts CodePage() const { return fCodePage; }
   void SetCodePage(CodePageOpts v) { fCodePage = v; }
+  // The code page of names and comments stored without the UTF-8 flag, as the user chose
+  // it (a Windows code page number, 65001 for UTF-8); 0, the default, judges it from the
+  // archive's own texts. Takes effect at the next List.
+  int NameCodePage() const { return fNameCodePage; }
+  void SetNameCodePage(int codePage) { fNameCodePage = codePage; }
   DeleteOpts HowToDelete() const { return fHowToDelete; }
   void SetHowToDelete(DeleteOpts v) { fHowToDelete = v; }
   std::string VersionInfo() const { return kVersionInfo; }
@@ -120,7 +127,7 @@ class TMarlin {
   TMessageEvent OnMessage;
 
   // ---- run-time properties ----
-  const std::vector<ZipDirEntry>& Contents() const { return fContents; }
+  const ZipContents& Contents() const { return fContents; }
   int EntryCount() const;
   int SuccessCount() const { return fSuccessCount; }
   int LastErrCode() const { return fLastErrCode; }
@@ -132,6 +139,12 @@ class TMarlin {
   bool SluiceBusy() const { return fSluiceBusy; }
   // The comment as read by List, decoded by the current code-page rules.
   std::string ArchiveComment() const;
+  // The code page the last List read names and comments without the UTF-8 flag in: the
+  // one chosen (NameCodePage) or judged from them; 437 when nothing told.
+  int ArchiveCodePage() const { return fArchiveCodePage; }
+  // How many names and comments that code page decided (not ASCII, no flag, no Unicode
+  // field): 0 when it did not matter.
+  int TextsInCodePage() const { return fTextsInCodePage; }
   // The library's version; a library not loaded is loaded for the question. 0 when it
   // cannot be loaded or lacks an entry point.
   int KilnVersion();
@@ -196,8 +209,8 @@ class TMarlin {
   // Opens ReadName into ReadHandle and finds the end record. With `raise`, failures are
   // thrown as EMarlin; without, an unopenable file is reported and false returned.
   bool OpenEOC(EndOfCentralDir& e, bool raise);
-  // Code page 437 to UTF-8 by the CodePage rules and the header read last; text whose
-  // entry is flagged UTF-8 is kept as it is.
+  // Text stored without the UTF-8 flag to UTF-8, in ArchiveCodePage, by the CodePage rules
+  // and the header read last; text whose entry is flagged UTF-8 is kept as it is.
   std::string DecodeEntryText(std::string_view raw, bool utf8Flag = false) const;
 
   // ---- volumes of a set ----
@@ -297,9 +310,10 @@ class TMarlin {
   int64_t fMinFreeVolumeSize = 65536;
   bool fConfirmErase = true;
   CodePageOpts fCodePage = CodePageOpts::cpAuto;
+  int fNameCodePage = 0;
   DeleteOpts fHowToDelete = DeleteOpts::htdAllowUndo;
 
-  std::vector<ZipDirEntry> fContents;
+  ZipContents fContents;
   int fSuccessCount = 0;
   int fLastErrCode = 0;
   int fLastLibErrCode = 0;
@@ -308,6 +322,9 @@ class TMarlin {
   bool fKilnBusy = false;
   bool fSluiceBusy = false;
   std::string fArchiveComment;  // raw bytes
+  int fArchiveCodePage = entrynames::kDefaultCodePage;
+  int fTextsInCodePage = 0;
+  mutable std::unique_ptr<entrynames::NameDecoder> fNameDecoder;  // for fArchiveCodePage
   int fKilnVersion = 0;
   int fSluiceVersion = 0;
   int64_t fBatchTotalSize = 0;
@@ -350,7 +367,27 @@ class TMarlin {
   // since an exception must not unwind through the library's frames.
   std::exception_ptr fCallbackError;
 
+  // Names and comments kept as stored until the archive's code page is known.
+  struct WaitingTexts {
+    struct Text {
+      uint32_t index, length;
+      uint64_t offset;
+    };
+    std::vector<Text> names, comments;
+    std::string bytes;
+    void Add(std::vector<Text>& list, size_t index, std::string_view text) {
+      list.push_back({uint32_t(index), uint32_t(text.size()), bytes.size()});
+      bytes.append(text);
+    }
+    std::string_view View(const Text& t) const { return std::string_view(bytes).substr(t.offset, t.length); }
+  };
   void ReadCentralDirectory();
+  void ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting);
+  // Whether a text of an entry made on `host` with `version` is read in the code page.
+  bool InCodePage(int host, int version) const;
+  entrynames::NameDecoder& Decoder() const;
+  // Chooses the archive's code page and reads the names and comments that await it.
+  void DecodeWaitingTexts(const WaitingTexts& waiting);
   void ReadZip64End(const EndOfCentralDir& e);
   // ==== multi-volume sets: span writer, span reader, disk formatting ====
  public:

@@ -17,6 +17,9 @@ constexpr const char* kExtractHelp =
     "  -f, --freshen        only replace existing files older than their entry\n"
     "  -P, --password PW    password of encrypted entries (asked when needed otherwise)\n"
     "  -b, --temp-dir DIR   folder for joining a multi-volume set (ARCHIVE is its last volume)\n"
+    "      --names CODEPAGE read names without the UTF-8 flag in CODEPAGE (cp932, gbk, big5,\n"
+    "                       cp949, cp866, cp1251, cp850, cp1252, cp437, utf-8, ...), not the\n"
+    "                       one judged from the names; ENTRY names entries in that reading\n"
     "  -v, --verbose        information lines too\n"
     "      --trace          every field handed to the library\n"
     "  -q, --quiet          no progress bar\n"
@@ -27,6 +30,7 @@ constexpr const char* kTestHelp =
     "Decompresses every entry and checks its CRC and size; writes nothing.\n"
     "  -P, --password PW    password of encrypted entries (asked when needed otherwise)\n"
     "  -b, --temp-dir DIR   folder for joining a multi-volume set\n"
+    "      --names CODEPAGE read names without the UTF-8 flag in CODEPAGE (see extract --help)\n"
     "  -v, --verbose        information lines too\n"
     "      --trace          every field handed to the library\n"
     "  -q, --quiet          no progress bar\n"
@@ -41,12 +45,16 @@ int RunSluice(const Args& args, bool testing) {
   bool quiet = false, verbose = false, trace = false, help = false;
   std::string password, dir, tempDir;
   bool passwordGiven = false;
+  int codePage = 0;
+  std::string namesError;
   const auto takesValue = [testing](const std::string& o) {
-    return o == "P" || o == "password" || o == "b" || o == "temp-dir" || (!testing && (o == "d" || o == "dir"));
+    return o == "P" || o == "password" || o == "b" || o == "temp-dir" || o == "names" ||
+           (!testing && (o == "d" || o == "dir"));
   };
   const auto handle = [&](const ParsedOption& o) {
     const std::string& n = o.Name;
     if (n == "P" || n == "password") password = o.Value, passwordGiven = true;
+    else if (n == "names") ParseNamesOption(o.Value, codePage, namesError);
     else if (n == "b" || n == "temp-dir") tempDir = o.Value;
     else if (n == "v" || n == "verbose") verbose = true;
     else if (n == "trace") trace = true;
@@ -65,6 +73,7 @@ int RunSluice(const Args& args, bool testing) {
   Args operands;
   std::string error;
   if (!ParseArguments(args, takesValue, handle, operands, error)) return UsageError(std::string(command) + ": " + error);
+  if (!namesError.empty()) return UsageError(std::string(command) + ": " + namesError);
   if (help) return std::fputs(testing ? kTestHelp : kExtractHelp, stdout) < 0 ? 1 : 0;
   if (operands.empty()) return UsageError(std::string(command) + ": give the archive");
   if (testing && operands.size() > 1) return UsageError("test: give only the archive");
@@ -83,6 +92,7 @@ int RunSluice(const Args& args, bool testing) {
   m.SetExtrOptions(options);
   m.SetTempDir(tempDir);
   if (passwordGiven) m.SetPassword(password);
+  m.SetNameCodePage(codePage);
   m.SetZipFilename(operands[0]);
   // The listing has said why it could not read the archive; the extract would only add
   // that no archive was given.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "CodePages.h"
 #include "MarlinMessages.h"
 #include "TerminalText.h"
 
@@ -54,6 +55,14 @@ bool ParseArguments(const Args& args, const std::function<bool(const std::string
     }
   }
   return true;
+}
+
+bool ParseNamesOption(const std::string& value, int& codePage, std::string& error) {
+  codePage = entrynames::ParseCodePage(value);
+  if (codePage != 0) return true;
+  error = "unknown code page " + VisibleText(value) + " for --names; known:";
+  for (const entrynames::CodePageInfo& c : entrynames::CodePages()) error += std::string(" ") + c.Name;
+  return false;
 }
 
 bool ParseByteSize(const std::string& text, int64_t& out) {

@@ -18,6 +18,10 @@ struct ParsedOption {
 bool ParseArguments(const Args& args, const std::function<bool(const std::string&)>& takesValue,
                     const std::function<bool(const ParsedOption&)>& handle, Args& operands, std::string& error);
 
+// The code page a --names option names (cp932, shift-jis, gbk, utf-8, ...); false with a
+// message listing the known names when it names none.
+bool ParseNamesOption(const std::string& value, int& codePage, std::string& error);
+
 // A byte count with an optional binary suffix: 1440k, 100m, 2g.
 bool ParseByteSize(const std::string& text, int64_t& out);
 

@@ -19,7 +19,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", "list [--tsv] ARCHIVE", ListCommand},
+    {"list", "list [--tsv] [--names CODEPAGE] ARCHIVE", ListCommand},
     {"add", "add [OPTIONS] ARCHIVE FILE...   (options: tessera-cli add --help)", AddCommand},
     {"extract", "extract [OPTIONS] ARCHIVE [ENTRY...]   (options: tessera-cli extract --help)", ExtractCommand},
     {"test", "test [-P PASSWORD] [-q] [-v] ARCHIVE", TestCommand},

@@ -66,7 +66,7 @@ typedef struct KilnParamsCommon {
   LibraryCallback CallbackProc;
   int32_t TraceOn;
   char* PasswordText;      /* PASSWORD_BUFFER_SIZE bytes */
-  int32_t Reserved24;
+  int32_t NameCodePage;    /* as in SluiceParamsCommon: how delete reads stored names */
   int32_t EncryptOn;
   int32_t HiddenFilesOn;
   int32_t Reserved36;
@@ -128,7 +128,11 @@ typedef struct SluiceParamsCommon {
   int32_t Reserved20;
   char* PasswordText;      /* PASSWORD_BUFFER_SIZE bytes */
   int32_t TestOn;
-  int32_t Reserved32;
+  /* The code page of names and comments stored without the UTF-8 flag, as the component
+   * listed them: a Windows code page number, 65001 for UTF-8. Entry specifications name
+   * entries in that reading. 0 (older components) keeps the rule they listed by: code
+   * page 437 for names made on DOS, OS/2 and Windows NT 5.0, other names as stored. */
+  int32_t NameCodePage;
   int32_t Reserved36;
   int32_t AlwaysOn;
   int32_t VerboseOn;

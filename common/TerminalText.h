@@ -16,10 +16,14 @@ enum class TextLayout {
 // cursor, rewrite the window title or hide itself; bytes that are not UTF-8 could start
 // such a sequence in a terminal that reads them otherwise. Both are shown as \xNN (C1 as
 // \u00NN); everything else is kept as it is.
-inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayout::OneLine) {
+// The same, appended to `out`.
+inline void AppendVisibleText(std::string& out, std::string_view s, TextLayout layout = TextLayout::OneLine) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size());
+  // Bytes kept as they are go out in runs: names are long and mostly plain.
+  size_t run = 0;
+  auto flush = [&](size_t upTo) {
+    out.append(s.data() + run, upTo - run);
+  };
   auto hexByte = [&](const char* prefix, uint8_t b) {
     out += prefix;
     out += kHex[b >> 4];
@@ -28,19 +32,24 @@ inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayou
   for (size_t i = 0; i < s.size();) {
     const uint8_t c = uint8_t(s[i]);
     if (c < 0x80) {
-      if (layout == TextLayout::Tsv && (c == '\t' || c == '\n' || c == '\r' || c == '\\')) {
+      const bool tsvEscape = layout == TextLayout::Tsv && (c == '\t' || c == '\n' || c == '\r' || c == '\\');
+      const bool lineBreak = layout == TextLayout::LineBreaks && (c == '\n' || c == '\r');
+      if (!tsvEscape && !lineBreak && c >= 0x20 && c != 0x7F) {
+        ++i;
+        continue;
+      }
+      flush(i);
+      if (tsvEscape) {
         out += '\\';
         out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
       } else if (layout == TextLayout::LineBreaks && c == '\n') {
         out += '\n';
       } else if (layout == TextLayout::LineBreaks && c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') {
         // the line feed that follows makes the break
-      } else if (c < 0x20 || c == 0x7F) {
-        hexByte("\\x", c);
       } else {
-        out += char(c);
+        hexByte("\\x", c);
       }
-      ++i;
+      run = ++i;
       continue;
     }
     // Length and smallest value of a well-formed sequence starting with this byte.
@@ -56,16 +65,26 @@ inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayou
       cp = (cp << 6) | (cc & 0x3F);
     }
     valid = valid && cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (valid && cp > 0x9F) {
+      i += n;
+      continue;
+    }
+    flush(i);
     if (!valid) {
       hexByte("\\x", c);
       ++i;
-    } else if (cp <= 0x9F) {
+    } else {
       hexByte("\\u00", uint8_t(cp));
       i += n;
-    } else {
-      out.append(s.substr(i, n));
-      i += n;
     }
+    run = i;
   }
+  flush(s.size());
+}
+
+inline std::string VisibleText(std::string_view s, TextLayout layout = TextLayout::OneLine) {
+  std::string out;
+  out.reserve(s.size());
+  AppendVisibleText(out, s, layout);
   return out;
 }

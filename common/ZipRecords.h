@@ -163,6 +163,9 @@ struct ZipDirEntry {
   uint64_t PackedSize64 = 0;
   uint64_t UnpackedSize64 = 0;
   uint64_t LocalHeaderOffset64 = 0;
+  // 65001 when EntryName was read as UTF-8 (the flag or a Unicode path field); 0 when
+  // it was read in the code page of the archive's names.
+  uint16_t NameCodePage = 0;
 
   void AssignHeader(const CentralFileHeader& h);
   // Applies a Zip64 extended-information field found in `extra`, if any.

@@ -21,6 +21,7 @@
 #include <memory>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 namespace kiln {
 
@@ -106,12 +107,24 @@ int RunAdd(const Request& request, Reporter& reporter) {
   zip_t* za = OpenArchive(path, info, true, !request.append, reporter);
   if (!za) return 0;
 
+  // Entries by the names the component shows, so that a file replaces the entry of its name
+  // whatever code page the entry's name is stored in.
+  std::unordered_map<std::string, zip_int64_t> entryIndex;
+  {
+    const std::vector<std::string> shown = ShownNames(za, request.nameCodePage);
+    for (size_t i = 0; i < shown.size(); ++i) entryIndex.emplace(shown[i], static_cast<zip_int64_t>(i));
+  }
+  const auto locate = [&](const std::string& name) -> zip_int64_t {
+    const auto it = entryIndex.find(name);
+    return it == entryIndex.end() ? zip_name_locate(za, name.c_str(), 0) : it->second;
+  };
+
   // What actually goes in, by the update rules.
   std::vector<size_t> chosen;
   int64_t totalBytes = 0;
   for (size_t i = 0; i < items.size(); ++i) {
     const AddItem& item = items[i];
-    zip_int64_t idx = zip_name_locate(za, item.name.c_str(), 0);
+    zip_int64_t idx = locate(item.name);
     if (item.kind == AddItem::Kind::Dir && idx >= 0) continue;
     if (request.freshen && idx < 0) continue;
     if ((request.update || request.freshen) && idx >= 0) {
@@ -163,8 +176,19 @@ int RunAdd(const Request& request, Reporter& reporter) {
       const AddItem& item = items[i];
       bool deflated = IsDeflated(item, level);
       zip_source_t* src = MakeEntrySource(za, pass, item, i, deflated, &engineIndex[i]);
-      zip_int64_t before = zip_name_locate(za, item.name.c_str(), 0);
-      zip_int64_t idx = src ? zip_file_add(za, item.name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS) : -1;
+      zip_int64_t before = locate(item.name);
+      zip_int64_t idx = -1;
+      if (src && before >= 0 && zip_name_locate(za, item.name.c_str(), 0) != before) {
+        // Stored under another spelling of the name: the new entry takes its place, under
+        // the new name.
+        const auto at = static_cast<zip_uint64_t>(before);
+        if (zip_file_replace(za, at, src, 0) == 0) {
+          idx = before;  // the source is libzip's now
+          zip_file_rename(za, at, item.name.c_str(), ZIP_FL_ENC_GUESS);  // else the old spelling stays
+        }
+      } else if (src) {
+        idx = zip_file_add(za, item.name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+      }
       if (idx < 0) {
         if (src) zip_source_free(src);
         reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(za) + ", not added");

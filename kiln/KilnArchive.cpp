@@ -9,10 +9,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
+
+#include "CodePages.h"
 
 namespace kiln {
 
@@ -107,6 +111,26 @@ bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& report
     if (!reporter.Heartbeat()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+std::vector<std::string> ShownNames(zip_t* archive, int codePage) {
+  const zip_int64_t count = std::max<zip_int64_t>(zip_get_num_entries(archive, 0), 0);
+  std::vector<std::string> shown(static_cast<size_t>(count));
+  std::optional<entrynames::NameDecoder> decoder;
+  if (codePage != 0) decoder.emplace(codePage);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const auto at = static_cast<zip_uint64_t>(i);
+    const char* raw = zip_get_name(archive, at, ZIP_FL_ENC_RAW);
+    std::string& name = shown[static_cast<size_t>(i)];
+    name = raw ? raw : "";
+    // libzip gives the text of a matching Unicode path field in place of the stored bytes,
+    // and reads both as UTF-8 strictly; stored bytes of a code page it reads as code page
+    // 437, so they differ from their strict reading.
+    const char* strict = decoder ? zip_get_name(archive, at, ZIP_FL_ENC_STRICT) : nullptr;
+    if (strict && name != strict) name = decoder->Decode(name);
+    std::replace(name.begin(), name.end(), '\\', '/');
+  }
+  return shown;
 }
 
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace kiln {
 
@@ -39,6 +40,10 @@ class HeldArchive {
 // Opens the held archive in libzip through the prefix-keeping source; null after a reported failure.
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,
                    Reporter& reporter);
+
+// The entries' names as the component shows them and names them in specifications: names
+// stored without the UTF-8 flag read in `codePage` (0: as stored), '\\' as '/'.
+std::vector<std::string> ShownNames(zip_t* archive, int codePage);
 
 // Lets the component see time pass (and cancel) while libzip writes the archive.
 void WatchClose(zip_t* archive, Reporter& reporter);

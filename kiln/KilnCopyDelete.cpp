@@ -7,6 +7,8 @@
 
 #include <ZipRecords.h>
 
+#include "EntryTexts.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,7 +83,12 @@ bool CopyDelete::Plan(const std::string& path, int fd, const std::vector<std::st
     const size_t recordSize = CentralFileHeader::Size + h.VariableLength();
     if (h.Signature != zipsig::Central || h.DiskStart != 0 || pos + recordSize > directory_.size()) return false;
     const uint8_t* name = &directory_[pos + CentralFileHeader::Size];
-    if (names[i].size() != h.NameLength || std::memcmp(names[i].data(), name, h.NameLength) != 0) return false;
+    const std::string_view stored(reinterpret_cast<const char*>(name), h.NameLength);
+    // libzip names an entry by its Unicode path field when that matches the stored name.
+    if (names[i] != stored &&
+        entrynames::UnicodeFieldText(name + h.NameLength, h.ExtraLength, entrynames::kUnicodePathField, stored) !=
+            names[i])
+      return false;
     Entry& e = entries_[i];
     e.record = pos;
     e.recordSize = recordSize;

@@ -49,13 +49,14 @@ int RunDelete(const Request& request, Reporter& reporter) {
     const char* n = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
     names[static_cast<size_t>(i)] = n ? n : "";
   }
+  // The names as the component showed them, which the specifications use.
+  const std::vector<std::string> shown = ShownNames(za, request.nameCodePage);
   std::vector<bool> marked(names.size(), false);
   for (const auto& raw : request.specs) {
     std::string spec = Normalized(raw);
     bool any = false;
     for (size_t i = 0; i < names.size(); ++i) {
-      std::string name = names[i];
-      std::replace(name.begin(), name.end(), '\\', '/');
+      const std::string& name = shown[i];
       if (Matches(spec, name)) {
         marked[i] = true;
         any = true;
@@ -94,12 +95,12 @@ int RunDelete(const Request& request, Reporter& reporter) {
     if (!marked[i]) continue;
     zip_stat_t st;
     int64_t size = zip_stat_index(za, i, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) ? static_cast<int64_t>(st.size) : 0;
-    if (!reporter.NewFile(names[i], size) || !reporter.Progress(size)) {
+    if (!reporter.NewFile(shown[i], size) || !reporter.Progress(size)) {
       zip_discard(za);
       return 0;
     }
     if (!byCopy) zip_delete(za, i);
-    if (request.verbose) reporter.Message(0, names[i] + ": deleted");
+    if (request.verbose) reporter.Message(0, shown[i] + ": deleted");
   }
   if (byCopy) {
     zip_discard(za);

@@ -68,6 +68,7 @@ void ReadCommon(const KilnParamsCommon& c, Request& r) {
   r.freshen = Flag(c.FreshenOn) && !r.update;
   r.zipTime = Flag(c.ZipTimeOn);
   r.level = c.Level;
+  r.nameCodePage = c.NameCodePage;
   if (c.PasswordText)
     r.password.assign(c.PasswordText, strnlen(c.PasswordText, PASSWORD_BUFFER_SIZE - 1));
   if (c.ArchivePath) r.archivePath = c.ArchivePath;

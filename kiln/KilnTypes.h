@@ -26,6 +26,7 @@ struct Request {
   bool freshen = false;
   bool zipTime = false;
   int level = 6;
+  int nameCodePage = 0;  // names without the UTF-8 flag; 0: compared as stored
   std::string password;
   std::string archivePath;
   std::vector<std::string> specs;

@@ -226,7 +226,7 @@ bool Batch::Select() {
     if (!take) continue;
     auto job = std::make_unique<Job>();
     job->index = i;
-    job->nameSafe = entrypaths::SplitEntryName(e.name, job->parts);
+    job->nameSafe = entrypaths::SplitEntryName(e.name, job->parts) && e.storedNameSafe;
     if (!o_.test && !o_.dirNames) {
       if (e.IsDir() && !e.IsSymlink()) continue;  // folders are made only with their names
       if (job->parts.size() > 1) job->parts.erase(job->parts.begin(), job->parts.end() - 1);
@@ -571,7 +571,7 @@ int32_t Batch::Run() {
     return 0;
   }
   std::unique_ptr<int, void (*)(int*)> fdGuard(&fd_, [](int* fd) { ::close(*fd); });
-  dir_ = ReadDirectory(fd_);
+  dir_ = ReadDirectory(fd_, o_.nameCodePage);
   if (!dir_.error.empty() || dir_.entries.empty()) {
     reporter_.Message(dir_.error.empty() ? kLibErrNoMatch : kLibErrBadArchive,
                       Printable(o_.archive) + ": " + (dir_.error.empty() ? "the archive holds no entries" : dir_.error));

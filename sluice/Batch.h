@@ -15,6 +15,7 @@ struct BatchOptions {
   std::string password;
   bool test = false, update = false, freshen = false, dirNames = false, overwrite = false;
   bool verbose = false;
+  int nameCodePage = 0;  // see ReadDirectory
   LibraryCallback callback = nullptr;
   void* caller = nullptr;
   int threads = 2;

@@ -1,7 +1,10 @@
 #include "CentralDirectory.h"
 
 #include "CodePage437.h"
+#include "CodePages.h"
+#include "EntryPaths.h"
 #include "EntrySpans.h"
+#include "EntryTexts.h"
 #include "ZipRecords.h"
 #include "FileIo.h"
 
@@ -11,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <optional>
 
 namespace sluice {
 using fileio::ReadAt;
@@ -81,8 +85,28 @@ void MarkOverlaps(std::vector<ArchiveEntry>& entries) {
 
 bool ArchiveEntry::IsSymlink() const { return S_ISLNK(UnixMode()); }
 
-ArchiveDirectory ReadDirectory(int fd) {
+namespace {
+
+// The entry's name by the code page the component listed the archive in, and whether its
+// stored bytes, split where that code page has separators, stay inside the folder too.
+void ReadName(ArchiveEntry& e, std::string_view stored, const uint8_t* extra, size_t extraLength,
+              entrynames::NameDecoder& decoder) {
+  e.name.assign(stored);
+  if (entrynames::IsAscii(stored)) return;
+  if (auto text = entrynames::UnicodeFieldText(extra, extraLength, entrynames::kUnicodePathField, stored))
+    e.name = std::move(*text);
+  else
+    e.name = decoder.Decode(stored);
+  std::vector<std::string> parts;
+  e.storedNameSafe = entrypaths::SplitEntryName(decoder.SeparatorsMarked(stored), parts);
+}
+
+}  // namespace
+
+ArchiveDirectory ReadDirectory(int fd, int nameCodePage) {
   ArchiveDirectory a;
+  std::optional<entrynames::NameDecoder> decoder;
+  if (nameCodePage != 0) decoder.emplace(nameCodePage);
   struct stat st{};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     a.error = "cannot read the archive";
@@ -192,10 +216,16 @@ ArchiveDirectory ReadDirectory(int fd) {
     e.crc = h.Crc32;
     e.packed = z.PackedSize64, e.unpacked = z.UnpackedSize64, e.localOffset = z.LocalHeaderOffset64;
     e.externalAttr = h.ExternalAttr;
-    e.name.assign(reinterpret_cast<const char*>(name), h.NameLength);
-    // Names from DOS and Windows archivers are in the OEM code page unless flagged UTF-8.
-    if (!z.IsUtf8() && (e.hostSystem == 0 || e.hostSystem == 6 || (e.hostSystem == 11 && h.SpecVersion == 50)))
-      e.name = Cp437ToUtf8(e.name);
+    const std::string_view stored(reinterpret_cast<const char*>(name), h.NameLength);
+    if (z.IsUtf8()) {
+      e.name.assign(stored);
+    } else if (decoder) {
+      ReadName(e, stored, extra, h.ExtraLength, *decoder);
+    } else {
+      e.name.assign(stored);
+      if (e.hostSystem == 0 || e.hostSystem == 6 || (e.hostSystem == 11 && h.SpecVersion == 50))
+        e.name = Cp437ToUtf8(e.name);
+    }
     ReadExtra(e, extra, h.ExtraLength);
     if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
     e.localOffset += shift;

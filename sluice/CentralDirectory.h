@@ -9,7 +9,8 @@
 namespace sluice {
 
 struct ArchiveEntry {
-  std::string name;          // as stored
+  std::string name;          // as the component reads it (see ReadDirectory)
+  bool storedNameSafe = true;  // the stored bytes, as their code page splits them, stay inside
   uint16_t flags = 0, method = 0;
   uint8_t hostSystem = 0;
   uint32_t crc = 0, externalAttr = 0, dosTime = 0;
@@ -40,7 +41,9 @@ struct ArchiveDirectory {
 };
 
 // Reads the directory of the archive open as `fd`. Every size is checked against the file's,
-// so nothing is allocated beyond what the file holds.
-ArchiveDirectory ReadDirectory(int fd);
+// so nothing is allocated beyond what the file holds. Names and comments without the UTF-8
+// flag are read in `nameCodePage` as the component reads them, or with 0 by the rule of
+// older components (code page 437 for DOS, OS/2 and NT 5.0 names, others as stored).
+ArchiveDirectory ReadDirectory(int fd, int nameCodePage = 0);
 
 }  // namespace sluice

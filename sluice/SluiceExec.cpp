@@ -63,6 +63,7 @@ void Trace(const Params& p, int32_t specCount) {
   line("ArchivePath=" + Text(c.ArchivePath));
   line("Marker=" + std::to_string(p.Marker));
   for (int32_t i = 0; i < specCount; ++i) line("Spec[" + std::to_string(i) + "]=" + Text(SpecText(p, i)));
+  line("NameCodePage=" + std::to_string(c.NameCodePage));
 }
 
 }  // namespace
@@ -93,6 +94,7 @@ SLUICE_EXPORT int32_t SluiceExec(SluiceParamsCommon* common) {
     if (c.PasswordText) o.password.assign(c.PasswordText, strnlen(c.PasswordText, PASSWORD_BUFFER_SIZE - 1));
     o.test = c.TestOn, o.update = c.UpdateOn, o.freshen = c.FreshenOn && !c.UpdateOn;
     o.dirNames = c.DirNamesOn, o.overwrite = c.OverwriteOn, o.verbose = c.VerboseOn;
+    o.nameCodePage = c.NameCodePage;
     o.callback = c.CallbackProc, o.caller = c.Caller;
     return sluice::RunBatch(o);
   } catch (const std::bad_alloc&) {

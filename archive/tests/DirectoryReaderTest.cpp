@@ -291,7 +291,8 @@ open(sys.argv[1], 'wb').write(data)
   ASSERT_EQ(r.m.EntryCount(), 4);
   EXPECT_EQ(r.m.Contents()[0].EntryName, "caf\u00e9dos.txt");
   EXPECT_EQ(r.m.Contents()[1].EntryName, "caf\u00e9nt.txt");
-  EXPECT_EQ(r.m.Contents()[2].EntryName, "caf\x82unix.txt");
+  // Names of every system are judged together: one that is no UTF-8 is in the code page too.
+  EXPECT_EQ(r.m.Contents()[2].EntryName, "caf\u00e9unix.txt");
   EXPECT_EQ(r.m.Contents()[3].EntryName, "caf\u00e9_utf8.txt");
   EXPECT_EQ(r.m.Contents()[0].NameLength, 11);
 

@@ -185,3 +185,50 @@ TEST(EntryText, PartsAndRatios) {
   EXPECT_EQ(TotalRatioText(0, 0), "0 % ");
   EXPECT_EQ(TotalRatioText(5000000000ull, 10000000000ull), "50% ");
 }
+
+TEST(ZipContents, CompactEntriesReadBackWhole) {
+  ZipContents c;
+  c.reserve(4, 64);
+  ZipDirEntry f;
+  f.Crc32 = 0x12345678, f.ModDateTime = 0x56B15000, f.GeneralFlag = 0x0800, f.CommentLength = 4;
+  f.PackedSize = f.UnpackedSize = f.LocalHeaderOffset = 0xFFFFFFFFu;
+  f.PackedSize64 = 5'000'000'000ull, f.UnpackedSize64 = 6'000'000'000ull, f.LocalHeaderOffset64 = 7'000'000'000ull;
+  c.Append(f, "docs/a.txt");
+  c.SetComment(0, "note");
+  ZipDirEntry plain;
+  plain.PackedSize = plain.PackedSize64 = 3;
+  c.Append(plain, "docs/");          // a folder entry shares its folder with the files in it
+  c.Append(plain, "top.txt");
+  c.Append(plain, "");
+  c.SetName(3, "deep/" + std::string(70000, 'x'));  // longer than a 16-bit length
+  c.SetNameIsUtf8(2);
+
+  ASSERT_EQ(c.size(), 4u);
+  const ZipDirEntry a = c[0];
+  EXPECT_EQ(a.EntryName, "docs/a.txt");
+  EXPECT_EQ(a.EntryComment, "note");
+  EXPECT_EQ(a.Crc32, 0x12345678u);
+  EXPECT_EQ(a.PackedSize, 0xFFFFFFFFu);
+  EXPECT_EQ(a.PackedSize64, 5'000'000'000ull);
+  EXPECT_EQ(a.LocalHeaderOffset64, 7'000'000'000ull);
+  EXPECT_EQ(a.NameCodePage, 65001);
+  EXPECT_EQ(c.Folder(1), "docs/");
+  EXPECT_EQ(c.FileName(1), "");
+  EXPECT_EQ(c[1].EntryComment, "");
+  EXPECT_EQ(c[2].NameCodePage, 65001);  // unflagged, named by a Unicode field
+  EXPECT_EQ(c[1].NameCodePage, 0);
+  EXPECT_EQ(c[3].EntryName.size(), 70005u);
+  EXPECT_EQ(c.FileName(3), std::string(70000, 'x'));
+
+  // A loop with Get reuses the entry; iteration gives the same values.
+  ZipDirEntry e;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < c.size(); ++i) c.Get(i, e), names.push_back(e.EntryName);
+  size_t i = 0;
+  for (const ZipDirEntry& v : c) EXPECT_EQ(v.EntryName, names[i++]);
+  EXPECT_EQ(i, 4u);
+  c.clear();
+  EXPECT_TRUE(c.empty());
+  c.Append(plain, "docs/b.txt");
+  EXPECT_EQ(c[0].EntryName, "docs/b.txt");
+}

@@ -58,7 +58,7 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "DATA.Zip");
   const std::string original = ReadFile(zip);
   Converter c(stub, zip);
-  const std::vector<ZipDirEntry> before = c.m.Contents();
+  const std::vector<ZipDirEntry> before(c.m.Contents().begin(), c.m.Contents().end());
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
   c.m.SetSFXCommandLine(std::string(49, 'x'));

@@ -12,6 +12,15 @@ def esc(b):
     return b.replace(b'\\', b'\\\\').replace(b'\t', b'\\t').replace(b'\n', b'\\n').replace(b'\r', b'\\r')
 out = sys.stdout.buffer
 with zipfile.ZipFile(sys.argv[1]) as z:
+    # Names without the flag are read in one code page: UTF-8 when all of them are.
+    waiting = [i.orig_filename.encode('cp437') for i in z.infolist() if not i.flag_bits & 0x800]
+    waiting = [n for n in waiting if max(n, default=0) >= 0x80]
+    def is_utf8(b):
+        try:
+            return b.decode('utf-8') is not None
+        except UnicodeDecodeError:
+            return False
+    page = b'utf-8' if waiting and all(is_utf8(n) for n in waiting) else b'cp437'
     for i in z.infolist():
         utf8 = i.flag_bits & 0x800
         dos = not utf8 and (i.create_system in (0, 6) or (i.create_system, i.create_version) == (11, 50))
@@ -19,7 +28,8 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         comment = i.comment.decode('cp437').encode('utf-8') if dos else i.comment
         # A '\\' stored as separator by some archivers is shown as '/'.
         out.write(esc(name.replace(b'\\', b'/')) + b'\t%d\t%d\t%08x\t' % (i.compress_size, i.file_size, i.CRC) +
-                  (b'%04d-%02d-%02d %02d:%02d:%02d' % i.date_time) + b'\t' + esc(comment) + b'\n')
+                  (b'%04d-%02d-%02d %02d:%02d:%02d' % i.date_time) + b'\t' + esc(comment) +
+                  b'\t' + (b'utf-8' if utf8 else page) + b'\n')
 )PY";
 
 // Archives of several writers and shapes, all made here.
@@ -138,10 +148,52 @@ open(sys.argv[1], 'wb').write(data)
     for (const char* shown : {"title\\x1b]0;t\\x07.txt", "del\\x7f", "c1\\u0085x", "nul\\x00name", "inv\\xff\\xfe"})
       EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
   }
-  // One line per entry, and the header and total lines of the table.
-  EXPECT_EQ(std::count(table.Output.begin(), table.Output.end(), '\n'), 7 + 2) << table.Output;
+  // One line per entry, and the header, total and code page lines of the table (a comment
+  // is read in the code page).
+  EXPECT_EQ(std::count(table.Output.begin(), table.Output.end(), '\n'), 7 + 3) << table.Output;
   EXPECT_EQ(std::count(tsv.Output.begin(), tsv.Output.end(), '\n'), 7) << tsv.Output;
   EXPECT_NE(table.Output.find("nl\\x0aname"), std::string::npos) << table.Output;
   EXPECT_NE(tsv.Output.find("nl\\nname\t"), std::string::npos) << tsv.Output;
-  EXPECT_NE(tsv.Output.find("\tbell\\x07 csi\\u009b\n"), std::string::npos) << tsv.Output;
+  EXPECT_NE(tsv.Output.find("\tbell\\x07 csi\\u009b\t"), std::string::npos) << tsv.Output;
+}
+
+TEST(ListCommand, NamesInACodePage) {
+  TempDir dir;
+  // Russian names as DOS stores them: code page 866, no UTF-8 flag.
+  Python(R"PY(
+import struct, sys, zlib
+names = ['Документы/Отчёт за май.docx', 'Документы/Фотографии/Москва.jpg', 'Новая папка/Заметки.txt']
+body, central = b'', b''
+for n in names:
+    raw, crc = n.encode('cp866'), zlib.crc32(b'x')
+    central += struct.pack('<IHHHHIIIIHHHHHII', 0x02014B50, 20, 20, 0, 0, 0x56B15000, crc, 1, 1, len(raw),
+                           0, 0, 0, 0, 0x20, len(body)) + raw
+    body += struct.pack('<IHHHIIIIHH', 0x04034B50, 20, 0, 0, 0x56B15000, crc, 1, 1, len(raw), 0) + raw + b'x'
+end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 3, 3, len(central), len(body), 0)
+open(sys.argv[1], 'wb').write(body + central + end)
+)PY",
+         {dir / "ru.zip"});
+  const CommandResult tsv = Cli("list --tsv " + Quote(dir / "ru.zip"));
+  ASSERT_EQ(tsv.Status, 0) << tsv.Output;
+  EXPECT_NE(tsv.Output.find("Документы/Отчёт за май.docx\t"), std::string::npos) << tsv.Output;
+  EXPECT_EQ(tsv.Output.substr(tsv.Output.size() - 7), "\tcp866\n") << tsv.Output;
+  const CommandResult table = Cli("list " + Quote(dir / "ru.zip"));
+  EXPECT_NE(table.Output.find("\nNames without the UTF-8 flag read as cp866 (Russian, DOS), judged from the names"),
+            std::string::npos)
+      << table.Output;
+
+  // The user's code page wins; a name no code page knows is a usage error.
+  const CommandResult chosen = Cli("list --names=IBM437 " + Quote(dir / "ru.zip"));
+  EXPECT_EQ(chosen.Status, 0);
+  EXPECT_NE(chosen.Output.find("read as cp437 (DOS, United States), as chosen"), std::string::npos) << chosen.Output;
+  EXPECT_EQ(chosen.Output.find("Москва"), std::string::npos) << chosen.Output;
+  const CommandResult unknown = Cli("list --names klingon " + Quote(dir / "ru.zip"));
+  EXPECT_EQ(unknown.Status, 2);
+  EXPECT_NE(unknown.Output.find("unknown code page klingon"), std::string::npos) << unknown.Output;
+
+  // Extracting by a name in the chosen reading.
+  const CommandResult out = Cli("extract -q --names cp866 -d " + Quote(dir / "out") + " " + Quote(dir / "ru.zip") +
+                                " 'Новая папка/*'");
+  EXPECT_EQ(out.Status, 0) << out.Output;
+  EXPECT_TRUE(std::filesystem::exists(dir.Path() / "out/Новая папка/Заметки.txt"));
 }

@@ -28,7 +28,7 @@ struct Field {
   FIELD(T, Common.WindowHandle, 0, 4, 'A'), FIELD(T, Common.Caller, 4, 4, 'A'),                                \
       FIELD(T, Common.RecordVersion, 8, 4, 'I'), FIELD(T, Common.CallbackProc, 12, 4, 'A'),                    \
       FIELD(T, Common.TraceOn, 16, 4, 'I'), FIELD(T, Common.PasswordText, 20, 4, 'A'),                         \
-      FIELD(T, Common.Reserved24, 24, 4, 'I'), FIELD(T, Common.EncryptOn, 28, 4, 'I'),                         \
+      FIELD(T, Common.NameCodePage, 24, 4, 'I'), FIELD(T, Common.EncryptOn, 28, 4, 'I'),                         \
       FIELD(T, Common.HiddenFilesOn, 32, 4, 'I'), FIELD(T, Common.Reserved36, 36, 4, 'I'),                     \
       FIELD(T, Common.Reserved40, 40, 4, 'I'), FIELD(T, Common.NoDirEntriesOn, 44, 4, 'I'),                    \
       FIELD(T, Common.Reserved48, 48, 4, 'I'), FIELD(T, Common.VerboseOn, 52, 4, 'I'),                         \
@@ -48,7 +48,7 @@ struct Field {
       FIELD(T, Common.RecordVersion, 8, 4, 'I'), FIELD(T, Common.CallbackProc, 12, 4, 'A'),                    \
       FIELD(T, Common.TraceOn, 16, 4, 'I'), FIELD(T, Common.Reserved20, 20, 4, 'I'),                           \
       FIELD(T, Common.PasswordText, 24, 4, 'A'), FIELD(T, Common.TestOn, 28, 4, 'I'),                          \
-      FIELD(T, Common.Reserved32, 32, 4, 'I'), FIELD(T, Common.Reserved36, 36, 4, 'I'),                        \
+      FIELD(T, Common.NameCodePage, 32, 4, 'I'), FIELD(T, Common.Reserved36, 36, 4, 'I'),                        \
       FIELD(T, Common.AlwaysOn, 40, 4, 'I'), FIELD(T, Common.VerboseOn, 44, 4, 'I'),                           \
       FIELD(T, Common.UpdateOn, 48, 4, 'I'), FIELD(T, Common.FreshenOn, 52, 4, 'I'),                           \
       FIELD(T, Common.DirNamesOn, 56, 4, 'I'), FIELD(T, Common.OverwriteOn, 60, 4, 'I'),                       \
