@@ -30,18 +30,18 @@
 #include <string>
 #include <vector>
 
-#include "Addunit.h"
+#include "AddDialog.h"
 #include "AppState.h"
 #include "AppUi.h"
+#include "ExtractDialog.h"
 #include "FileSystemViews.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
 #include "MinimizeName.h"
 #include "RadioGroup.h"
+#include "SfxDialog.h"
 #include "TesseraWindows.h"
 #include "TestFiles.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }

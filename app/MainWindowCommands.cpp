@@ -6,12 +6,12 @@
 #include <QLabel>
 #include <QListWidget>
 
-#include "Addunit.h"
+#include "AddDialog.h"
 #include "AppState.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
+#include "ExtractDialog.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
+#include "SfxDialog.h"
 
 std::vector<std::string> TMainform::SelectedEntryNames() const {
   std::vector<std::string> names;

@@ -1,4 +1,4 @@
-#include "mainunit.h"
+#include "MainWindow.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "msgunit.h"
+#include "MessageWindow.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "mainunit.h"
+#include "MainWindow.h"
 
 namespace {
 constexpr int kPanel0Width = 110;

@@ -1,4 +1,4 @@
-#include "extrunit.h"
+#include "ExtractDialog.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -7,9 +7,9 @@
 
 #include "AppState.h"
 #include "FileSystemViews.h"
+#include "MainWindow.h"
 #include "RadioGroup.h"
 #include "WindowPlacement.h"
-#include "mainunit.h"
 
 TExtract::TExtract(TMainform& main) : QDialog(&main) {
   setWindowTitle("Select Extract Directory");

@@ -1,4 +1,4 @@
-#include "Addunit.h"
+#include "AddDialog.h"
 
 #include <QActionGroup>
 #include <QCheckBox>
@@ -13,8 +13,8 @@
 
 #include "AppState.h"
 #include "FileSystemViews.h"
+#include "MainWindow.h"
 #include "WindowPlacement.h"
-#include "mainunit.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <QProgressBar>
 
-#include "mainunit.h"
-#include "msgunit.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
 
 void TMainform::Marlin1Message(int errCode, const std::string& text) {
   if (!Msgform) return;  // still starting up
