@@ -1,10 +1,11 @@
-// How the component's reports reach the message window: log lines, boxes for errors,
-// and the two progress bars with the status panels.
+// How the component's reports reach the message window: log lines, a summing-up of the
+// files that were skipped or failed, and the two progress bars with the status panels.
 
 #include <QLabel>
-#include <algorithm>
 #include <QProgressBar>
+#include <algorithm>
 
+#include "CompressionLibraries.h"
 #include "MainWindow.h"
 #include "MessageWindow.h"
 
@@ -12,7 +13,34 @@ void TMainform::Marlin1Message(int errCode, const std::string& text) {
   if (!Msgform) return;  // still starting up
   Msgform->AppendLine(QString::fromStdString(text));
   Msgform->PostScrollCaret();
-  if (errCode > 0 && !Marlin1.Unattended()) ShowMessage("Error Msg: " + text);
+  if (errCode <= 0) return;
+  // During a run, a box per file would bury the user (one per skipped file of an
+  // extract); they are counted and summed up in the run's last box instead.
+  if (running_) {
+    // After a cancel the entries that stop with it are no failures of their own.
+    if (!Marlin1.CancelRequested()) run_.Count(errCode);
+    return;
+  }
+  if (!Marlin1.Unattended()) ShowMessage("Error Msg: " + text);
+}
+
+void RunTally::Count(int libraryCode) {
+  switch (libraryCode & 0xFF) {
+    case kLibErrExists: ++Existing; break;
+    case kLibErrSkipped: ++Skipped; break;
+    case kLibErrCancelled: break;  // the run's end says so
+    default: ++Failed; break;
+  }
+}
+
+std::string RunTally::Summary() const {
+  std::string text;
+  auto line = [&text](const std::string& s) { text += (text.empty() ? "" : "\n") + s; };
+  if (Existing == 1) line("1 file skipped: it exists");
+  if (Existing > 1) line(std::to_string(Existing) + " files skipped: they exist");
+  if (Skipped > 0) line(std::to_string(Skipped) + (Skipped == 1 ? " file skipped" : " files skipped"));
+  if (Failed > 0) line(std::to_string(Failed) + " failed");
+  return text;
 }
 
 namespace {
@@ -25,8 +53,8 @@ void TMainform::Marlin1Progress(ProgressType type, const std::string& filename, 
   TMsgform& m = *Msgform;
   switch (type) {
     case ProgressType::ProgrNewFile:
-      m.FileBeingZipped->setText(QString::fromStdString(filename));
-      m.ProgressBar1->setValue(1);
+      m.ShowFileName(QString::fromStdString(filename));
+      m.ShowFileBar(1);
       CurFileSize = fileSize;
       CurFileDone = 0;
       break;
@@ -34,24 +62,24 @@ void TMainform::Marlin1Progress(ProgressType type, const std::string& filename, 
       CurFileDone += fileSize;
       BatchDone += fileSize;
       if (CurFileSize == 0)
-        m.ProgressBar1->setValue(10001);
+        m.ShowFileBar(10001);
       else
-        m.ProgressBar1->setValue(BarValue(CurFileDone * 10000 / CurFileSize + 1));
-      if (BatchSize != 0) m.ProgressBar2->setValue(BarValue(BatchDone * 10000 / BatchSize + 1));
+        m.ShowFileBar(BarValue(CurFileDone * 10000 / CurFileSize + 1));
+      if (BatchSize != 0) m.ShowBatchBar(BarValue(BatchDone * 10000 / BatchSize + 1));
       break;
     case ProgressType::ProgrEndOfBatch:
-      m.FileBeingZipped->clear();
-      m.ProgressBar1->setValue(1);
-      m.StatusPanel0->clear();
-      m.StatusPanel1->clear();
-      m.ProgressBar2->setValue(1);
+      m.ShowFileName({});
+      m.ShowFileBar(1);
+      m.ShowPanel0({});
+      m.ShowPanel1({});
+      m.ShowBatchBar(1);
       break;
     case ProgressType::ProgrTotalFiles:
-      m.StatusPanel1->setText(QString::number(fileSize) + " files");
+      m.ShowPanel1(QString::number(fileSize) + " files");
       break;
     case ProgressType::ProgrTotalSize:
-      m.StatusPanel0->setText("Total size: " + QString::number(fileSize / 1024) + " Kb");
-      m.ProgressBar2->setValue(1);
+      m.ShowPanel0("Total size: " + QString::number(fileSize / 1024) + " Kb");
+      m.ShowBatchBar(1);
       BatchSize = fileSize;
       BatchDone = 0;
       break;

@@ -6,18 +6,20 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QScreen>
 #include <QStatusBar>
-#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "AppState.h"
+#include "ElidedLabel.h"
 #include "MainWindow.h"
 
 namespace {
 constexpr int kPanel0Width = 110;
 constexpr int kPanel1Width = 80;
-constexpr int kPanel2Width = 150;
 constexpr int kFileBarWidth = 177;
+constexpr int kGap = 8;  // between the main window and this one
 
 QProgressBar* MakeBar(QWidget* parent) {
   auto* bar = new QProgressBar(parent);
@@ -33,7 +35,7 @@ TMsgform::TMsgform(TMainform& main) : QDialog(&main), main_(main) {
   setFont(QFont("Arial", 9));
   setModal(false);
 
-  FileBeingZipped = new QLabel("File being manipulated");
+  FileBeingZipped = new ElidedLabel("File being manipulated");
   FileBeingZipped->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   ProgressBar1 = MakeBar(this);
   ProgressBar1->setFixedWidth(kFileBarWidth);
@@ -48,7 +50,9 @@ TMsgform::TMsgform(TMainform& main) : QDialog(&main), main_(main) {
   RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   Button2 = new QPushButton("&Cancel Operation");
-  Button1 = new QPushButton("&Dismiss this Window");
+  // Alt+D is the main window's Delete: this window must not answer to it, nor the main
+  // window to this one's key.
+  Button1 = new QPushButton("D&ismiss this Window");
   Button2->setAutoDefault(false);
   Button1->setAutoDefault(false);
   auto* bottom = new QHBoxLayout;
@@ -58,16 +62,15 @@ TMsgform::TMsgform(TMainform& main) : QDialog(&main), main_(main) {
   bottom->addWidget(Button1);
   bottom->addStretch(1);
 
+  // The panels grow with their text (sizes and counts differ in length by locale and
+  // archive); the batch bar takes what is left.
   StatusBar1 = new QStatusBar;
   StatusPanel0 = new QLabel;
-  StatusPanel0->setFixedWidth(kPanel0Width);
+  StatusPanel0->setMinimumWidth(kPanel0Width);
   StatusPanel1 = new QLabel;
-  StatusPanel1->setFixedWidth(kPanel1Width);
-  auto* panel2 = new QWidget;  // drawn over by the batch bar
-  panel2->setMinimumWidth(kPanel2Width);
+  StatusPanel1->setMinimumWidth(kPanel1Width);
   StatusBar1->addWidget(StatusPanel0);
   StatusBar1->addWidget(StatusPanel1);
-  StatusBar1->addWidget(panel2, 1);
   StatusBar1->setSizeGripEnabled(false);
   StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
 
@@ -77,54 +80,146 @@ TMsgform::TMsgform(TMainform& main) : QDialog(&main), main_(main) {
   layout->addWidget(RichEdit1, 1);
   layout->addLayout(bottom);
   layout->addWidget(StatusBar1);
+  // The window keeps the size the user gives it: its content never raises its minimum.
+  layout->setSizeConstraint(QLayout::SetNoConstraint);
+  setMinimumSize(bottom->minimumSize().width() + 12, 200);
 
   connect(Button1, &QPushButton::clicked, this, [this] { DismissButClick(); });
   connect(Button2, &QPushButton::clicked, this, [this] { CancelButClick(); });
+  refreshTimer_.setSingleShot(true);
+  connect(&refreshTimer_, &QTimer::timeout, this, [this] { Refresh(); });
 
   resize(663, 429);
   FormCreate();
+  const QSize remembered = TesseraSettings().value("messages/size").toSize();
+  if (remembered.isValid()) resize(remembered.expandedTo(minimumSize()));
   main_.AttachMsgform(this);
 }
 
 void TMsgform::FormCreate() {
   ProgressBar2 = MakeBar(StatusBar1);
+  ProgressBar2->setMinimumWidth(40);
+  StatusBar1->addWidget(ProgressBar2, 1);
   OrigWidth = width();
   FormResize();
 }
 
 void TMsgform::FormResize() {
-  ProgressBar2->setGeometry(kPanel0Width + 0 + kPanel1Width + 2, 2,
-                            std::max(StatusBar1->width() - kPanel0Width - kPanel1Width - 18, 0),
-                            std::max(StatusBar1->height() - 2, 2));
-  ProgressBar1->setFixedWidth(std::max(width() - OrigWidth + kFileBarWidth, 0));
+  // The file bar grows and shrinks with the window; the batch bar follows the status bar.
+  ProgressBar1->setFixedWidth(std::max(width() - OrigWidth + kFileBarWidth, 40));
 }
 
 void TMsgform::resizeEvent(QResizeEvent* e) {
   QDialog::resizeEvent(e);
-  if (ProgressBar2) {
-    // The status bar takes its new size in the layout pass that follows.
-    FormResize();
-    QTimer::singleShot(0, this, [this] { FormResize(); });
-  }
+  if (ProgressBar2) FormResize();
 }
 
-void TMsgform::ClearLog() { RichEdit1->clear(); }
+// ---- pending reports ----
+
+void TMsgform::ShowFileName(const QString& name) {
+  pending_.File = name;
+  RefreshSoon();
+}
+
+void TMsgform::ShowFileBar(int value) {
+  pending_.FileBar = value;
+  RefreshSoon();
+}
+
+void TMsgform::ShowBatchBar(int value) {
+  pending_.BatchBar = value;
+  RefreshSoon();
+}
+
+void TMsgform::ShowPanel0(const QString& text) {
+  pending_.Panel0 = text;
+  RefreshSoon();
+}
+
+void TMsgform::ShowPanel1(const QString& text) {
+  pending_.Panel1 = text;
+  RefreshSoon();
+}
 
 void TMsgform::AppendLine(const QString& text) {
   QString line = text;
   line.replace("\r\n", "\n");
   line.replace('\r', '\n');
-  RichEdit1->appendPlainText(line);
+  pending_.Lines << line;
+  RefreshSoon();
 }
 
 void TMsgform::PostScrollCaret() {
-  QTimer::singleShot(0, RichEdit1, [edit = RichEdit1] {
-    edit->moveCursor(QTextCursor::End);
-    edit->ensureCursorVisible();
-  });
+  pending_.Scroll = true;
+  RefreshSoon();
+}
+
+void TMsgform::RefreshSoon() {
+  // The first report after a quiet spell shows at once; the rest wait for the next turn.
+  if (!sinceRefresh_.isValid() || sinceRefresh_.elapsed() >= kRefreshMs) {
+    Refresh();
+    return;
+  }
+  if (!refreshTimer_.isActive()) refreshTimer_.start(int(kRefreshMs - sinceRefresh_.elapsed()));
+}
+
+void TMsgform::Refresh() {
+  refreshTimer_.stop();
+  sinceRefresh_.start();
+  Pending p = std::move(pending_);
+  pending_ = {};
+  if (p.File) FileBeingZipped->SetFullText(*p.File);
+  if (p.FileBar) ProgressBar1->setValue(*p.FileBar);
+  if (p.BatchBar) ProgressBar2->setValue(*p.BatchBar);
+  if (p.Panel0) StatusPanel0->setText(*p.Panel0);
+  if (p.Panel1) StatusPanel1->setText(*p.Panel1);
+  // One insertion for all lines: the log lays itself out once, not once per line.
+  if (!p.Lines.isEmpty()) RichEdit1->appendPlainText(p.Lines.join('\n'));
+  if (p.Scroll) {
+    RichEdit1->moveCursor(QTextCursor::End);
+    RichEdit1->ensureCursorVisible();
+  }
+}
+
+void TMsgform::ClearLog() {
+  pending_.Lines.clear();
+  RichEdit1->clear();
+}
+
+// ---- showing and hiding ----
+
+void TMsgform::PlaceBesideMain() {
+  const QWidget& owner = main_;
+  QScreen* screen = owner.screen();
+  if (!screen) return;
+  const QRect avail = screen->availableGeometry();
+  const QRect ownerFrame = owner.frameGeometry();
+  // Before it is first shown the window's frame is not known: take the main window's.
+  const QSize frameExtra = ownerFrame.size() - owner.size();
+  const QSize size = this->size() + frameExtra;
+  const QPoint tries[] = {{ownerFrame.right() + 1 + kGap, ownerFrame.top()},
+                          {ownerFrame.left() - kGap - size.width(), ownerFrame.top()},
+                          {ownerFrame.left(), ownerFrame.bottom() + 1 + kGap},
+                          {ownerFrame.left(), ownerFrame.top() - kGap - size.height()}};
+  QRect best;
+  long long bestOverlap = -1;
+  for (const QPoint& at : tries) {
+    QRect r(at, size);
+    // Slid back onto the screen where it sticks out.
+    r.moveLeft(std::clamp(r.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - r.width())));
+    r.moveTop(std::clamp(r.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - r.height())));
+    const QRect cut = r.intersected(ownerFrame);
+    const long long overlap = cut.isEmpty() ? 0 : (long long)cut.width() * cut.height();
+    if (bestOverlap < 0 || overlap < bestOverlap) best = r, bestOverlap = overlap;
+    if (overlap == 0) break;
+  }
+  move(best.topLeft());
+  placed_ = true;
 }
 
 void TMsgform::ShowModeless() {
+  Refresh();
+  if (!isVisible() && (!placed_ || frameGeometry().intersects(main_.frameGeometry()))) PlaceBesideMain();
   show();
   raise();
   activateWindow();

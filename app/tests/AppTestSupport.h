@@ -33,6 +33,7 @@
 #include "AddDialog.h"
 #include "AppState.h"
 #include "AppUi.h"
+#include "ElidedLabel.h"
 #include "ExtractDialog.h"
 #include "FileSystemViews.h"
 #include "MainWindow.h"
@@ -49,11 +50,13 @@ inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fro
 class ScriptedAppUi : public AppUi {
  public:
   std::vector<std::string> Boxes;    // texts of every box shown
+  std::vector<int> Defaults;         // the default button of each box, by its index
   std::deque<int> Answers;           // answers to boxes with a choice; none left: No/Cancel
   std::deque<QString> Files;         // answers to file dialogs; none left: cancelled
   std::deque<QString> Folders;       // answers to folder dialogs
   std::deque<std::string> Texts;     // answers to text questions; none left: cancelled
   std::vector<std::string> TextCaptions;
+  std::vector<std::string> TextPrompts;
   std::function<void(const std::string&)> OnBox;  // runs while a box is "open"
 
   int ShowBox(const BoxRequest& box) override;
@@ -63,6 +66,11 @@ class ScriptedAppUi : public AppUi {
   void SetBusyCursor(bool) override {}
   QString AskFileName(QWidget*, const FileDialogRequest& r) override;
   QString AskFolder(QWidget*, const QString&, const QString&) override;
+  bool OpenUrl(const QUrl& url) override {
+    Opened.push_back(url);
+    return true;
+  }
+  std::vector<QUrl> Opened;  // what was handed to the desktop's programs
   FileDialogRequest LastFileRequest;
   std::string LastBox() const { return Boxes.empty() ? std::string() : Boxes.back(); }
 };
@@ -89,6 +97,10 @@ class AppTest : public ::testing::Test {
   std::string MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment = {});
   std::vector<std::string> ZipNames(const std::string& archive);
   std::vector<QString> GridColumn(int col);
+  // Shows in the message window what the reports since its last refresh left waiting.
+  void ShowReports();
+  // Extracts every entry into `folder` through the extract dialog, flat unless `expand`.
+  void ExtractAllTo(const std::string& folder, bool expand = true, bool overwrite = false);
 
   QString startFolder;
   std::unique_ptr<testfiles::TempDir> tmp;
