@@ -197,7 +197,9 @@ void TSortGrid::SortRows(int ACol, const TSortOptions& Options) {
   }
   RearrangeRows(first, sources);
   if (rememberedAt >= 0) editRow_ = first + rememberedAt;
+  keepMarks_ = true;
   if (currentAt >= 0) MoveToCell(Col(), FixedRows() + currentAt);
+  keepMarks_ = false;
 }
 
 bool TSortGrid::CanUnsort() {
@@ -229,7 +231,9 @@ void TSortGrid::Unsort() {
     RearrangeRows(first, sources);
     if (editRow_ >= first && editRow_ - first < n) editRow_ = sortedList_[editRow_ - first].RowNum;
     const int index = Row() - first;
+    keepMarks_ = true;
     if (index >= 0 && index < n) MoveToCell(Col(), sortedList_[index].RowNum);
+    keepMarks_ = false;
     sortedList_.clear();
   }
   sorted_ = false;

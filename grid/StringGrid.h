@@ -176,6 +176,8 @@ class TStringGrid : public QAbstractScrollArea {
   void ShowEditor(const QString* initialText = nullptr);
   void HideEditor();
   TGridDrawState DrawStateOf(int ACol, int ARow) const;
+  // Set while the current cell follows rows that moved: the picked rows stay picked.
+  bool keepMarks_ = false;
 
   // ---- Qt event plumbing ----
   void paintEvent(QPaintEvent* e) override;
@@ -219,7 +221,6 @@ class TStringGrid : public QAbstractScrollArea {
   void PaintCell(QPainter& painter, int ACol, int ARow, const QRect& rect);
 
   std::vector<int> marks_;  // sorted rows picked one by one
-  bool keepMarks_ = false;
   // One pointer per row, null while the row is empty: rows are cheap to create and to
   // move around, which sorting does with all of them.
   std::vector<std::unique_ptr<CellRow>> rows_;

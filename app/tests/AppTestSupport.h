@@ -62,7 +62,11 @@ class ScriptedAppUi : public AppUi {
   int ShowBox(const BoxRequest& box) override;
   bool AskText(const std::string& caption, const std::string& prompt, std::string& value, bool masked,
                int maxLength) override;
-  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  void ProcessEvents() override {
+    QCoreApplication::processEvents();
+    if (OnEvents) OnEvents();
+  }
+  std::function<void()> OnEvents;  // runs at every callback of a running operation
   void SetBusyCursor(bool) override {}
   QString AskFileName(QWidget*, const FileDialogRequest& r) override;
   QString AskFolder(QWidget*, const QString&, const QString&) override;
