@@ -78,6 +78,12 @@ TSortOptions SortOptionsFor(int col, TSortOptions options) {
   if (col == kRatioCol) {
     options.SortStyle = TSortStyle::ssCustom;
     options.SortCompare = RatioCompare;
+    options.SortCaseSensitive = true;  // digits have no case: the texts need no upper-casing
+  } else if (options.SortStyle == TSortStyle::ssAutomatic) {
+    // The window knows what each column holds: no need to look at every cell first.
+    constexpr TSortStyle kStyles[6] = {TSortStyle::ssAlphabetic, TSortStyle::ssNumeric, TSortStyle::ssNumeric,
+                                       TSortStyle::ssDateTime,   TSortStyle::ssCustom,  TSortStyle::ssAlphabetic};
+    if (col >= 0 && col < 6) options.SortStyle = kStyles[col];
   }
   return options;
 }
