@@ -171,6 +171,7 @@ void TMainform::TestButClick() {
   TimeLabel->setText(QString::fromStdString(ElapsedText(start, TickCount())));
   const int entries = Marlin1.EntryCount();
   const int good = Marlin1.SuccessCount();
+  run_.Failed = 0;  // the count of bad files says it already
   if (entries == good)
     ShowMessage(WithSummary("All " + std::to_string(entries) + " files tested OK", run_));
   else

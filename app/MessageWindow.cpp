@@ -82,7 +82,7 @@ TMsgform::TMsgform(TMainform& main) : QDialog(&main), main_(main) {
   layout->addWidget(StatusBar1);
   // The window keeps the size the user gives it: its content never raises its minimum.
   layout->setSizeConstraint(QLayout::SetNoConstraint);
-  setMinimumSize(bottom->minimumSize().width() + 12, 200);
+  setMinimumSize(bottom->minimumSize().width() + 12, 160);
 
   connect(Button1, &QPushButton::clicked, this, [this] { DismissButClick(); });
   connect(Button2, &QPushButton::clicked, this, [this] { CancelButClick(); });
@@ -176,7 +176,9 @@ void TMsgform::Refresh() {
   // One insertion for all lines: the log lays itself out once, not once per line.
   if (!p.Lines.isEmpty()) RichEdit1->appendPlainText(p.Lines.join('\n'));
   if (p.Scroll) {
+    // The last line in view from its start: long names keep their beginning in sight.
     RichEdit1->moveCursor(QTextCursor::End);
+    RichEdit1->moveCursor(QTextCursor::StartOfBlock);
     RichEdit1->ensureCursorVisible();
   }
 }
@@ -196,23 +198,42 @@ void TMsgform::PlaceBesideMain() {
   const QRect ownerFrame = owner.frameGeometry();
   // Before it is first shown the window's frame is not known: take the main window's.
   const QSize frameExtra = ownerFrame.size() - owner.size();
-  const QSize size = this->size() + frameExtra;
-  const QPoint tries[] = {{ownerFrame.right() + 1 + kGap, ownerFrame.top()},
-                          {ownerFrame.left() - kGap - size.width(), ownerFrame.top()},
-                          {ownerFrame.left(), ownerFrame.bottom() + 1 + kGap},
-                          {ownerFrame.left(), ownerFrame.top() - kGap - size.height()}};
+  const QSize wanted = size() + frameExtra;
+  const QSize least = minimumSize() + frameExtra;
+  // The room on each side of the main window, and the window as large as fits there.
+  struct Side {
+    QRect room;
+  };
+  const Side sides[] = {
+      {QRect(QPoint(ownerFrame.right() + 1 + kGap, avail.top()), avail.bottomRight())},
+      {QRect(avail.topLeft(), QPoint(ownerFrame.left() - 1 - kGap, avail.bottom()))},
+      {QRect(QPoint(avail.left(), ownerFrame.bottom() + 1 + kGap), avail.bottomRight())},
+      {QRect(avail.topLeft(), QPoint(avail.right(), ownerFrame.top() - 1 - kGap))}};
   QRect best;
-  long long bestOverlap = -1;
-  for (const QPoint& at : tries) {
-    QRect r(at, size);
-    // Slid back onto the screen where it sticks out.
-    r.moveLeft(std::clamp(r.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - r.width())));
-    r.moveTop(std::clamp(r.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - r.height())));
-    const QRect cut = r.intersected(ownerFrame);
-    const long long overlap = cut.isEmpty() ? 0 : (long long)cut.width() * cut.height();
-    if (bestOverlap < 0 || overlap < bestOverlap) best = r, bestOverlap = overlap;
-    if (overlap == 0) break;
+  long long bestArea = 0;
+  for (const Side& side : sides) {
+    const QSize fits = wanted.boundedTo(side.room.size());
+    if (fits.width() < least.width() || fits.height() < least.height()) continue;
+    // Beside the main window's top (or left) edge where that fits, else against the far edge.
+    QRect r(side.room.topLeft(), fits);
+    const bool besideX = side.room.left() > ownerFrame.left() || side.room.right() < ownerFrame.right();
+    if (besideX)
+      r.moveTop(std::clamp(ownerFrame.top(), side.room.top(), side.room.bottom() + 1 - fits.height()));
+    else
+      r.moveLeft(std::clamp(ownerFrame.left(), side.room.left(), side.room.right() + 1 - fits.width()));
+    if (side.room.right() < ownerFrame.left()) r.moveRight(side.room.right());
+    if (side.room.bottom() < ownerFrame.top()) r.moveBottom(side.room.bottom());
+    const long long area = (long long)fits.width() * fits.height();
+    if (area > bestArea) best = r, bestArea = area;
+    if (fits == wanted) break;
   }
+  if (bestArea == 0) {
+    // No room beside it anywhere: at least keep the main window's buttons in sight.
+    best = QRect(QPoint(ownerFrame.left(), ownerFrame.bottom() + 1 - wanted.height()), wanted);
+    best.moveTop(std::clamp(best.top(), avail.top(), std::max(avail.top(), avail.bottom() + 1 - wanted.height())));
+    best.moveLeft(std::clamp(best.left(), avail.left(), std::max(avail.left(), avail.right() + 1 - wanted.width())));
+  }
+  if (best.size() != wanted) resize(best.size() - frameExtra);
   move(best.topLeft());
   placed_ = true;
 }

@@ -121,6 +121,18 @@ TEST_F(AppTest, MessageWindowLeavesTheMainWindowInSightAndDismissHasAKeyOfItsOwn
       << "," << w.frameGeometry().y();
   EXPECT_TRUE(screen.contains(w.frameGeometry()));
 
+  // A main window in the middle of the screen leaves less room than the window asks for:
+  // it takes what there is, above or below, rather than hide the main window's buttons.
+  w.hide();
+  m.resize(screen.width() / 2, screen.height() / 3);
+  m.move(screen.center() - QPoint(m.frameGeometry().width() / 2, m.frameGeometry().height() / 2));
+  w.resize(screen.width() * 3 / 4, screen.height() * 3 / 4);
+  QCoreApplication::processEvents();
+  m.MsgButClick();
+  EXPECT_FALSE(w.frameGeometry().intersects(m.frameGeometry()));
+  EXPECT_TRUE(screen.contains(w.frameGeometry()));
+  EXPECT_GE(w.height(), w.minimumHeight());
+
   // Dismiss answers to a letter that no command of the main window uses.
   QSet<QChar> used;
   for (QAbstractButton* b : m.findChildren<QAbstractButton*>())
