@@ -1,6 +1,6 @@
 // How the commands end in real use: which questions default to No, one summing-up box
 // instead of one per file, a password prompt that can stop the run, the archive's name
-// after conversions and spanned adds, columns that fit, and a destroy that can be undone.
+// after conversions and spanned adds, and columns that fit.
 
 #include <QLocale>
 #include <QScreen>
@@ -21,17 +21,6 @@ TEST_F(AppTest, QuestionsThatDestroyDataDefaultToNo) {
   EXPECT_EQ(ui.Boxes[2], "Overwrite Existing File: " + zip + "?");
   EXPECT_EQ(ui.Defaults, (std::vector<int>{1, 1, 1}));  // "No" of Yes/No
   EXPECT_EQ(ZipNames(zip).size(), 2u);
-
-  // The real box: Enter takes the default, and the default has the focus.
-  QtAppUi real;
-  QTimer::singleShot(0, [] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
-    EXPECT_EQ(box->focusWidget(), box->button(QMessageBox::No));
-    QTest::keyClick(box, Qt::Key_Return);
-  });
-  EXPECT_EQ(real.ShowBox(BoxRequest{"Delete?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 1}), boxresult::No);
 }
 
 TEST_F(AppTest, SkippedAndFailedFilesAreSummedUpInOneBox) {
@@ -147,17 +136,4 @@ TEST_F(AppTest, ColumnsFitTheirTextInTheCLocale) {
           << "column " << col << " row " << row << ": " << g.Cells(col, row).toStdString();
   EXPECT_TRUE(g.Cells(3, 1).contains("2026"));
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-}
-
-TEST_F(AppTest, DestroyMovesTheArchiveToTheTrash) {
-  const std::string zip = MakeZip("gone.zip", {{"a.txt", "a"}});
-  Start(QString::fromStdString(zip));
-  TMainform& m = Main();
-  ui.Answers.push_back(boxresult::Yes);
-  QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
-  EXPECT_FALSE(Exists(zip));
-  const std::string trashed = *tmp / ".local/share/Trash/files/gone.zip";
-  ASSERT_TRUE(Exists(trashed));
-  EXPECT_EQ(ZipNames(trashed), (std::vector<std::string>{"a.txt"}));
-  EXPECT_EQ(m.ZipFName->text(), "<none>");
 }

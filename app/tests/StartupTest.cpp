@@ -132,13 +132,14 @@ TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
   EXPECT_EQ(m.Marlin1.ZipFilename(), a);
   EXPECT_TRUE(Exists(b));
 
-  // Destroy: No keeps the file, Yes deletes it and empties the grid.
+  // Destroy: No keeps the file, Yes moves it to the trash and empties the grid.
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "Are you sure you want to delete: " + a + "?");
   EXPECT_TRUE(Exists(a));
   ui.Answers.push_back(boxresult::Yes);
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
   EXPECT_FALSE(Exists(a));
+  EXPECT_EQ(ZipNames(*tmp / ".local/share/Trash/files/first.zip"), (std::vector<std::string>{"one.txt"}));
   EXPECT_EQ(m.ZipFName->text(), "<none>");
   EXPECT_EQ(m.StringGrid1->RowCount(), 2);
 }
