@@ -1,6 +1,7 @@
 #include "MessageWindow.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -9,6 +10,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "AppState.h"
@@ -240,10 +242,19 @@ void TMsgform::PlaceBesideMain() {
 
 void TMsgform::ShowModeless() {
   Refresh();
-  if (!isVisible() && (!placed_ || frameGeometry().intersects(main_.frameGeometry()))) PlaceBesideMain();
+  const bool wasHidden = !isVisible();
+  if (wasHidden && (!placed_ || frameGeometry().intersects(main_.frameGeometry()))) PlaceBesideMain();
   show();
   raise();
   activateWindow();
+  // The work that follows lets events through only now and then: on a real display the
+  // window is mapped and drawn before it starts, or it stays blank for its first second.
+  if (!wasHidden || QGuiApplication::platformName() == "offscreen") return;
+  QElapsedTimer waited;
+  waited.start();
+  while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 250)
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+  repaint();
 }
 
 void TMsgform::DismissButClick() { hide(); }

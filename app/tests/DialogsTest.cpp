@@ -129,8 +129,8 @@ TEST_F(AppTest, MessageWindowBarsFollowTheWindowAndTheProgress) {
   EXPECT_EQ(w.ProgressBar1->width(), 177);
   const int batch = w.ProgressBar2->width();
   w.resize(w.width() + 100, w.height());
-  QTRY_COMPARE(w.ProgressBar1->width(), 277);
-  QTRY_COMPARE(w.ProgressBar2->width(), batch + 100);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->width() == 277; })) << w.ProgressBar1->width();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar2->width() == batch + 100; })) << w.ProgressBar2->width();
 
   m.Marlin1Progress(ProgressType::ProgrTotalSize, "", 10240);
   m.Marlin1Progress(ProgressType::ProgrTotalFiles, "", 2);
