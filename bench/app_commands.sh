@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The desktop program's add, extract, test and delete against the same tessera-cli
 # commands on the same files, in alternating rounds; prints the median times and the
-# ratio app / CLI. The program's time runs from the button press to its last box (the
-# windows are open and the archive listed before); the CLI's is its whole process.
+# ratio app / CLI. The program's time runs from the button that starts the work (the
+# dialog's OK, where there is a dialog) to the command's last box, with the refill of the
+# grid after an add or delete; the windows are open and the archive listed before. The
+# CLI's time is its whole process.
 # Usage: bench/app_commands.sh [ROUNDS (3)] [SCALE (0.25)] [ENTRIES (200000)]
 #   SCALE: of bench/make_tree.py's tree (1.0 = 2,000 files, 485 MB)
 #   ENTRIES: the many-entries archive that is tested and extracted
