@@ -327,7 +327,10 @@ void TMainform::FormCreate(const QString& archive) {
   Marlin1.LoadKilnLib();
   Marlin1.LoadSluiceLib();
   // Absolute: an extract changes the current folder, and the name must still hold after it.
-  if (!archive.isEmpty()) Marlin1.SetZipFilename(QFileInfo(archive).absoluteFilePath().toStdString());
+  if (!archive.isEmpty()) {
+    Marlin1.SetZipFilename(QFileInfo(archive).absoluteFilePath().toStdString());
+    if (QFileInfo(archive).isFile()) RememberArchive(QFileInfo(archive).absoluteFilePath());
+  }
 }
 
 // ---- naming the archive ----
