@@ -1,10 +1,12 @@
 #include "AppUi.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -56,6 +58,9 @@ int QtAppUi::ShowBox(const BoxRequest& box) {
   for (const ButtonCode& b : buttons)
     if (b.Code == boxresult::Cancel || b.Code == boxresult::No) mb.setEscapeButton(b.Button);
   if (buttons.size() == 1) mb.setEscapeButton(buttons[0].Button);
+  // The default button takes the focus too, so that Space answers as Enter does.
+  mb.show();
+  if (QPushButton* d = mb.defaultButton()) d->setFocus(Qt::OtherFocusReason);
   mb.exec();
   QAbstractButton* clicked = mb.clickedButton();
   for (const ButtonCode& b : buttons)
@@ -77,7 +82,16 @@ bool QtAppUi::AskText(const std::string& caption, const std::string& prompt, std
   return true;
 }
 
-void QtAppUi::ProcessEvents() { QCoreApplication::processEvents(); }
+void QtAppUi::ProcessEvents() {
+  // Often enough for a Cancel to take effect at once and the window to follow the
+  // work; rarely enough that handling events never costs the work noticeable time.
+  constexpr int kEventsMs = 15;
+  if (sinceEvents_.isValid() && sinceEvents_.elapsed() < kEventsMs) return;
+  QCoreApplication::processEvents();
+  sinceEvents_.start();
+}
+
+bool QtAppUi::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 void QtAppUi::SetBusyCursor(bool busy) {
   if (busy)

@@ -77,6 +77,7 @@ void TDirectoryListBox::SetDirectory(const QString& path) {
   following_ = false;
   if (fileList_) fileList_->SetDirectory(directory_);
   if (driveCombo_) driveCombo_->SetDriveOf(directory_);
+  if (OnDirectoryChanged) OnDirectoryChanged(directory_);
 }
 
 bool TDirectoryListBox::HasSelection() const { return currentIndex().isValid(); }
@@ -87,6 +88,7 @@ void TDirectoryListBox::currentChanged(const QModelIndex& current, const QModelI
   directory_ = model_->filePath(current);
   if (fileList_) fileList_->SetDirectory(directory_);
   if (driveCombo_) driveCombo_->SetDriveOf(directory_);
+  if (OnDirectoryChanged) OnDirectoryChanged(directory_);
 }
 
 // ---- files ----

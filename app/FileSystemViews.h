@@ -6,6 +6,7 @@
 #include <QFileSystemWatcher>
 #include <QListWidget>
 #include <QTreeView>
+#include <functional>
 
 class QFileSystemModel;
 class TDirectoryListBox;
@@ -38,6 +39,8 @@ class TDirectoryListBox : public QTreeView {
   QString Directory() const { return directory_; }
   void SetDirectory(const QString& path);
   bool HasSelection() const;
+  // Follows every change of the current folder.
+  std::function<void(const QString&)> OnDirectoryChanged;
 
  protected:
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

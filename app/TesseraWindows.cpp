@@ -2,12 +2,12 @@
 
 #include <QApplication>
 
-#include "Addunit.h"
+#include "AddDialog.h"
+#include "ExtractDialog.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
+#include "SfxDialog.h"
 #include "WindowPlacement.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 TesseraWindows::TesseraWindows(AppUi& ui, const QString& archive)
     : Mainform(std::make_unique<TMainform>(ui, archive)) {

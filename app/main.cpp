@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "AppUi.h"
+#include "MainWindow.h"
 #include "TesseraWindows.h"
 #include "UDisksManager.h"
-#include "mainunit.h"
 
 namespace {
 

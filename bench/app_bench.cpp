@@ -10,9 +10,9 @@
 #include <ctime>
 
 #include "AppUi.h"
+#include "MainWindow.h"
 #include "SortGrid.h"
 #include "TesseraWindows.h"
-#include "mainunit.h"
 
 namespace {
 

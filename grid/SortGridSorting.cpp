@@ -14,6 +14,7 @@
 #include <QtDebug>
 #include <algorithm>
 #include <exception>
+#include <thread>
 
 #include "SortGrid.h"
 #include "SortGridConversions.h"
@@ -45,6 +46,41 @@ void QuickSort(std::vector<int>& e, int L, int R, const Compare& compare) {
 
 int Sign(long long v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
+// Plain ASCII digits, as sizes and counts are written: read without the locale's rules,
+// which give the same value for them at many times the cost.
+bool PlainNumber(QStringView text, long double& value) {
+  if (text.isEmpty() || text.size() > 18) return false;
+  long long v = 0;
+  for (const QChar c : text) {
+    if (c.unicode() < '0' || c.unicode() > '9') return false;
+    v = v * 10 + (c.unicode() - '0');
+  }
+  value = static_cast<long double>(v);
+  return true;
+}
+
+// Runs make(first, last) over [0, n) on two threads when n is large: a busy machine
+// gives each thread its share, so the sort keeps pace there too.
+template <class Make>
+void InHalves(size_t n, const Make& make) {
+  constexpr size_t kWorthASecondThread = 20000;
+  if (n < kWorthASecondThread) {
+    make(size_t(0), n);
+    return;
+  }
+  std::exception_ptr failure;
+  std::thread second([&] {
+    try {
+      make(n / 2, n);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  make(size_t(0), n / 2);
+  second.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
 // The converted keys of one sort and the comparison of two entries by them.
 class SortKeys {
  public:
@@ -58,7 +94,8 @@ class SortKeys {
         const TLocaleFormats formats = TLocaleFormats::FromLocale(QLocale());
         numbers_.resize(n);
         valid_.resize(n);
-        for (size_t i = 0; i < n; ++i) valid_[i] = TextToNumber(text(i), formats, numbers_[i]);
+        for (size_t i = 0; i < n; ++i)
+          valid_[i] = PlainNumber(entries[i].Str, numbers_[i]) || TextToNumber(text(i), formats, numbers_[i]);
         break;
       }
       case TSortStyle::ssDateTime:
@@ -76,10 +113,18 @@ class SortKeys {
         for (size_t i = 0; i < n; ++i) strings_.push_back(text(i));
         break;
       default: {
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseSensitive);
-        texts_.reserve(n);
-        for (size_t i = 0; i < n; ++i) texts_.push_back(collator.sortKey(text(i)));
+        // Each half with a collator and a locale of its own: neither is shared between threads.
+        std::vector<QCollatorSortKey> second;
+        InHalves(n, [&](size_t first, size_t last) {
+          QCollator collator{QLocale()};
+          collator.setCaseSensitivity(Qt::CaseSensitive);
+          const QLocale own;
+          std::vector<QCollatorSortKey>& keys = first == 0 ? texts_ : second;
+          keys.reserve(last - first);
+          for (size_t i = first; i < last; ++i)
+            keys.push_back(collator.sortKey(options.SortCaseSensitive ? entries[i].Str : own.toUpper(entries[i].Str)));
+        });
+        texts_.insert(texts_.end(), std::make_move_iterator(second.begin()), std::make_move_iterator(second.end()));
       }
     }
   }
@@ -143,7 +188,7 @@ TSortStyle TSortGrid::DetectSortStyle(int ACol) {
   int64_t t = 0;
   for (int r = SortFirstRow(); r <= SortLastRow() && (number || time || dateTime); ++r) {
     const QString text = Cells(ACol, r);
-    if (number && !TextToNumber(text, formats, n)) number = false;
+    if (number && !PlainNumber(text, n) && !TextToNumber(text, formats, n)) number = false;
     if (time && !TextToTime(text, formats, t)) time = false;
     if (dateTime && !TextToDateTime(text, formats, t)) dateTime = false;
   }
@@ -197,7 +242,9 @@ void TSortGrid::SortRows(int ACol, const TSortOptions& Options) {
   }
   RearrangeRows(first, sources);
   if (rememberedAt >= 0) editRow_ = first + rememberedAt;
+  keepMarks_ = true;
   if (currentAt >= 0) MoveToCell(Col(), FixedRows() + currentAt);
+  keepMarks_ = false;
 }
 
 bool TSortGrid::CanUnsort() {
@@ -229,7 +276,9 @@ void TSortGrid::Unsort() {
     RearrangeRows(first, sources);
     if (editRow_ >= first && editRow_ - first < n) editRow_ = sortedList_[editRow_ - first].RowNum;
     const int index = Row() - first;
+    keepMarks_ = true;
     if (index >= 0 && index < n) MoveToCell(Col(), sortedList_[index].RowNum);
+    keepMarks_ = false;
     sortedList_.clear();
   }
   sorted_ = false;

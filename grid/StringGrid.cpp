@@ -169,6 +169,7 @@ void TStringGrid::SetRowCount(int Value) {
 }
 
 void TStringGrid::ChangeSize(int newColCount, int newRowCount) {
+  marks_.clear();
   const int oldColCount = colCount_;
   const int oldRowCount = rowCount_;
   fixedCols_ = std::min(fixedCols_, newColCount - 1);
@@ -257,6 +258,7 @@ bool TStringGrid::MoveCurrent(int ACol, int ARow, bool MoveAnchor, bool Show) {
   if (ACol < fixedCols_ || ACol >= colCount_ || ARow < fixedRows_ || ARow >= rowCount_) return false;
   if (!SelectCell(ACol, ARow)) return false;
   const TGridCoord old = current_;
+  if (!keepMarks_ && !marks_.empty()) marks_.clear();
   const bool rowSelect = options_.Contains(TGridOption::goRowSelect);
   current_ = {rowSelect ? fixedCols_ : ACol, ARow};
   if (MoveAnchor || !options_.Contains(TGridOption::goRangeSelect)) anchor_ = current_;
@@ -284,6 +286,36 @@ TGridRect TStringGrid::Selection() const {
     r.Right = colCount_ - 1;
   }
   return r;
+}
+
+bool TStringGrid::RowSelected(int ARow) const {
+  if (!marks_.empty()) return std::binary_search(marks_.begin(), marks_.end(), ARow);
+  const TGridRect r = Selection();
+  return ARow >= r.Top && ARow <= r.Bottom;
+}
+
+std::vector<int> TStringGrid::SelectedRows() const {
+  if (!marks_.empty()) return marks_;
+  std::vector<int> rows;
+  const TGridRect r = Selection();
+  for (int row = std::max(r.Top, fixedRows_); row <= r.Bottom && row < rowCount_; ++row) rows.push_back(row);
+  return rows;
+}
+
+void TStringGrid::ToggleRowMark(int ARow) {
+  if (ARow < fixedRows_ || ARow >= rowCount_) return;
+  std::vector<int> marks = SelectedRows();
+  const auto at = std::lower_bound(marks.begin(), marks.end(), ARow);
+  if (at != marks.end() && *at == ARow)
+    marks.erase(at);
+  else
+    marks.insert(at, ARow);
+  // The current cell follows the click; the marks keep the rest of the selection.
+  keepMarks_ = true;
+  MoveCurrent(current_.X, ARow, true, true);
+  keepMarks_ = false;
+  marks_ = std::move(marks);
+  viewport()->update();
 }
 
 void TStringGrid::SetSelection(const TGridRect& Value) {
@@ -519,11 +551,19 @@ void TStringGrid::RearrangeRows(int First, const std::vector<int>& Sources) {
     }
     rows_[First + at] = std::move(carried);
   }
+  if (!marks_.empty()) {
+    std::vector<int> where(n, -1);  // new place of each moved row
+    for (int i = 0; i < n; ++i) where[Sources[i] - First] = First + i;
+    for (int& row : marks_)
+      if (row >= First && row < First + n) row = where[row - First];
+    std::sort(marks_.begin(), marks_.end());
+  }
   if (EditorMode()) editor_->setText(Cells(current_.X, current_.Y));
   viewport()->update();
 }
 
 void TStringGrid::MoveRowData(int from, int to) {
+  marks_.clear();
   if (from < to) std::rotate(rows_.begin() + from, rows_.begin() + from + 1, rows_.begin() + to + 1);
   else std::rotate(rows_.begin() + to, rows_.begin() + from, rows_.begin() + from + 1);
   MoveAdjust(current_.Y, from, to);

@@ -76,6 +76,14 @@ class TStringGrid : public QAbstractScrollArea {
   void SetRow(int Value);
   TGridRect Selection() const;
   void SetSelection(const TGridRect& Value);
+  // Rows picked one by one (Ctrl+click with whole-row range selection). While any row is
+  // marked, the marked rows are the selection; any other move of the current cell, or a
+  // new selection, clears the marks.
+  bool RowSelected(int ARow) const;
+  std::vector<int> SelectedRows() const;
+  // Adds the row to the selection, or takes it out when it is in.
+  void ToggleRowMark(int ARow);
+  bool HasRowMarks() const { return !marks_.empty(); }
   int TopRow() const { return topRow_; }
   void SetTopRow(int Value);
   int LeftCol() const { return leftCol_; }
@@ -168,6 +176,8 @@ class TStringGrid : public QAbstractScrollArea {
   void ShowEditor(const QString* initialText = nullptr);
   void HideEditor();
   TGridDrawState DrawStateOf(int ACol, int ARow) const;
+  // Set while the current cell follows rows that moved: the picked rows stay picked.
+  bool keepMarks_ = false;
 
   // ---- Qt event plumbing ----
   void paintEvent(QPaintEvent* e) override;
@@ -210,6 +220,7 @@ class TStringGrid : public QAbstractScrollArea {
   int SizingColumnAt(QPoint p) const;
   void PaintCell(QPainter& painter, int ACol, int ARow, const QRect& rect);
 
+  std::vector<int> marks_;  // sorted rows picked one by one
   // One pointer per row, null while the row is empty: rows are cheap to create and to
   // move around, which sorting does with all of them.
   std::vector<std::unique_ptr<CellRow>> rows_;

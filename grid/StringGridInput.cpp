@@ -220,6 +220,12 @@ void TStringGrid::MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
   const TGridCoord cell = MouseCoord(Pos.x(), Pos.y());
   if (cell.X < fixedCols_ || cell.Y < fixedRows_) return;
   if (EditorMode() && cell == current_) return;
+  if ((Shift & Qt::ControlModifier) && options_.Contains(TGridOption::goRangeSelect) &&
+      options_.Contains(TGridOption::goRowSelect)) {
+    ToggleRowMark(cell.Y);
+    Click();
+    return;
+  }
   const bool extend = (Shift & Qt::ShiftModifier) && options_.Contains(TGridOption::goRangeSelect);
   if (options_.Contains(TGridOption::goRangeSelect)) gridState_ = TGridState::gsSelecting;
   FocusCell(cell.X, cell.Y, !extend);

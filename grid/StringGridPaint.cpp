@@ -15,7 +15,8 @@ TGridDrawState TStringGrid::DrawStateOf(int ACol, int ARow) const {
   }
   const bool focusCell = ACol == current_.X && ARow == current_.Y;
   if (focusCell && Focused()) state.Include(TGridDrawFlag::gdFocused);
-  if (Selection().Contains(ACol, ARow) &&
+  const bool inSelection = marks_.empty() ? Selection().Contains(ACol, ARow) : RowSelected(ARow);
+  if (inSelection &&
       (!focusCell || !Focused() || options_.Contains(TGridOption::goDrawFocusSelected) ||
        options_.Contains(TGridOption::goRowSelect)))
     state.Include(TGridDrawFlag::gdSelected);

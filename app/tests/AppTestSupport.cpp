@@ -16,14 +16,17 @@ static T Next(std::deque<T>& answers) {
 
 int ScriptedAppUi::ShowBox(const BoxRequest& box) {
   Boxes.push_back(box.Text);
+  Defaults.push_back(box.DefaultButton);
   if (OnBox) OnBox(box.Text);
   if (box.Buttons == BoxButtons::Ok) return boxresult::Ok;
   if (Answers.empty()) return box.Buttons == BoxButtons::YesNo ? boxresult::No : boxresult::Cancel;
   return Next(Answers);
 }
 
-bool ScriptedAppUi::AskText(const std::string& caption, const std::string&, std::string& value, bool, int) {
+bool ScriptedAppUi::AskText(const std::string& caption, const std::string& prompt, std::string& value, bool,
+                            int) {
   TextCaptions.push_back(caption);
+  TextPrompts.push_back(prompt);
   if (Texts.empty()) return false;
   value = Next(Texts);
   return true;
@@ -56,6 +59,8 @@ void AppTest::SetUp() {
   // The desktop folder the windows start in lies in the test's own folder.
   qputenv("HOME", QByteArray::fromStdString(tmp->Path().string()));
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((*tmp / "config")));
+  // What the program remembers between runs stays in the test's folder.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(*tmp / "config"));
   QDir().mkpath(QString::fromStdString(*tmp / "Desktop"));
   OpenDir.clear();
   NewDir.clear();
@@ -120,4 +125,19 @@ std::vector<QString> AppTest::GridColumn(int col) {
   const TSortGrid& g = *Main().StringGrid1;
   for (int r = 0; r < g.RowCount(); ++r) cells.push_back(g.Cells(col, r));
   return cells;
+}
+
+void AppTest::ShowReports() { Main().Msgform->Refresh(); }
+
+void AppTest::ExtractAllTo(const std::string& folder, bool expand, bool overwrite) {
+  QDir().mkpath(QString::fromStdString(folder));
+  TExtract& ex = *windows->Extract;
+  WhenDialogOpens([&ex, folder, expand, overwrite] {
+    ex.DirectoryListBox1->SetDirectory(QString::fromStdString(folder));
+    ex.RadioGroup1->SetItemIndex(expand ? 1 : 0);
+    ex.RadioGroup2->SetItemIndex(overwrite ? 1 : 0);
+    ex.RadioGroup3->SetItemIndex(0);
+    QTest::mouseClick(ex.OKBut, Qt::LeftButton);
+  });
+  QTest::mouseClick(Main().ExtractBut, Qt::LeftButton);
 }

@@ -30,18 +30,19 @@
 #include <string>
 #include <vector>
 
-#include "Addunit.h"
+#include "AddDialog.h"
 #include "AppState.h"
 #include "AppUi.h"
+#include "ElidedLabel.h"
+#include "ExtractDialog.h"
 #include "FileSystemViews.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
 #include "MinimizeName.h"
 #include "RadioGroup.h"
+#include "SfxDialog.h"
 #include "TesseraWindows.h"
 #include "TestFiles.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
@@ -49,20 +50,31 @@ inline bool Exists(const std::string& p) { return QFileInfo::exists(QString::fro
 class ScriptedAppUi : public AppUi {
  public:
   std::vector<std::string> Boxes;    // texts of every box shown
+  std::vector<int> Defaults;         // the default button of each box, by its index
   std::deque<int> Answers;           // answers to boxes with a choice; none left: No/Cancel
   std::deque<QString> Files;         // answers to file dialogs; none left: cancelled
   std::deque<QString> Folders;       // answers to folder dialogs
   std::deque<std::string> Texts;     // answers to text questions; none left: cancelled
   std::vector<std::string> TextCaptions;
+  std::vector<std::string> TextPrompts;
   std::function<void(const std::string&)> OnBox;  // runs while a box is "open"
 
   int ShowBox(const BoxRequest& box) override;
   bool AskText(const std::string& caption, const std::string& prompt, std::string& value, bool masked,
                int maxLength) override;
-  void ProcessEvents() override { QCoreApplication::processEvents(); }
+  void ProcessEvents() override {
+    QCoreApplication::processEvents();
+    if (OnEvents) OnEvents();
+  }
+  std::function<void()> OnEvents;  // runs at every callback of a running operation
   void SetBusyCursor(bool) override {}
   QString AskFileName(QWidget*, const FileDialogRequest& r) override;
   QString AskFolder(QWidget*, const QString&, const QString&) override;
+  bool OpenUrl(const QUrl& url) override {
+    Opened.push_back(url);
+    return true;
+  }
+  std::vector<QUrl> Opened;  // what was handed to the desktop's programs
   FileDialogRequest LastFileRequest;
   std::string LastBox() const { return Boxes.empty() ? std::string() : Boxes.back(); }
 };
@@ -89,6 +101,10 @@ class AppTest : public ::testing::Test {
   std::string MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment = {});
   std::vector<std::string> ZipNames(const std::string& archive);
   std::vector<QString> GridColumn(int col);
+  // Shows in the message window what the reports since its last refresh left waiting.
+  void ShowReports();
+  // Extracts every entry into `folder` through the extract dialog, flat unless `expand`.
+  void ExtractAllTo(const std::string& folder, bool expand = true, bool overwrite = false);
 
   QString startFolder;
   std::unique_ptr<testfiles::TempDir> tmp;

@@ -238,12 +238,11 @@ TEST_F(AppTest, CancelStopsALongExtract) {
     QTest::mouseClick(ex.OKBut, Qt::LeftButton);
   });
   // Esc in the message window, once the library has started reporting.
-  QObject watcher;
-  QObject::connect(m.Msgform->ProgressBar1, &QProgressBar::valueChanged, &watcher, [&] {
+  ui.OnEvents = [&] {
     if (pressed || !m.Marlin1.SluiceBusy()) return;
     pressed = true;
     QTest::keyClick(m.Msgform, Qt::Key_Escape);
-  });
+  };
   QTest::mouseClick(m.ExtractBut, Qt::LeftButton);
   ASSERT_TRUE(pressed);
   EXPECT_TRUE(m.Msgform->isVisible());  // stays, to show the end
@@ -257,34 +256,4 @@ TEST_F(AppTest, CancelStopsALongExtract) {
   QTest::mouseClick(m.Msgform->Button2, Qt::LeftButton);
   EXPECT_FALSE(m.Msgform->isVisible());
   EXPECT_FALSE(m.Marlin1.CancelRequested());
-}
-
-TEST_F(AppTest, ExtractAsksForThePasswordAndSurvivesAWrongOne) {
-  const std::string src = *tmp / "secret.txt";
-  testfiles::WriteFile(src, "the plans");
-  const std::string zip = *tmp / "enc.zip";
-  ASSERT_EQ(testfiles::RunCommand("zip -q -j -P s3cret " + testfiles::Quote(zip) + " " + testfiles::Quote(src)).Status, 0);
-  Start(QString::fromStdString(zip));
-  TMainform& m = Main();
-  TExtract& ex = *windows->Extract;
-  const std::string out = *tmp / "out";
-  QDir().mkpath(QString::fromStdString(out));
-  auto extractAll = [&] {
-    WhenDialogOpens([&] {
-      ex.DirectoryListBox1->SetDirectory(QString::fromStdString(out));
-      ex.RadioGroup2->SetItemIndex(1);
-      QTest::mouseClick(ex.OKBut, Qt::LeftButton);
-    });
-    QTest::mouseClick(m.ExtractBut, Qt::LeftButton);
-  };
-  ui.Texts = {"wrong"};  // then the question is cancelled
-  extractAll();
-  EXPECT_EQ(ui.LastBox(), "0 files were extracted");
-  EXPECT_FALSE(Exists(out + "/secret.txt"));
-  EXPECT_EQ(testfiles::ReadFile(src), "the plans");
-
-  ui.Texts = {"s3cret"};
-  extractAll();
-  EXPECT_EQ(ui.LastBox(), "1 file was extracted");
-  EXPECT_EQ(testfiles::ReadFile(out + "/secret.txt"), "the plans");
 }

@@ -45,6 +45,15 @@ TEST_F(AppTest, RealMessageBoxReturnsTheButtonPressed) {
     QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
   });
   EXPECT_EQ(real.ShowBox(BoxRequest{"Really?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 0}), boxresult::Yes);
+  // A question that defaults to No gives No its focus too, and Enter takes it.
+  QTimer::singleShot(0, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+    EXPECT_EQ(box->focusWidget(), box->button(QMessageBox::No));
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  EXPECT_EQ(real.ShowBox(BoxRequest{"Delete?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 1}), boxresult::No);
   QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
   EXPECT_EQ(real.ShowBox(BoxRequest{"Really?", "Tessera 4", BoxButtons::YesNo, BoxIcon::Question, 0}), boxresult::No);
 

@@ -1,11 +1,14 @@
-#include "mainunit.h"
+#include "MainWindow.h"
 
 #include "NameEncodingMenu.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -13,11 +16,14 @@
 #include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cmath>
@@ -25,11 +31,13 @@
 #include <filesystem>
 
 #include "AppState.h"
+#include "MessageWindow.h"
 #include "MinimizeName.h"
 
 namespace {
 
 constexpr int kLabelMargin = 291;  // window width not given to the archive-name label
+const char* const kCaption = "Vell Tessera 4";
 const char* const kHeaders[6] = {"File Name", "Compr. Size", "Uncmpr. Size", "Date/Time", "Ratio", "Path"};
 constexpr int kColWidths[6] = {178, 91, 105, 108, 53, 251};
 constexpr int kRatioCol = 4;
@@ -72,6 +80,12 @@ TSortOptions SortOptionsFor(int col, TSortOptions options) {
   if (col == kRatioCol) {
     options.SortStyle = TSortStyle::ssCustom;
     options.SortCompare = RatioCompare;
+    options.SortCaseSensitive = true;  // digits have no case: the texts need no upper-casing
+  } else if (options.SortStyle == TSortStyle::ssAutomatic) {
+    // The window knows what each column holds: no need to look at every cell first.
+    constexpr TSortStyle kStyles[6] = {TSortStyle::ssAlphabetic, TSortStyle::ssNumeric, TSortStyle::ssNumeric,
+                                       TSortStyle::ssDateTime,   TSortStyle::ssCustom,  TSortStyle::ssAlphabetic};
+    if (col >= 0 && col < 6) options.SortStyle = kStyles[col];
   }
   return options;
 }
@@ -109,18 +123,22 @@ bool IsExeName(const std::string& name) {
 
 // ---- construction ----
 
-TMainform::TMainform(AppUi& ui, const QString& archive) : Marlin1(&ui), ui_(ui) {
+TMainform::TMainform(AppUi& ui, const QString& archive) : componentUi_(*this), Marlin1(&componentUi_), ui_(ui) {
   ui_.SetOwner(this);
-  setWindowTitle("Vell Tessera 4");
+  setWindowTitle(kCaption);
   setAcceptDrops(true);
   BuildControls();
   SetUpMarlin();
   SetUpGrid();
   resize(620, 426);
+  LoadSettings();
   FormCreate(archive);
 }
 
 TMainform::~TMainform() {
+  // The opened and dragged entries go with the program.
+  if (private_) QDir::setCurrent(QDir::homePath());
+  private_.reset();
   // FormDestroy: the libraries go with the window.
   TMarlin::UnloadKilnLib();
   TMarlin::UnloadSluiceLib();
@@ -210,12 +228,15 @@ void TMainform::BuildControls() {
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   QMenu* file = menuBar()->addMenu("&File");
+  RecentMenu = file->addMenu("&Recent Archives");
+  file->addSeparator();
   Exit1 = file->addAction("E&xit");
-  QMenu* view = menuBar()->addMenu("&View");
-  Showlasterror1 = view->addAction("Last error");
-  Zipcomment1 = view->addAction("Zip comment");
-  DLLversioninfo1 = view->addAction("DLL version info");
-  NameMenu = new NameEncodingMenu(view, Marlin1, [this](const std::string& text) { ShowMessage(text); });
+  ViewMenu = menuBar()->addMenu("&View");
+  Showlasterror1 = ViewMenu->addAction("Last error");
+  Zipcomment1 = ViewMenu->addAction("Zip comment");
+  DLLversioninfo1 = ViewMenu->addAction("DLL version info");
+  NameMenu = new NameEncodingMenu(ViewMenu, Marlin1, [this](const std::string& text) { ShowMessage(text); });
+  BuildEntryMenu();
 
   connect(ZipOpenBut, &QPushButton::clicked, this, [this] { ZipOpenButClick(); });
   connect(NewZipBut, &QPushButton::clicked, this, [this] { NewZipButClick(); });
@@ -288,6 +309,17 @@ void TMainform::SetUpGrid() {
     if (row != 0 && col != 0 && col != 5) format.AlignmentHorz = TAlignment::taRightJustify;
   };
   g.OnEndSort = [this](TSortGrid*, int) { ShowTotals(); };
+  g.installEventFilter(this);
+  g.viewport()->installEventFilter(this);
+  g.setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(&g, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const TGridCoord cell = StringGrid1->MouseCoord(at.x(), at.y());
+    const int footer = StringGrid1->RowCount() - 1;
+    if (cell.Y < StringGrid1->FixedRows() || cell.Y >= footer) return;
+    // A right click on a row outside the selection selects that row.
+    if (!StringGrid1->RowSelected(cell.Y)) StringGrid1->FocusCell(0, cell.Y, true);
+    EntryMenu->popup(StringGrid1->viewport()->mapToGlobal(at));
+  });
   // The ratio texts are no numbers to the grid's detection: that column sorts by its own rule.
   g.OnClickSort = [](TSortGrid*, int col, int, TSortOptions& options) { options = SortOptionsFor(col, options); };
 }
@@ -298,7 +330,10 @@ void TMainform::FormCreate(const QString& archive) {
   Marlin1.LoadKilnLib();
   Marlin1.LoadSluiceLib();
   // Absolute: an extract changes the current folder, and the name must still hold after it.
-  if (!archive.isEmpty()) Marlin1.SetZipFilename(QFileInfo(archive).absoluteFilePath().toStdString());
+  if (!archive.isEmpty()) {
+    Marlin1.SetZipFilename(QFileInfo(archive).absoluteFilePath().toStdString());
+    if (QFileInfo(archive).isFile()) RememberArchive(QFileInfo(archive).absoluteFilePath());
+  }
 }
 
 // ---- naming the archive ----
@@ -317,6 +352,7 @@ void TMainform::SetZipFName(const std::string& name, bool assign) {
   if (assign && name != Marlin1.ZipFilename() && NameMenu) NameMenu->ArchiveChanged();
   if (assign) Marlin1.SetZipFilename(name);
   const QString full = QString::fromStdString(Marlin1.ZipFilename());
+  UpdateTitle();
   if (full.isEmpty()) {
     ZipFName->setText("<none>");
     ZipFName->setToolTip({});
@@ -366,6 +402,7 @@ void TMainform::ZipOpenButClick() {
 void TMainform::OpenArchive(const QString& file) {
   OpenDir = FolderOf(file);
   SetZipFName(QFileInfo(file).absoluteFilePath().toStdString(), true);
+  RememberArchive(QFileInfo(file).absoluteFilePath());
 }
 
 void TMainform::NewZipButClick() {
@@ -381,7 +418,7 @@ void TMainform::NewZipButClick() {
   NewDir = FolderOf(chosen);
   const std::string name = QFileInfo(chosen).absoluteFilePath().toStdString();
   if (QFileInfo::exists(chosen)) {
-    if (!AskYesNo("Overwrite Existing File: " + name + "?")) return;
+    if (!AskYesNo("Overwrite Existing File: " + name + "?", true)) return;
     QFile::remove(chosen);  // a failure shows when the archive is listed
   }
   SetZipFName(name, true);
@@ -394,28 +431,48 @@ void TMainform::DeleteZipButClick() {
     ShowMessage("Zip file not found: " + name);
     return;
   }
-  if (!AskYesNo("Are you sure you want to delete: " + name + "?")) return;
-  QFile::remove(qname);
+  if (!AskYesNo("Are you sure you want to delete: " + name + "?", true)) return;
+  // Into the trash, as the conversions do; only where there is none, deleted for good.
+  if (Marlin1.RemoveFile(name, DeleteOpts::htdAllowUndo) != 0 && QFileInfo::exists(qname)) {
+    if (QFile::remove(qname))
+      ShowMessage("There is no trash for " + name + ": it was deleted for good.");
+    else
+      ShowMessage("Could not delete " + name);
+  }
+  if (QFileInfo::exists(qname)) return;
   SetZipFName("", true);
 }
 
 void TMainform::dragEnterEvent(QDragEnterEvent* e) {
   const QMimeData* data = e->mimeData();
+  // Rows dragged out of this window are not dropped back into its own archive.
+  if (e->source() == StringGrid1) return;
   if (data->hasUrls() && !data->urls().isEmpty() && data->urls().first().isLocalFile())
     e->acceptProposedAction();
 }
 
 void TMainform::dropEvent(QDropEvent* e) {
+  if (e->source() == StringGrid1) return;
   const QList<QUrl> urls = e->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   e->acceptProposedAction();
-  OpenArchive(urls.first().toLocalFile());
+  if (Marlin1.ZipFilename().empty()) {
+    OpenArchive(urls.first().toLocalFile());
+    return;
+  }
+  QStringList paths;
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  // Handled once the drag has ended: the add runs its own event processing.
+  QTimer::singleShot(0, this, [this, paths] { AddDropped(paths); });
 }
 
 // ---- grid ----
 
 void TMainform::Marlin1DirUpdate() {
   FillGrid();
+  // A conversion or a spanned add renames the archive: the label and title follow.
+  SetZipFName(Marlin1.ZipFilename(), false);
   FilesLabel->setText(QString::number(Marlin1.EntryCount()));
   ConvertBut->setText(IsExeName(Marlin1.ZipFilename()) ? "Convert to ZIP" : "&Convert to EXE");
 }
@@ -484,6 +541,33 @@ void TMainform::FillGrid() {
   options.SortCaseSensitive = false;
   g.SortByColumn(g.SortColumn(), SortOptionsFor(g.SortColumn(), options));
   g.SetRow(1);
+  FitColumns();
+}
+
+void TMainform::FitColumns() {
+  TSortGrid& g = *StringGrid1;
+  const QFontMetrics fm(g.Font());
+  const QFontMetrics header(g.font());
+  // Room for the text's margins, and in the header for the sort symbol beside it.
+  constexpr int kTextRoom = 10, kSymbolRoom = 24;
+  const QLocale locale;
+  // Every month's short name at its widest day and time: dates of any entry fit.
+  int date = 0;
+  for (int month = 1; month <= 12; ++month)
+    date = std::max(date, fm.horizontalAdvance(locale.toString(QDate(2088, month, 28), QLocale::ShortFormat) + "  " +
+                                               locale.toString(QTime(23, 58, 58), QLocale::ShortFormat)));
+  const int footer = g.RowCount() - 1;
+  const int needed[6] = {0, fm.horizontalAdvance(g.Cells(1, footer)), fm.horizontalAdvance(g.Cells(2, footer)), date,
+                         fm.horizontalAdvance("-100% "), 0};
+  for (int c = 1; c <= 4; ++c) {
+    const int width = std::max({kColWidths[c], needed[c] + kTextRoom, header.horizontalAdvance(kHeaders[c]) + kSymbolRoom});
+    if (g.ColWidths(c) < width) g.SetColWidths(c, width);
+  }
+}
+
+void TMainform::UpdateTitle() {
+  const QString name = QFileInfo(QString::fromStdString(Marlin1.ZipFilename())).fileName();
+  setWindowTitle(name.isEmpty() ? QString(kCaption) : name + QString::fromUtf8(" \u2014 ") + kCaption);
 }
 
 void TMainform::ShowTotals() {
@@ -502,7 +586,27 @@ void TMainform::ShowMessage(const std::string& text) {
   ui_.ShowBox(BoxRequest{text, QCoreApplication::applicationName().toStdString(), BoxButtons::Ok, BoxIcon::None, 0});
 }
 
-bool TMainform::AskYesNo(const std::string& text) {
+bool TMainform::AskYesNo(const std::string& text, bool destroys) {
   return ui_.ShowBox(BoxRequest{text, QCoreApplication::applicationName().toStdString(), BoxButtons::YesNo,
-                                BoxIcon::Question, 0}) == boxresult::Yes;
+                                BoxIcon::Question, destroys ? 1 : 0}) == boxresult::Yes;
 }
+
+// ---- what the component asks ----
+
+int ComponentUi::ShowBox(const BoxRequest& box) { return main_.Ui().ShowBox(box); }
+
+bool ComponentUi::AskText(const std::string& caption, const std::string& prompt, std::string& value, bool masked,
+                          int maxLength) {
+  if (!masked) return main_.Ui().AskText(caption, prompt, value, masked, maxLength);
+  // Asked again for the same entry: the answer given did not fit it.
+  const std::string shown = prompt == lastPrompt_ ? "The password was wrong.\n" + prompt : prompt;
+  lastPrompt_ = prompt;
+  if (main_.Ui().AskText(caption, shown, value, masked, maxLength)) return true;
+  TMarlin& m = main_.Marlin1;
+  if (m.KilnBusy() || m.SluiceBusy()) m.SetCancelRequested(true);
+  return false;
+}
+
+void ComponentUi::ProcessEvents() { main_.Ui().ProcessEvents(); }
+
+void ComponentUi::SetBusyCursor(bool busy) { main_.Ui().SetBusyCursor(busy); }

@@ -1,8 +1,9 @@
-#include "Addunit.h"
+#include "AddDialog.h"
 
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QCollator>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,8 +14,8 @@
 
 #include "AppState.h"
 #include "FileSystemViews.h"
+#include "MainWindow.h"
 #include "WindowPlacement.h"
-#include "mainunit.h"
 
 namespace {
 
@@ -158,10 +159,10 @@ TAddForm::TAddForm(TMainform& main) : QDialog(&main), main_(main) {
   resize(620, 507);
   CentreOnScreen(this);
 
-  // FormCreate: start in the desktop folder.
-  std::string desktop;
-  main.GetSpecialFolder(desktop);
-  if (!desktop.empty()) DirectoryListBox1->SetDirectory(QString::fromStdString(desktop));
+  // FormCreate: start in the folder of the last add, else the desktop folder.
+  std::string start = TesseraSettings().value("folders/add").toString().toStdString();
+  if (start.empty() || !QFileInfo(QString::fromStdString(start)).isDir()) main.GetSpecialFolder(start);
+  if (!start.empty()) DirectoryListBox1->SetDirectory(QString::fromStdString(start));
   main.AttachAddForm(this);
 }
 
@@ -267,6 +268,7 @@ void TAddForm::FreeDisk1ButClick() {
 
 void TAddForm::OKButClick() {
   Canceled = false;
+  TesseraSettings().setValue("folders/add", DirectoryListBox1->Directory());
   accept();
 }
 

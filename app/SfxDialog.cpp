@@ -1,4 +1,4 @@
-#include "sfxunit.h"
+#include "SfxDialog.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -10,9 +10,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "MainWindow.h"
 #include "RadioGroup.h"
 #include "WindowPlacement.h"
-#include "mainunit.h"
 
 TMakeSFX::TMakeSFX(TMainform& main) : QDialog(&main), main_(main) {
   setWindowTitle("Make Self Extracting Archive");

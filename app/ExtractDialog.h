@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+class QCheckBox;
+class QLineEdit;
 class QPushButton;
 class TDriveComboBox;
 class TDirectoryListBox;
@@ -12,6 +14,7 @@ class TMainform;
 class TExtract : public QDialog {
  public:
   explicit TExtract(TMainform& main);
+  TMainform& Main() { return main_; }
 
   TDriveComboBox* DriveComboBox1;
   TDirectoryListBox* DirectoryListBox1;
@@ -20,9 +23,17 @@ class TExtract : public QDialog {
   TRadioGroup* RadioGroup1;  // "Expand ZIP Dirs"
   TRadioGroup* RadioGroup2;  // "OverWrite Existing"
   TRadioGroup* RadioGroup3;  // "Files to Extract"
+  QLineEdit* PathEdit;        // the target folder, shown and typed
+  QPushButton* NewFolderBut;
+  QCheckBox* NamedFolderCB;  // into a folder named after the archive
 
   void OKButClick();
   void CancelButClick();
+  // Makes a folder, named by the user, in the current folder and selects it.
+  void NewFolderButClick();
+  // The folder an OK would extract into, or an empty text when the typed path is no
+  // usable folder name.
+  QString TargetFolder() const;
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -31,4 +42,5 @@ class TExtract : public QDialog {
 
  private:
   void FormActivate();
+  TMainform& main_;
 };

@@ -6,20 +6,19 @@
 #include <QLabel>
 #include <QListWidget>
 
-#include "Addunit.h"
+#include "AddDialog.h"
 #include "AppState.h"
-#include "extrunit.h"
-#include "mainunit.h"
-#include "msgunit.h"
-#include "sfxunit.h"
+#include "ExtractDialog.h"
+#include "MainWindow.h"
+#include "MessageWindow.h"
+#include "SfxDialog.h"
 
 std::vector<std::string> TMainform::SelectedEntryNames() const {
   std::vector<std::string> names;
   const TSortGrid& g = *StringGrid1;
-  const TGridRect sel = g.Selection();
   const int footer = g.RowCount() - 1;
-  for (int row = std::max(sel.Top, g.FixedRows()); row <= sel.Bottom && row < footer; ++row)
-    names.push_back((g.Cells(5, row) + g.Cells(0, row)).toStdString());
+  for (int row : g.SelectedRows())
+    if (row >= g.FixedRows() && row < footer) names.push_back((g.Cells(5, row) + g.Cells(0, row)).toStdString());
   return names;
 }
 
@@ -29,11 +28,23 @@ void TMainform::StartRun(const std::string& beginning) {
     Msgform->ShowModeless();
   }
   Marlin1Message(0, beginning);
+  running_ = true;
+  run_ = {};
+  componentUi_.StartRun();
 }
 
+namespace {
+std::string WithSummary(std::string text, const RunTally& tally) {
+  const std::string summary = tally.Summary();
+  return summary.empty() ? text : text + "\n" + summary;
+}
+}  // namespace
+
 void TMainform::FinishRun(uint32_t start, const char* verb) {
+  running_ = false;
+  if (Msgform) Msgform->Refresh();
   TimeLabel->setText(QString::fromStdString(ElapsedText(start, TickCount())));
-  ShowMessage(CountMessage(Marlin1.SuccessCount(), verb));
+  ShowMessage(WithSummary(CountMessage(Marlin1.SuccessCount(), verb), run_));
 }
 
 void TMainform::AddButClick() {
@@ -72,6 +83,7 @@ void TMainform::AddButClick() {
   } catch (...) {
     ShowMessage("Error in Add; Fatal DLL Exception in mainunit");
   }
+  if (options.Contains(AddOptsEnum::AddDiskSpan)) FollowNumberedSet();
   FinishRun(start, " added");
 }
 
@@ -116,7 +128,7 @@ void TMainform::DeleteButClick() {
     ShowMessage("Error - no files to delete");
     return;
   }
-  if (!AskYesNo("Delete selected files from: " + Marlin1.ZipFilename() + "?")) return;
+  if (!AskYesNo("Delete selected files from: " + Marlin1.ZipFilename() + "?", true)) return;
   const std::vector<std::string> specs = SelectedEntryNames();
   Marlin1.SetFSpecArgs(specs);
   if (specs.empty()) {
@@ -146,19 +158,24 @@ void TMainform::TestButClick() {
     Marlin1.Extract();
   } catch (const std::exception& e) {
     // Nothing may escape into the event loop: the failure ends the command here.
+    running_ = false;
     ShowMessage(e.what());
     return;
   } catch (...) {
+    running_ = false;
     ShowMessage("Error in Extract; Fatal DLL Exception in mainunit");
     return;
   }
+  running_ = false;
+  if (Msgform) Msgform->Refresh();
   TimeLabel->setText(QString::fromStdString(ElapsedText(start, TickCount())));
   const int entries = Marlin1.EntryCount();
   const int good = Marlin1.SuccessCount();
+  run_.Failed = 0;  // the count of bad files says it already
   if (entries == good)
-    ShowMessage("All " + std::to_string(entries) + " files tested OK");
+    ShowMessage(WithSummary("All " + std::to_string(entries) + " files tested OK", run_));
   else
-    ShowMessage("ERROR: " + std::to_string(entries - good) + " files tested as bad, or skipped!");
+    ShowMessage(WithSummary("ERROR: " + std::to_string(entries - good) + " files tested as bad, or skipped!", run_));
 }
 
 void TMainform::ConvertButClick() {

@@ -1,0 +1,146 @@
+// The message window in real use: long names, the pace of its updates, where it stands
+// beside the main window and which keys reach which window.
+
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTextDocument>
+
+#include "AppTestSupport.h"
+
+namespace {
+
+// The letter after '&' in a caption, upper-cased; a null character when there is none.
+QChar Mnemonic(const QString& text) {
+  for (int i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    if (text[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return text[i + 1].toUpper();
+  }
+  return {};
+}
+
+// The dialogs are children of the main window, but their keys are their own.
+bool InDialog(QObject* o) {
+  for (; o; o = o->parent())
+    if (qobject_cast<QDialog*>(o)) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST_F(AppTest, LongNamesNeitherWidenTheMessageWindowNorPushItsButtonsAway) {
+  Start();
+  TMainform& m = Main();
+  TMsgform& w = *m.Msgform;
+  m.MsgButClick();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  w.resize(600, 400);
+  QCoreApplication::processEvents();
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = "folder/" + std::string(200, char('a' + i % 26)) + ".txt";
+    m.Marlin1Progress(ProgressType::ProgrTotalSize, "", int64_t(987654321987));
+    m.Marlin1Progress(ProgressType::ProgrTotalFiles, "", 1234567);
+    m.Marlin1Progress(ProgressType::ProgrNewFile, name, 1000);
+    m.Marlin1Message(0, "added: " + name);
+    ShowReports();
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(w.width(), 600);
+  EXPECT_EQ(w.height(), 400);
+  EXPECT_LE(w.minimumWidth(), 600);
+  EXPECT_LE(w.Button1->geometry().right(), w.width());
+  EXPECT_LE(w.Button2->geometry().right(), w.width());
+  // The name is cut in its middle, so that both of its ends show.
+  const QString shown = w.FileBeingZipped->text();
+  EXPECT_TRUE(shown.startsWith("folder/")) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(".txt")) << shown.toStdString();
+  EXPECT_LE(w.FileBeingZipped->fontMetrics().horizontalAdvance(shown), w.FileBeingZipped->width());
+  EXPECT_EQ(w.FileBeingZipped->toolTip().size(), 7 + 200 + 4);
+  // The status panels show their whole text ("Kb", not "Kl").
+  for (QLabel* panel : {w.StatusPanel0, w.StatusPanel1})
+    EXPECT_GE(panel->contentsRect().width(), panel->fontMetrics().horizontalAdvance(panel->text()))
+        << panel->text().toStdString();
+  EXPECT_TRUE(w.StatusPanel0->text().endsWith(" Kb"));
+  Screenshot(&w, "message-window-long-names");
+
+  // Narrowed by the user, it stays as narrow as asked, down to what its buttons need.
+  w.resize(450, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w.width(), 450);
+}
+
+TEST_F(AppTest, ProgressAndLogLinesReachTheWindowInBatches) {
+  Start();
+  TMainform& m = Main();
+  TMsgform& w = *m.Msgform;
+  m.MsgButClick();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  int barChanges = 0, logChanges = 0;
+  QObject watcher;
+  QObject::connect(w.ProgressBar1, &QProgressBar::valueChanged, &watcher, [&] { ++barChanges; });
+  QObject::connect(w.RichEdit1->document(), &QTextDocument::contentsChange, &watcher, [&] { ++logChanges; });
+  constexpr int kFiles = 3000;
+  QElapsedTimer clock;
+  clock.start();
+  m.Marlin1Progress(ProgressType::ProgrTotalSize, "", kFiles * 100);
+  for (int i = 0; i < kFiles; ++i) {
+    m.Marlin1Progress(ProgressType::ProgrNewFile, "file" + std::to_string(i), 100);
+    m.Marlin1Progress(ProgressType::ProgrUpdate, "", 50);
+    m.Marlin1Progress(ProgressType::ProgrUpdate, "", 50);
+    m.Marlin1Message(0, "line " + std::to_string(i));
+    QCoreApplication::processEvents();
+  }
+  // However slow the machine, no more than about 25 refreshes a second (and the last).
+  const double allowed = 25.0 * double(clock.elapsed()) / 1000.0 + 3;
+  ShowReports();
+  EXPECT_LE(barChanges, allowed);
+  EXPECT_LE(logChanges, allowed);
+  // Nothing is lost on the way.
+  EXPECT_EQ(w.RichEdit1->document()->blockCount(), kFiles);
+  EXPECT_TRUE(w.RichEdit1->toPlainText().endsWith("line " + QString::number(kFiles - 1)));
+  EXPECT_EQ(w.ProgressBar1->value(), 10001);
+  EXPECT_EQ(w.ProgressBar2->value(), 10001);
+}
+
+TEST_F(AppTest, MessageWindowLeavesTheMainWindowInSightAndDismissHasAKeyOfItsOwn) {
+  Start();
+  TMainform& m = Main();
+  TMsgform& w = *m.Msgform;
+  const QRect screen = m.screen()->availableGeometry();
+  m.resize(screen.width() / 3, screen.height() / 3);
+  m.move(screen.topLeft());
+  w.resize(screen.width() / 2, screen.height() / 2);
+  QCoreApplication::processEvents();
+  m.MsgButClick();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_FALSE(w.frameGeometry().intersects(m.frameGeometry()))
+      << "main " << m.frameGeometry().x() << "," << m.frameGeometry().y() << " message " << w.frameGeometry().x()
+      << "," << w.frameGeometry().y();
+  EXPECT_TRUE(screen.contains(w.frameGeometry()));
+
+  // A main window in the middle of the screen leaves less room than the window asks for:
+  // it takes what there is, above or below, rather than hide the main window's buttons.
+  w.hide();
+  m.resize(screen.width() / 2, screen.height() / 3);
+  m.move(screen.center() - QPoint(m.frameGeometry().width() / 2, m.frameGeometry().height() / 2));
+  w.resize(screen.width() * 3 / 4, screen.height() * 3 / 4);
+  QCoreApplication::processEvents();
+  m.MsgButClick();
+  EXPECT_FALSE(w.frameGeometry().intersects(m.frameGeometry()));
+  EXPECT_TRUE(screen.contains(w.frameGeometry()));
+  EXPECT_GE(w.height(), w.minimumHeight());
+
+  // Dismiss answers to a letter that no command of the main window uses.
+  QSet<QChar> used;
+  for (QAbstractButton* b : m.findChildren<QAbstractButton*>())
+    if (!InDialog(b)) used.insert(Mnemonic(b->text()));
+  for (QAction* a : m.findChildren<QAction*>())
+    if (!InDialog(a)) used.insert(Mnemonic(a->text()));
+  const QChar dismiss = Mnemonic(w.Button1->text());
+  ASSERT_FALSE(dismiss.isNull());
+  EXPECT_FALSE(used.contains(dismiss)) << "Alt+" << QString(dismiss).toStdString();
+  EXPECT_NE(dismiss, Mnemonic(w.Button2->text()));
+}
