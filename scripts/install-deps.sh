@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev libc6-dev
+          libdeflate-dev  # the compressor's deflate encoder
           libicu-dev libuchardet-dev  # code pages of entry names, and telling which one
           fonts-dejavu-core fonts-liberation2 zip unzip
           time)  # GNU time: the benchmarks measure peak memory with it
