@@ -291,6 +291,75 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
   EXPECT_FALSE(std::ifstream(t / "g.zip").good());
 }
 
+// An archive written elsewhere: names in code pages, one with a Unicode path field, extra
+// fields Tessera does not know. Adding a file and replacing another leaves every other entry's
+// central record (but its offset), local header and data byte for byte, in its place.
+TEST_F(KilnAdd, OtherEntriesKeepTheirStoredNamesAndExtraFields) {
+  InDir here(t.Path());
+  const std::string archive = t / "foreign.zip", before = t / "before.zip";
+  Command made = Shell(std::string(TESSERA_PYTHON) + " -c " + Q(R"PY(
+import struct, sys, zlib
+def field(tag, data): return struct.pack('<HH', tag, len(data)) + data
+def upath(name, raw): return field(0x7075, struct.pack('<BI', 1, zlib.crc32(raw)) + name.encode())
+entries = [('新しいフォルダ/テキスト.txt', 'cp932', 0, lambda n, r: upath(n, r) + field(0xCAFE, b'\1\2\3')),
+           ('Документы/Отчёт.txt', 'cp866', 0, lambda n, r: field(0x000A, bytes(32)) + field(0x5455, b'\1\0\0\0\0')),
+           ('plain.txt', 'ascii', 0, lambda n, r: b''),
+           ('Grüße.txt', 'utf-8', 0x800, lambda n, r: field(0xCAFE, b'x')),
+           ('tail.txt', 'ascii', 0, lambda n, r: b'')]
+body, central = b'', b''
+for n, cp, flags, extra in entries:
+    raw, data = n.encode(cp), ('text of ' + n + '\n').encode() * 50
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    packed = packer.compress(data) + packer.flush()
+    x, crc = extra(n, raw), zlib.crc32(data)
+    central += struct.pack('<IHHHHIIIIHHHHHII', 0x02014B50, 0x0B14, 20, flags, 8, 0x56B15000, crc, len(packed), len(data),
+                           len(raw), len(x), 0, 0, 0, 0x20, len(body)) + raw + x
+    body += struct.pack('<IHHHIIIIHH', 0x04034B50, 20, flags, 8, 0x56B15000, crc, len(packed), len(data), len(raw),
+                        len(x)) + raw + x + packed
+end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(body), 0)
+open(sys.argv[1], 'wb').write(body + central + end)
+)PY") + " " + Q(archive));
+  ASSERT_EQ(made.status, 0) << made.output;
+  WriteFile(before, ReadFile(archive));
+  WriteFile(t / "plain.txt", "replaced\n");
+  WriteFile(t / "new.txt", TextBytes(20000, 5));
+  Outcome out = kiln.Run(archive, {"plain.txt", "new.txt"}, Options{});
+  EXPECT_EQ(out.result, 2) << testing::PrintToString(out.Errors());
+
+  // Each entry: its stored name, its central record with the offset blanked, its local header
+  // and data; the old entries compared with the new ones in directory order.
+  Command compared = Shell(std::string(TESSERA_PYTHON) + " -c " + Q(R"PY(
+import struct, sys
+def entries(path):
+    b = open(path, 'rb').read()
+    e = b.rfind(b'PK\x05\x06')
+    count, at = struct.unpack('<H', b[e + 10:e + 12])[0], struct.unpack('<I', b[e + 16:e + 20])[0]
+    found = []
+    for _ in range(count):
+        n, x, c = struct.unpack('<HHH', b[at + 28:at + 34])
+        record = bytearray(b[at:at + 46 + n + x + c])
+        local = struct.unpack('<I', record[42:46])[0]
+        record[42:46] = bytes(4)
+        ln, lx = struct.unpack('<HH', b[local + 26:local + 30])
+        packed = struct.unpack('<I', record[20:24])[0]
+        found.append((bytes(record[46:46 + n]), bytes(record), b[local:local + 30 + ln + lx + packed]))
+        at += len(record)
+    return found
+old, new = entries(sys.argv[1]), entries(sys.argv[2])
+names = [e[0] for e in new]
+bad = [o[0] for o, n in zip(old, new) if o[0] != b'plain.txt' and o != n]
+print('OK' if not bad and len(new) == len(old) + 1 and names[2] == b'plain.txt' and names[-1] == b'new.txt'
+      else (bad, names))
+)PY") + " " + Q(before) + " " + Q(archive));
+  EXPECT_EQ(compared.output, "OK\n");
+  Command unzip = Shell("unzip -t " + Q(archive));
+  EXPECT_EQ(unzip.status, 0) << unzip.output;
+  Command sevenzip = Shell("7zz t " + Q(archive));
+  EXPECT_EQ(sevenzip.status, 0) << sevenzip.output;
+  EXPECT_EQ(Shell("unzip -p " + Q(archive) + " plain.txt").output, "replaced\n");
+  EXPECT_EQ(Shell("unzip -p " + Q(archive) + " new.txt").output, TextBytes(20000, 5));
+}
+
 TEST_F(KilnAdd, ArchiveKeepsItsLinkAndItsMode) {
   // Reached through a symbolic link and private to its owner: an add and a delete change the
   // file the link points to, keep the link, and keep the mode.
