@@ -158,18 +158,23 @@ class StagedFile {
   }
 
   // Whether files can be made unnamed here: linking one needs /proc, or the privilege to
-  // link by descriptor.
+  // link by descriptor (CAP_DAC_READ_SEARCH).
   static bool UnnamedFiles() {
     if (std::getenv("TESSERA_NO_TMPFILE")) return false;
     return ::access("/proc/self/fd", F_OK) == 0 || ::geteuid() == 0;
   }
 
  private:
+  // By descriptor where the process may (it spares a walk through /proc), else through /proc.
   bool Link(const std::string& as) {
+    static std::atomic<bool> byDescriptor{true};  // until refused once
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+      if (::linkat(fd_, "", dir_, as.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (errno == EEXIST) return false;
+      if (errno == ENOENT || errno == EPERM) byDescriptor.store(false, std::memory_order_relaxed);
+    }
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    if (::linkat(AT_FDCWD, self.c_str(), dir_, as.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno == EEXIST) return false;
-    return ::linkat(fd_, "", dir_, as.c_str(), AT_EMPTY_PATH) == 0;
+    return ::linkat(AT_FDCWD, self.c_str(), dir_, as.c_str(), AT_SYMLINK_FOLLOW) == 0;
   }
 
   // The stand-in renamed; without `replace` never over a name that is there.
