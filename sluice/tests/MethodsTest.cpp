@@ -191,10 +191,10 @@ TEST(Methods, DeflateAroundTheWholeBufferBound) {
   constexpr size_t kBound = sluice::DeflateDecoder::kWholeLimit;
   const std::string text = Text(kBound + 2, 11);
   std::string json = "[";
-  auto entry = [&](const std::string& name, size_t size, size_t declare) {
+  auto entry = [&](const std::string& name, size_t size, size_t declare, const std::string& more = "") {
     WriteFile(tmp / name, text.substr(0, size));
     json += std::string(json.size() > 1 ? "," : "") + R"({"name": ")" + name + R"(", "method": 8, "file": ")" +
-            (tmp / name) + R"(", "declare": )" + std::to_string(declare) + "}";
+            (tmp / name) + R"(", "declare": )" + std::to_string(declare) + more + "}";
   };
   for (const auto& [name, size] : {std::pair{"below", kBound - 1}, {"at", kBound}, {"above", kBound + 1}})
     entry(name, size, size);
@@ -203,6 +203,8 @@ TEST(Methods, DeflateAroundTheWholeBufferBound) {
   entry("more-above", kBound + 2, kBound + 1);  // streamed
   entry("less-at", kBound - 1, kBound);
   entry("less-above", kBound, kBound + 1);
+  entry("cut-above", kBound + 1, kBound + 1, R"(, "cut": 20)");  // the streamed way's ends
+  entry("trailing-above", kBound + 1, kBound + 1, R"(, "append": "junk")");
   const std::string zip = Craft(tmp, "bound.zip", json + "]");
   Sluice lib(kLib);
   for (bool test : {true, false}) {
@@ -217,7 +219,9 @@ TEST(Methods, DeflateAroundTheWholeBufferBound) {
     for (const char* name : {"less-at", "less-above"})
       EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": the data is truncated or damaged"))
           << o.AllMessages();
-    EXPECT_EQ(o.Messages().size(), 5u) << o.AllMessages();
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "cut-above: the data is truncated")) << o.AllMessages();
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "trailing-above: the compressed data is damaged: data follows"));
+    EXPECT_EQ(o.Messages().size(), 7u) << o.AllMessages();
     if (test) continue;
     ExpectFiles({{"below", text.substr(0, kBound - 1)}, {"at", text.substr(0, kBound)},
                  {"above", text.substr(0, kBound + 1)}},
