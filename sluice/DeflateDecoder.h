@@ -3,7 +3,8 @@
 // call of libdeflate into a buffer of exactly its declared size, two to three times as fast
 // as zlib; a larger one is streamed through zlib, so that memory stays flat whatever the
 // entry's size. The buffers and both decoders' states live as long as the decoder: a worker
-// keeps one for all its entries.
+// keeps one for all its entries. libdeflate reads a few invalid codes that zlib refuses (the
+// reserved length symbols 286 and 287) as valid ones; the entry's CRC then judges the result.
 
 #include <cstddef>
 #include <cstdint>
