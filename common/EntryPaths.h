@@ -66,9 +66,29 @@ inline bool LinkTargetInside(const std::vector<std::string>& linkParts, std::str
 
 enum class FolderFailure { None, Create, LinkInWay, Open };
 
-// Opens (creating when `create`) the first `count` components of `parts` below `rootFd`,
-// never through a symbolic link: it could lead anywhere. Returns the folder's descriptor,
-// or -1 with `why` and `err` set.
+// Opens (creating when `create`) the folder `part` in the folder `parentFd`, never through a
+// symbolic link: it could lead anywhere. Returns its descriptor, with `made` telling whether
+// this call created it, or -1 with `why` and `err` set.
+inline int OpenFolder(int parentFd, const char* part, bool create, bool& made, FolderFailure& why, int& err) {
+  made = false;
+  if (create) {
+    if (::mkdirat(parentFd, part, 0777) == 0) {
+      made = true;
+    } else if (errno != EEXIST) {
+      why = FolderFailure::Create, err = errno;
+      return -1;
+    }
+  }
+  const int fd = ::openat(parentFd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+    why = (err == ELOOP || err == ENOTDIR) ? FolderFailure::LinkInWay : FolderFailure::Open;
+  }
+  return fd;
+}
+
+// Opens (creating when `create`) the first `count` components of `parts` below `rootFd`.
+// Returns the folder's descriptor, or -1 with `why` and `err` set.
 inline int OpenFolders(int rootFd, const std::vector<std::string>& parts, size_t count, bool create,
                        FolderFailure& why, int& err) {
   why = FolderFailure::None;
@@ -79,20 +99,11 @@ inline int OpenFolders(int rootFd, const std::vector<std::string>& parts, size_t
     return -1;
   }
   for (size_t i = 0; i < count && i < parts.size(); ++i) {
-    const char* part = parts[i].c_str();
-    if (create && ::mkdirat(fd, part, 0777) != 0 && errno != EEXIST) {
-      why = FolderFailure::Create, err = errno;
-      ::close(fd);
-      return -1;
-    }
-    const int next = ::openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    err = errno;
+    bool made = false;
+    const int next = OpenFolder(fd, parts[i].c_str(), create, made, why, err);
     ::close(fd);
     fd = next;
-    if (fd < 0) {
-      why = (err == ELOOP || err == ENOTDIR) ? FolderFailure::LinkInWay : FolderFailure::Open;
-      return -1;
-    }
+    if (fd < 0) return -1;
   }
   err = 0;
   return fd;

@@ -16,17 +16,26 @@ namespace entryspans {
 // The data lies behind the entry's local header, whose name and extra field may differ in
 // length from the central record's. False when no local header is at `localOffset` or the
 // data would reach past `limit` (where the central directory starts). `extraLength` gets the
-// local extra field's length (it follows the name, right before the data).
-inline bool LocateData(int fd, uint64_t localOffset, uint64_t packed, uint64_t limit, uint64_t& dataOffset,
-                       uint16_t& extraLength) {
-  uint8_t raw[LocalFileHeader::Size];
-  if (localOffset > limit || limit - localOffset < LocalFileHeader::Size ||
-      !fileio::ReadAt(fd, localOffset, raw, sizeof raw) || GetLE32(raw) != zipsig::Local)
+// local extra field's length (it follows the name, right before the data). `raw` holds the
+// LocalFileHeader::Size bytes at `localOffset`, read by the caller.
+inline bool LocateDataIn(const uint8_t* raw, uint64_t localOffset, uint64_t packed, uint64_t limit,
+                         uint64_t& dataOffset, uint16_t& extraLength) {
+  if (localOffset > limit || limit - localOffset < LocalFileHeader::Size || GetLE32(raw) != zipsig::Local)
     return false;
   const LocalFileHeader h = LocalFileHeader::Decode(raw);
   dataOffset = localOffset + LocalFileHeader::Size + h.NameLength + h.ExtraLength;
   extraLength = h.ExtraLength;
   return dataOffset <= limit && packed <= limit - dataOffset;
+}
+
+// The same, reading the header.
+inline bool LocateData(int fd, uint64_t localOffset, uint64_t packed, uint64_t limit, uint64_t& dataOffset,
+                       uint16_t& extraLength) {
+  uint8_t raw[LocalFileHeader::Size];
+  if (localOffset > limit || limit - localOffset < LocalFileHeader::Size ||
+      !fileio::ReadAt(fd, localOffset, raw, sizeof raw))
+    return false;
+  return LocateDataIn(raw, localOffset, packed, limit, dataOffset, extraLength);
 }
 
 // From an entry's local header to the end of its data; `placed` false when it has none.

@@ -75,11 +75,17 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Opens the file in the folder `dirFd`; false with errno set.
-  bool Open(int dirFd) {
+  bool Open(int dirFd) { return Open(dirFd, UnnamedFiles(), kNoMode); }
+  // The same, for callers that open many files: `unnamed` is UnnamedFiles(), asked once.
+  // `mode` (unless kNoMode) is the file's when named: an unnamed file is made with it (nobody
+  // can open it meanwhile), the named stand-in gets it just before it takes its name.
+  static constexpr mode_t kNoMode = mode_t(-1);
+  bool Open(int dirFd, bool unnamed, mode_t mode) {
     Discard();
     dir_ = dirFd;
-    if (UnnamedFiles()) {
-      fd_ = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    mode_ = mode;
+    if (unnamed) {
+      fd_ = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode == kNoMode ? 0600 : mode);
       if (fd_ >= 0) return true;
       // EISDIR: a kernel without O_TMPFILE; the others: a file system without it.
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
@@ -111,6 +117,7 @@ class StagedFile {
   bool Publish(const std::string& name, bool replace) {
     const int probe = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     if (probe < 0 || ::close(probe) != 0) return false;
+    if (!name_.empty() && mode_ != kNoMode && ::fchmod(fd_, mode_) != 0) return false;
     bool named = false;
     if (name_.empty()) {
       // An unnamed file is linked in; to replace, under a name of its own first.
@@ -150,17 +157,24 @@ class StagedFile {
     errno = err;
   }
 
- private:
-  // Linking an unnamed file needs /proc, or the privilege to link by descriptor.
+  // Whether files can be made unnamed here: linking one needs /proc, or the privilege to
+  // link by descriptor (CAP_DAC_READ_SEARCH).
   static bool UnnamedFiles() {
     if (std::getenv("TESSERA_NO_TMPFILE")) return false;
     return ::access("/proc/self/fd", F_OK) == 0 || ::geteuid() == 0;
   }
+
+ private:
+  // By descriptor where the process may (it spares a walk through /proc), else through /proc.
   bool Link(const std::string& as) {
+    static std::atomic<bool> byDescriptor{true};  // until refused once
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+      if (::linkat(fd_, "", dir_, as.c_str(), AT_EMPTY_PATH) == 0) return true;
+      if (errno == EEXIST) return false;
+      if (errno == ENOENT || errno == EPERM) byDescriptor.store(false, std::memory_order_relaxed);
+    }
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    if (::linkat(AT_FDCWD, self.c_str(), dir_, as.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno == EEXIST) return false;
-    return ::linkat(fd_, "", dir_, as.c_str(), AT_EMPTY_PATH) == 0;
+    return ::linkat(AT_FDCWD, self.c_str(), dir_, as.c_str(), AT_SYMLINK_FOLLOW) == 0;
   }
 
   // The stand-in renamed; without `replace` never over a name that is there.
@@ -175,6 +189,7 @@ class StagedFile {
   }
 
   int dir_ = -1, fd_ = -1;
+  mode_t mode_ = kNoMode;
   std::string name_;
   uint64_t written_ = 0;
 };

@@ -116,6 +116,8 @@ def method_streams():
         'd64-far': bytes([0, 3, 255]) + crafted_methods.deflate64(DEFLATE64['d64-far'])[0],
         'd64-dynamic': bytes([0, 0, 100]) + crafted_methods.deflate64(DEFLATE64['d64-dynamic'])[0],
         'd64-from-deflate': bytes([0, 2, 0]) + c,
+        'deflate': bytes([5, 3, 110]) + c,
+        'deflate-declared-short': bytes([5, 4, 20]) + c,
         'bzip2-streams': bytes([1, 3, 0]) + bz2.compress(text[:50000]) + bz2.compress(text[50000:]),
         'lzma-marker': bytes([0x82, 3, 0]) + crafted_methods.lzma_entry(text),
         'zstd-frames': bytes([3, 3, 0]) + crafted_methods.zstd(text, 2),

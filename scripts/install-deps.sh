@@ -3,8 +3,7 @@
 # that is already there. Usage: scripts/install-deps.sh [--test] [--fuzz]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev libc6-dev
-          libdeflate-dev  # the compressor's deflate encoder
+packages=(cmake g++ make pkg-config qt6-base-dev libzip-dev zlib1g-dev libdeflate-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev libc6-dev
           libicu-dev libuchardet-dev  # code pages of entry names, and telling which one
           fonts-dejavu-core fonts-liberation2 zip unzip
           time)  # GNU time: the benchmarks measure peak memory with it

@@ -30,6 +30,9 @@ constexpr uint64_t kProgressStep = 1024 * 1024;
 // has been told: a cancel then lands within this much work, however fast the worker runs.
 constexpr uint64_t kMaxLead = 4 * kProgressStep;
 constexpr size_t kMaxLinkTarget = 4095;
+// How often the reporting thread looks for finished entries. Waking it for each one would
+// cost two context switches an entry, more than a small one takes to extract.
+constexpr auto kReportPoll = std::chrono::milliseconds(2);
 
 // The callback, called only from the thread that called the library.
 class Reporter {
@@ -82,41 +85,73 @@ std::string Printable(std::string s) {
   return s;
 }
 
-// The folders the batch writes into, each swept once of what killed runs left there.
-class Sweeper {
+// The folders the batch writes into, shared by the workers: those it made (nothing stood in
+// them before, so a name there can be taken only by this batch), and those swept once of what
+// killed runs left there (a folder just made holds nothing to sweep).
+class FolderLog {
  public:
+  void Made(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    made_.insert(key);
+  }
+  bool WasMade(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    return made_.count(key) != 0;
+  }
   void Sweep(const std::string& key, int fd) {
     {
       std::lock_guard lock(mutex_);
-      if (!swept_.insert(key).second) return;
+      if (made_.count(key) || !swept_.insert(key).second) return;
     }
     stagedfile::RemoveStale(fd);
   }
 
  private:
   std::mutex mutex_;
-  std::unordered_set<std::string> swept_;
+  std::unordered_set<std::string> made_, swept_;
 };
 
-// Folders a worker has opened (and made) on the way to its files. Entries of one folder
-// come together, and walking each path anew costs two calls per component.
+// Folders a worker has opened (and made, when `create`) on the way to its files, keyed
+// "a/b/". Entries of one folder come together, and a new folder is opened from its nearest
+// open ancestor: one call to make it and one to open it, however deep it lies.
 class FolderCache {
  public:
-  FolderCache(int root, Sweeper& sweeper) : root_(root), sweeper_(sweeper) {}
+  FolderCache(int root, FolderLog& log, bool create) : root_(root), log_(log), create_(create) {}
   ~FolderCache() { Clear(); }
   FolderCache(const FolderCache&) = delete;
   FolderCache& operator=(const FolderCache&) = delete;
 
-  // A descriptor the cache owns, or -1 with `why` and `err` set.
-  int Open(const std::vector<std::string>& parts, size_t count, entrypaths::FolderFailure& why, int& err) {
-    std::string key;
-    for (size_t i = 0; i < count; ++i) key += parts[i] + '/';
-    if (const auto it = open_.find(key); it != open_.end()) return it->second;
-    if (open_.size() >= 64) Clear();
-    const int fd = entrypaths::OpenFolders(root_, parts, count, true, why, err);
-    if (fd < 0) return fd;
-    sweeper_.Sweep(key, fd);
-    open_.emplace(std::move(key), fd);
+  // The first `count` components of `parts` (made where missing, when the cache creates;
+  // then swept too) and their key: a descriptor the cache owns, or -1 with `why` and `err`
+  // set.
+  int Open(const std::vector<std::string>& parts, size_t count, std::string& key, entrypaths::FolderFailure& why,
+           int& err) {
+    why = entrypaths::FolderFailure::None, err = 0;
+    key.clear();
+    int fd = root_;
+    size_t have = 0;
+    for (size_t i = 0; i < count; ++i) {
+      key += parts[i];
+      key += '/';
+      if (const auto it = open_.find(key); it != open_.end()) fd = it->second, have = i + 1;
+    }
+    if (have == count) {
+      if (count == 0 && create_) log_.Sweep(key, fd);
+      return fd;
+    }
+    key.clear();
+    for (size_t i = 0; i < have; ++i) key += parts[i] + '/';
+    for (size_t i = have; i < count; ++i) {
+      bool made = false;
+      const int next = entrypaths::OpenFolder(fd, parts[i].c_str(), create_, made, why, err);
+      if (next < 0) return -1;
+      key += parts[i] + '/';
+      if (made) log_.Made(key);
+      if (open_.size() >= 256) Clear();  // `fd` is no longer needed
+      open_.emplace(key, next);
+      fd = next;
+    }
+    if (create_) log_.Sweep(key, fd);
     return fd;
   }
 
@@ -126,7 +161,8 @@ class FolderCache {
     open_.clear();
   }
   int root_;
-  Sweeper& sweeper_;
+  FolderLog& log_;
+  bool create_;
   std::unordered_map<std::string, int> open_;
 };
 
@@ -164,8 +200,8 @@ class Batch {
   void WaitForReport(Job& job, uint64_t done);
   bool ReportJob(Job& job);
   void Cancel();
-  void MakeLink(Job& job);
-  void FinishFolders();
+  void MakeLink(Job& job, FolderCache& folders);
+  void FinishFolders(FolderCache& folders);
   void Say(Job& job, int32_t code, const std::string& reason) {
     job.messages.emplace_back(code, Printable(dir_.entries[job.index].name) + ": " + reason);
   }
@@ -176,9 +212,11 @@ class Batch {
   ArchiveDirectory dir_;
   std::vector<std::unique_ptr<Job>> jobs_;
   std::atomic<size_t> next_{0};
+  std::atomic<int> afterWaiters_{0};  // workers waiting for an earlier entry of their target
   std::atomic<bool> stop_{false};
   std::atomic<Job*> reporting_{nullptr};  // the job whose progress the callback is told
-  Sweeper sweeper_;
+  FolderLog folderLog_;
+  bool unnamed_ = true;  // whether files are made unnamed (StagedFile)
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string password_;  // the last one that worked or was given; under mutex_
@@ -313,7 +351,8 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
   const bool isDir = e.IsDir() && !e.IsSymlink();
   entrypaths::FolderFailure why;
   int err = 0;
-  const int parent = folders.Open(job.parts, isDir ? job.parts.size() : job.parts.size() - 1, why, err);
+  std::string key;
+  const int parent = folders.Open(job.parts, isDir ? job.parts.size() : job.parts.size() - 1, key, why, err);
   if (parent < 0) {
     if (why == entrypaths::FolderFailure::LinkInWay)
       Say(job, kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
@@ -329,8 +368,11 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
   }
 
   const std::string& last = job.parts.back();
+  // In a folder this batch made, only its own entries take names: one of the same name
+  // (ordered by `after`) or a folder it made.
+  const bool fresh = job.after == SIZE_MAX && folderLog_.WasMade(key) && !folderLog_.WasMade(key + last + '/');
   struct stat st{};
-  bool exists = ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  bool exists = !fresh && ::fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   // A link of this extract is made only at the end: until then its name counts as taken,
   // by a file as old as its entry.
   Job* link = exists ? nullptr : PendingLink(job);
@@ -378,7 +420,7 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
   // Named only when complete and checked, so that a damaged entry never replaces a good
   // file nor leaves a partial one.
   stagedfile::StagedFile out;
-  if (!out.Open(parent)) {
+  if (!out.Open(parent, unnamed_, filemodes::ExtractedMode(e.UnixMode(), false, umask_))) {
     const int err = errno;
     Say(job, err == ENOSPC ? kLibErrDiskFull : kLibErrWrite, std::string("cannot create file: ") + std::strerror(err));
     return;
@@ -398,7 +440,6 @@ void Batch::Extract(Job& job, const ArchiveEntry& e, EntryDecoder& decoder, Fold
     else if (!r.sinkStopped) Say(job, r.code, r.reason);
     return;
   }
-  ::fchmod(out.Fd(), filemodes::ExtractedMode(e.UnixMode(), false, umask_));
   const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
   ::futimens(out.Fd(), times);
   if (stop_) return;  // cancelled meanwhile: the file is dropped unnamed
@@ -428,21 +469,26 @@ Job* Batch::PendingLink(const Job& job) {
 
 void Batch::Work() {
   EntryDecoder decoder(fd_);
-  FolderCache folders(root_, sweeper_);
+  FolderCache folders(root_, folderLog_, true);
   for (;;) {
     const size_t i = next_++;
     if (i >= jobs_.size() || stop_) break;
     Job& job = *jobs_[i];
     if (job.after != SIZE_MAX && !o_.test) {
       std::unique_lock lock(mutex_);
+      ++afterWaiters_;
       changed_.wait(lock, [&] { return jobs_[job.after]->finished || stop_; });
+      --afterWaiters_;
     }
     Process(job, decoder, folders);
-    {
+    job.finished = true;
+    // Told at once only to a worker waiting for this target, and at the batch's end; the
+    // reporting thread finds the others when it next looks. (Both sides order their atomics
+    // sequentially: a waiter counted after this load sees `finished`.)
+    if (afterWaiters_ > 0 || next_ >= jobs_.size()) {
       std::lock_guard lock(mutex_);
-      job.finished = true;
+      changed_.notify_all();
     }
-    changed_.notify_all();
   }
 }
 
@@ -470,7 +516,7 @@ bool Batch::ReportJob(Job& job) {
   };
   std::unique_lock lock(mutex_);
   while (!job.finished && !reporter_.Cancelled()) {
-    changed_.wait_for(lock, std::chrono::milliseconds(50), [&] {
+    changed_.wait_for(lock, kReportPoll, [&] {
       return job.finished || job.waitsForReport || (job.wantsPassword && !job.answered);
     });
     if (job.wantsPassword && !job.answered) {
@@ -504,14 +550,15 @@ void Batch::Cancel() {
   changed_.notify_all();
 }
 
-void Batch::MakeLink(Job& job) {
+void Batch::MakeLink(Job& job, FolderCache& folders) {
   const ArchiveEntry& e = dir_.entries[job.index];
   auto say = [&](int32_t code, const std::string& reason) {
     reporter_.Message(code, Printable(e.name) + ": " + reason);
   };
   entrypaths::FolderFailure why;
   int err = 0;
-  const int parent = entrypaths::OpenFolders(root_, job.parts, job.parts.size() - 1, false, why, err);
+  std::string key;
+  const int parent = folders.Open(job.parts, job.parts.size() - 1, key, why, err);
   if (parent < 0) {
     say(kLibErrUnsafeName, "refused: a symbolic link or a file stands on its way");
     return;
@@ -535,13 +582,12 @@ void Batch::MakeLink(Job& job) {
     job.ok = true;
     if (o_.verbose) say(0, "extracted");
   }
-  ::close(parent);
 }
 
 // Folder modes and times last: the files written into a folder change its time, and a
 // read-only folder would refuse them. Deepest first, so a parent's time is set after its
 // children's.
-void Batch::FinishFolders() {
+void Batch::FinishFolders(FolderCache& cache) {
   std::vector<Job*> folders;
   for (auto& job : jobs_) {
     const ArchiveEntry& e = dir_.entries[job->index];
@@ -553,17 +599,18 @@ void Batch::FinishFolders() {
     const ArchiveEntry& e = dir_.entries[job->index];
     entrypaths::FolderFailure why;
     int err = 0;
-    const int fd = entrypaths::OpenFolders(root_, job->parts, job->parts.size(), false, why, err);
+    std::string key;
+    const int fd = cache.Open(job->parts, job->parts.size(), key, why, err);
     if (fd < 0) continue;
     ::fchmod(fd, filemodes::ExtractedMode(e.UnixMode(), true, umask_));
     const timespec times[2] = {{time_t(e.mtime), 0}, {time_t(e.mtime), 0}};
     ::futimens(fd, times);
-    ::close(fd);
   }
 }
 
 int32_t Batch::Run() {
   umask_ = filemodes::CurrentUmask();
+  unnamed_ = stagedfile::StagedFile::UnnamedFiles();
   fd_ = ::open(o_.archive.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     reporter_.Message(kLibErrRead, Printable(o_.archive) + ": cannot open the archive: " + std::strerror(errno));
@@ -618,9 +665,10 @@ int32_t Batch::Run() {
   }
 
   if (!o_.test) {
+    FolderCache folders(root_, folderLog_, false);
     for (auto& job : jobs_)
-      if (job->deferredLink && !reporter_.Cancelled()) MakeLink(*job);
-    FinishFolders();
+      if (job->deferredLink && !reporter_.Cancelled()) MakeLink(*job, folders);
+    FinishFolders(folders);
   }
   for (const auto& job : jobs_) count += job->ok ? 1 : 0;
   reporter_.Report(kActionEndOfBatch, 0, 0);

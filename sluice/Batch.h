@@ -2,7 +2,9 @@
 // One call of the library: the entries chosen by the specifications, extracted or tested
 // on worker threads while the calling thread reports through the callback.
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CompressionLibraries.h"
@@ -18,7 +20,11 @@ struct BatchOptions {
   int nameCodePage = 0;  // see ReadDirectory
   LibraryCallback callback = nullptr;
   void* caller = nullptr;
-  int threads = 2;
+  // Workers: one a core, at least two (one may wait on a slow write while the other decodes),
+  // at most four (each keeps up to 8 MiB of buffers).
+  int threads = DefaultThreads();
+
+  static int DefaultThreads() { return std::clamp(int(std::thread::hardware_concurrency()), 2, 4); }
 };
 
 // Returns the number of entries extracted or tested without error.

@@ -72,6 +72,34 @@ void ReadExtra(ArchiveEntry& e, const uint8_t* p, size_t size) {
   }
 }
 
+// Finds every entry's data behind its local header. One read takes the headers that lie
+// within 64 KiB of the first of them: copying the small entries' data between them costs
+// less than a read an entry. A header the group's read did not reach is read alone.
+void LocateAll(int fd, std::vector<ArchiveEntry>& entries, uint64_t limit) {
+  constexpr uint64_t kSpan = 64 * 1024, kLocalSize = LocalFileHeader::Size;
+  std::vector<size_t> order(entries.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return entries[a].localOffset < entries[b].localOffset; });
+  std::vector<uint8_t> group(kSpan);
+  for (size_t i = 0; i < order.size();) {
+    const uint64_t from = entries[order[i]].localOffset;
+    size_t j = i + 1;
+    while (j < order.size() && entries[order[j]].localOffset - from <= kSpan - kLocalSize) ++j;
+    const uint64_t last = entries[order[j - 1]].localOffset + kLocalSize;
+    const uint64_t to = from < limit ? std::min(limit, last) : from;
+    const bool read = to > from && ReadAt(fd, from, group.data(), size_t(to - from));
+    for (; i < j; ++i) {
+      ArchiveEntry& e = entries[order[i]];
+      uint16_t extra = 0;
+      e.localBad = read && e.localOffset + kLocalSize <= to
+                       ? !entryspans::LocateDataIn(&group[size_t(e.localOffset - from)], e.localOffset, e.packed,
+                                                   limit, e.dataOffset, extra)
+                       : !entryspans::LocateData(fd, e.localOffset, e.packed, limit, e.dataOffset, extra);
+    }
+  }
+}
+
 // Marks every entry whose local header and data share bytes with another's.
 void MarkOverlaps(std::vector<ArchiveEntry>& entries) {
   std::vector<entryspans::Span> spans(entries.size());
@@ -229,11 +257,10 @@ ArchiveDirectory ReadDirectory(int fd, int nameCodePage) {
     ReadExtra(e, extra, h.ExtraLength);
     if (!e.exactTime) e.mtime = DosToUnix(e.dosTime);
     e.localOffset += shift;
-    uint16_t localExtra = 0;
-    e.localBad = !entryspans::LocateData(fd, e.localOffset, e.packed, dirAt, e.dataOffset, localExtra);
     a.entries.push_back(std::move(e));
     p += kCentralSize + h.VariableLength();
   }
+  LocateAll(fd, a.entries, dirAt);
   MarkOverlaps(a.entries);
   return a;
 }

@@ -22,6 +22,7 @@ enum class CodecResult {
   kTruncated,     // the data ends inside the stream
   kDamaged,       // the stream breaks its format
   kTrailing,      // bytes follow the end of the stream within the entry's data
+  kTooLarge,      // the stream holds more than the entry declares
   kReadError,     // the source failed
   kStopped,       // the sink said stop
   kNoMemory,
@@ -48,9 +49,9 @@ inline CodecResult AfterStreamEnd(size_t leftover, bool ended, const CodecSource
   return n < 0 ? CodecResult::kReadError : n > 0 ? CodecResult::kTrailing : CodecResult::kOk;
 }
 
-// Methods beyond stored and deflate, each decoder in a file of its own.
-enum : uint16_t { kMethodDeflate64 = 9, kMethodBzip2 = 12, kMethodLzma = 14, kMethodZstdOld = 20,
-                  kMethodZstd = 93, kMethodXz = 95 };
+// The methods, each decoder in a file of its own (deflate: DeflateDecoder.h).
+enum : uint16_t { kMethodDeflate = 8, kMethodDeflate64 = 9, kMethodBzip2 = 12, kMethodLzma = 14,
+                  kMethodZstdOld = 20, kMethodZstd = 93, kMethodXz = 95 };
 CodecResult DecodeDeflate64(const CodecSource& source, const CodecSink& sink);  // Inflate64.cpp
 CodecResult DecodeBzip2(const CodecSource& source, const CodecSink& sink);
 // `endMarker` (flag bit 1) says the stream ends with a marker; without it the stream ends

@@ -1,14 +1,14 @@
 #include "EntryDecoder.h"
 
+#include <libdeflate.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 
 #include "Codec.h"
 #include "CompressionLibraries.h"
+#include "DeflateDecoder.h"
 #include "FileIo.h"
 #include "WinZipAes.h"
 #include "ZipCrypto.h"
@@ -16,8 +16,7 @@
 namespace sluice {
 namespace {
 
-constexpr size_t kChunk = 256 * 1024;
-constexpr uint16_t kStored = 0, kDeflate = 8;
+constexpr uint16_t kStored = 0;
 
 DecodeResult Fail(int32_t code, std::string reason) { return {code, std::move(reason), false}; }
 
@@ -29,6 +28,7 @@ DecodeResult Outcome(CodecResult r, const DecodeResult& sourceError) {
     case CodecResult::kTruncated: return Fail(kLibErrBadArchive, "the data is truncated");
     case CodecResult::kDamaged: return Fail(kLibErrBadArchive, "the compressed data is damaged");
     case CodecResult::kTrailing: return Fail(kLibErrBadArchive, "the compressed data is damaged: data follows its end");
+    case CodecResult::kTooLarge: return Fail(kLibErrBadArchive, "holds more data than its declared size");
     case CodecResult::kNoMemory: return Fail(kLibErrMemory, "out of memory");
     case CodecResult::kTooDemanding:
       return Fail(kLibErrMemory, "the compressed data asks for more memory than is allowed");
@@ -43,7 +43,7 @@ struct CheckingSink {
   const ArchiveEntry& e;
   const ByteSink& out;
   uint64_t produced = 0;
-  uLong crc = crc32(0, nullptr, 0);
+  uint32_t crc = 0;
   bool tooLarge = false, stopped = false;
   bool crcStored = true;
 
@@ -53,7 +53,7 @@ struct CheckingSink {
       return false;
     }
     produced += size;
-    crc = crc32_z(crc, data, size);
+    crc = libdeflate_crc32(crc, data, size);
     if (!out(data, size)) return stopped = true, false;
     return true;
   }
@@ -62,7 +62,7 @@ struct CheckingSink {
     if (tooLarge) return Fail(kLibErrBadArchive, "holds more data than its declared size");
     if (r.code) return r;
     if (produced != e.unpacked) return Fail(kLibErrBadArchive, "the data is truncated or damaged");
-    if (crcStored && uint32_t(crc) != e.crc) return Fail(kLibErrCrc, "CRC error");
+    if (crcStored && crc != e.crc) return Fail(kLibErrCrc, "CRC error");
     return r;
   }
 };
@@ -75,7 +75,7 @@ DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, 
   if (e.overlaps) return Fail(kLibErrBadArchive, "refused: its data overlaps another entry's");
   if (e.flags & 0x40) return Fail(kLibErrUnsupported, "this kind of encryption is not supported");
   const uint16_t method = e.Method();
-  if (method != kStored && method != kDeflate && !CodecDecodes(method))
+  if (method != kStored && method != kMethodDeflate && !CodecDecodes(method))
     return Fail(kLibErrUnsupported, UnsupportedMethod(method));
   CheckingSink check{e, sink};
   const ByteSink checked = [&check](const uint8_t* d, size_t n) { return check(d, n); };
@@ -146,39 +146,13 @@ DecodeResult EntryDecoder::Decode(const ArchiveEntry& e, std::string& password, 
 DecodeResult EntryDecoder::Decompress(const ArchiveEntry& e, const Source& read, const DecodeResult& sourceError,
                                       const ByteSink& sink) {
   const uint16_t method = e.Method();
-  if (method != kStored && method != kDeflate)
-    return Outcome(DecodeMethod(method, e.flags, e.unpacked, read, sink), sourceError);
-  std::vector<uint8_t> in(kChunk);
-  if (method == kStored) {
-    for (;;) {
-      const ptrdiff_t n = read(in.data(), in.size());
-      if (n < 0) return sourceError;
-      if (n == 0) return {};
-      if (!sink(in.data(), size_t(n))) return {};
-    }
-  }
-  std::vector<uint8_t> out(kChunk);
-  z_stream z{};
-  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return Fail(kLibErrMemory, "out of memory");
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, inflateEnd);
-  bool inputEnded = false;
+  if (method == kMethodDeflate) return Outcome(deflate_.Decode(read, sink, e.packed, e.unpacked), sourceError);
+  if (method != kStored) return Outcome(DecodeMethod(method, e.flags, e.unpacked, read, sink), sourceError);
   for (;;) {
-    if (z.avail_in == 0 && !inputEnded) {
-      const ptrdiff_t n = read(in.data(), in.size());
-      if (n < 0) return sourceError;
-      inputEnded = n == 0;
-      z.next_in = in.data();
-      z.avail_in = uInt(n);
-    }
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    const int r = inflate(&z, Z_NO_FLUSH);
-    const size_t n = out.size() - z.avail_out;
-    if (n > 0 && !sink(out.data(), n)) return {};
-    if (r == Z_STREAM_END)
-      return Outcome(AfterStreamEnd(z.avail_in, inputEnded, read, in.data(), in.size()), sourceError);
-    if (r == Z_BUF_ERROR && inputEnded && z.avail_in == 0) return Fail(kLibErrBadArchive, "the data is truncated");
-    if (r != Z_OK && r != Z_BUF_ERROR) return Fail(kLibErrBadArchive, "the compressed data is damaged");
+    const ptrdiff_t n = read(chunk_.get(), CodecBuffers::kSize);
+    if (n < 0) return sourceError;
+    if (n == 0) return {};
+    if (!sink(chunk_.get(), size_t(n))) return {};
   }
 }
 

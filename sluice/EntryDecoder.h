@@ -2,15 +2,19 @@
 // Decodes one entry's data into a sink, checking its size and CRC on the way. Every
 // method and every encryption reads the entry's bytes where the checked directory
 // (CentralDirectory.h) places them, and nowhere else: a second reader of the directory
-// could be shown other entries at other offsets. Stored and deflate data are decoded here,
-// the other methods each in a file of their own (Codec.h).
+// could be shown other entries at other offsets. Stored data is copied here, deflate and
+// the other methods are decoded each in a file of their own (DeflateDecoder.h, Codec.h).
+// A decoder serves one thread, entry after entry, and keeps its buffers between them.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "CentralDirectory.h"
+#include "Codec.h"
+#include "DeflateDecoder.h"
 
 namespace sluice {
 
@@ -27,7 +31,7 @@ struct DecodeResult {
 
 class EntryDecoder {
  public:
-  explicit EntryDecoder(int fd) : fd_(fd) {}
+  explicit EntryDecoder(int fd) : fd_(fd), chunk_(new uint8_t[CodecBuffers::kSize]) {}
 
   // `password` is the one to try first and, on success, the one that worked.
   DecodeResult Decode(const ArchiveEntry& e, std::string& password, const PasswordAsk& ask, const ByteSink& sink);
@@ -39,6 +43,8 @@ class EntryDecoder {
                           const ByteSink& sink);
 
   int fd_;
+  std::unique_ptr<uint8_t[]> chunk_;  // stored data on its way
+  DeflateDecoder deflate_;
 };
 
 }  // namespace sluice

@@ -1,10 +1,11 @@
-// The compression methods beyond stored and deflate (Deflate64, bzip2, LZMA, xz, Zstandard):
+// The compression methods beyond stored (deflate, Deflate64, bzip2, LZMA, xz, Zstandard):
 // archives written by 7-Zip, by Python and by hand, extracted and tested through the real
 // library, whole and damaged.
 
 #include <filesystem>
 #include <random>
 
+#include "DeflateDecoder.h"
 #include "SluiceHarness.h"
 #include "TestFiles.h"
 
@@ -180,6 +181,54 @@ TEST(Methods, DamageOfEachMethodIsNamed) {
     EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "small: holds more data than its declared size"));
     EXPECT_TRUE(o.HasMessage(kLibErrCrc, "crc: CRC error"));
     EXPECT_EQ(o.Messages().size(), 7u) << o.AllMessages();
+  }
+}
+
+// A deflate entry whose declared sizes fit the bound is decoded whole, a larger one streamed:
+// both ways at the bound and a byte either side, with true sizes and with lying ones.
+TEST(Methods, DeflateAroundTheWholeBufferBound) {
+  TempDir tmp;
+  constexpr size_t kBound = sluice::DeflateDecoder::kWholeLimit;
+  const std::string text = Text(kBound + 2, 11);
+  std::string json = "[";
+  auto entry = [&](const std::string& name, size_t size, size_t declare, const std::string& more = "") {
+    WriteFile(tmp / name, text.substr(0, size));
+    json += std::string(json.size() > 1 ? "," : "") + R"({"name": ")" + name + R"(", "method": 8, "file": ")" +
+            (tmp / name) + R"(", "declare": )" + std::to_string(declare) + more + "}";
+  };
+  for (const auto& [name, size] : {std::pair{"below", kBound - 1}, {"at", kBound}, {"above", kBound + 1}})
+    entry(name, size, size);
+  entry("more-at", kBound + 1, kBound);  // decoded whole: the buffer is full a byte early
+  entry("more-below", kBound, kBound - 1);
+  entry("more-above", kBound + 2, kBound + 1);  // streamed
+  entry("less-at", kBound - 1, kBound);
+  entry("less-above", kBound, kBound + 1);
+  entry("cut-above", kBound + 1, kBound + 1, R"(, "cut": 20)");  // the streamed way's ends
+  entry("trailing-above", kBound + 1, kBound + 1, R"(, "append": "junk")");
+  const std::string zip = Craft(tmp, "bound.zip", json + "]");
+  Sluice lib(kLib);
+  for (bool test : {true, false}) {
+    SCOPED_TRACE(test ? "test" : "extract");
+    const std::string out = tmp / (test ? "tested" : "extracted");
+    fs::create_directories(out);
+    const Outcome o = lib.Run({.archive = zip, .test = test}, out);
+    EXPECT_EQ(o.count, 3) << o.AllMessages();
+    for (const char* name : {"more-at", "more-below", "more-above"})
+      EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": holds more data than its declared size"))
+          << o.AllMessages();
+    for (const char* name : {"less-at", "less-above"})
+      EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": the data is truncated or damaged"))
+          << o.AllMessages();
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "cut-above: the data is truncated")) << o.AllMessages();
+    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "trailing-above: the compressed data is damaged: data follows"));
+    EXPECT_EQ(o.Messages().size(), 7u) << o.AllMessages();
+    if (test) continue;
+    ExpectFiles({{"below", text.substr(0, kBound - 1)}, {"at", text.substr(0, kBound)},
+                 {"above", text.substr(0, kBound + 1)}},
+                out);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& f : fs::directory_iterator(out)) ++files;
+    EXPECT_EQ(files, 3u);
   }
 }
 
