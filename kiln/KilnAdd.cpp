@@ -2,6 +2,7 @@
 // the deflate workers feeding libzip, and only then move sources away.
 
 #include "KilnArchive.h"
+#include "KilnCopyEntries.h"
 #include "KilnDeflate.h"
 #include "KilnEntrySource.h"
 #include "KilnFileState.h"
@@ -163,10 +164,25 @@ int RunAdd(const Request& request, Reporter& reporter) {
   const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 16u);
   std::set<size_t> excluded;
   std::vector<size_t> engineIndex(items.size(), 0);
+  // The entries that stay are copied as they are where the layout allows; libzip then writes
+  // only the new ones (into `target`), and `za` only reads.
+  CopyEntries copier;
+  const bool byCopy = request.append && info.fd >= 0 && copier.Plan(path, info.fd, LibzipNames(za));
   for (;;) {
     if (!za && !(za = OpenArchive(path, info, true, !request.append, reporter))) return 0;
+    zip_t* target = za;
+    if (byCopy && !(target = copier.BeginAdd(info, reporter))) {
+      zip_discard(za);
+      return 0;
+    }
+    // Discards what this pass wrote, and the archive read when it is not the one written.
+    const auto discard = [&]() {
+      zip_discard(target);
+      if (target != za) zip_discard(za);
+    };
 
     std::set<size_t> replaced;
+    std::vector<long> placeOf;  // by index in `target`: the entry replaced, -1 for none, -2 when not added
     time_t newest = 0;
     std::vector<std::pair<zip_uint64_t, size_t>> deflatedOrder;  // (libzip index, item)
     AddPass pass{reporter};
@@ -175,10 +191,12 @@ int RunAdd(const Request& request, Reporter& reporter) {
       if (excluded.count(i)) continue;
       const AddItem& item = items[i];
       bool deflated = IsDeflated(item, level);
-      zip_source_t* src = MakeEntrySource(za, pass, item, i, deflated, &engineIndex[i]);
+      zip_source_t* src = MakeEntrySource(target, pass, item, i, deflated, &engineIndex[i]);
       zip_int64_t before = locate(item.name);
       zip_int64_t idx = -1;
-      if (src && before >= 0 && zip_name_locate(za, item.name.c_str(), 0) != before) {
+      if (src && target != za) {
+        idx = zip_file_add(target, item.name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+      } else if (src && before >= 0 && zip_name_locate(za, item.name.c_str(), 0) != before) {
         // Stored under another spelling of the name: the new entry takes its place, under
         // the new name.
         const auto at = static_cast<zip_uint64_t>(before);
@@ -191,27 +209,31 @@ int RunAdd(const Request& request, Reporter& reporter) {
       }
       if (idx < 0) {
         if (src) zip_source_free(src);
-        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(za) + ", not added");
+        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(target) + ", not added");
         excluded.insert(i);
         continue;
       }
-      if (!DescribeEntry(za, static_cast<zip_uint64_t>(idx), item, deflated, level, password)) {
-        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(za) + ", not added");
-        zip_delete(za, static_cast<zip_uint64_t>(idx));
+      const auto at = static_cast<size_t>(idx);
+      if (placeOf.size() <= at) placeOf.resize(at + 1, -2);
+      if (!DescribeEntry(target, static_cast<zip_uint64_t>(idx), item, deflated, level, password)) {
+        reporter.Message(kLibErrWrite, item.name + ": " + zip_strerror(target) + ", not added");
+        zip_delete(target, static_cast<zip_uint64_t>(idx));
+        placeOf[at] = -2;
         excluded.insert(i);
         continue;
       }
+      placeOf[at] = before;
       if (before >= 0) replaced.insert(static_cast<size_t>(before));
       if (deflated) deflatedOrder.emplace_back(static_cast<zip_uint64_t>(idx), i);
       newest = std::max(newest, item.st.st_mtime);
       ++added;
     }
     if (reporter.Cancelled()) {
-      zip_discard(za);
+      discard();
       return 0;
     }
     if (added == 0) {
-      zip_discard(za);
+      discard();
       reporter.EndOfBatch();
       return 0;
     }
@@ -236,9 +258,25 @@ int RunAdd(const Request& request, Reporter& reporter) {
     auto engine = std::make_unique<DeflateEngine>(std::move(work), level, threads);
     pass.engine = engine.get();
 
-    WatchClose(za, reporter);
-    int rc = zip_close(za);
+    std::vector<long> places;  // of the entries libzip writes, in its order
+    for (long place : placeOf)
+      if (place != -2) places.push_back(place);
+    if (target != za) {
+      std::vector<bool> dropped(static_cast<size_t>(std::max<zip_int64_t>(zip_get_num_entries(za, 0), 0)), false);
+      for (long place : places)
+        if (place >= 0 && static_cast<size_t>(place) < dropped.size()) dropped[static_cast<size_t>(place)] = true;
+      if (!copier.CopyKept(dropped, reporter)) {
+        discard();
+        return 0;
+      }
+    }
+    WatchClose(target, reporter);
+    int rc = zip_close(target);
     engine.reset();
+    if (rc == 0 && target != za) {
+      zip_discard(za);
+      if (!copier.FinishAdd(places, reporter)) return 0;
+    }
     if (rc == 0) {
       std::vector<size_t> done;
       for (size_t i : chosen)
@@ -252,18 +290,19 @@ int RunAdd(const Request& request, Reporter& reporter) {
     }
 
     if (pass.cancelled || reporter.Cancelled()) {
-      zip_discard(za);
+      discard();
       return 0;
     }
-    if (pass.failedItem < 0 || info.replaced) {
-      ReportCloseError(za, path, info, reporter);
-      zip_discard(za);
+    const ArchiveFileInfo& written = target != za ? copier.Info() : info;
+    if (pass.failedItem < 0 || written.replaced) {
+      ReportCloseError(target, path, written, reporter);
+      discard();
       return 0;
     }
     // A source went missing or unreadable: report it and write again without it.
     size_t failed = static_cast<size_t>(pass.failedItem);
-    zip_discard(za);
-    za = nullptr;
+    zip_discard(target);
+    if (target == za) za = nullptr;
     if (!reporter.Message(kLibErrRead, ReadFailure(items[failed], pass.failedError))) return 0;
     excluded.insert(failed);
   }

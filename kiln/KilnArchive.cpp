@@ -113,6 +113,16 @@ bool HeldArchive::Take(const std::string& path, bool mayCreate, Reporter& report
   }
 }
 
+std::vector<std::string> LibzipNames(zip_t* archive) {
+  const zip_int64_t count = std::max<zip_int64_t>(zip_get_num_entries(archive, 0), 0);
+  std::vector<std::string> names(static_cast<size_t>(count));
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* n = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+    names[static_cast<size_t>(i)] = n ? n : "";
+  }
+  return names;
+}
+
 std::vector<std::string> ShownNames(zip_t* archive, int codePage) {
   const zip_int64_t count = std::max<zip_int64_t>(zip_get_num_entries(archive, 0), 0);
   std::vector<std::string> shown(static_cast<size_t>(count));

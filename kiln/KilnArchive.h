@@ -41,6 +41,10 @@ class HeldArchive {
 zip_t* OpenArchive(const std::string& path, ArchiveFileInfo& info, bool create, bool truncate,
                    Reporter& reporter);
 
+// The entries' names as libzip gives them: the stored bytes, or the text of a Unicode path
+// field that matches them.
+std::vector<std::string> LibzipNames(zip_t* archive);
+
 // The entries' names as the component shows them and names them in specifications: names
 // stored without the UTF-8 flag read in `codePage` (0: as stored), '\\' as '/'.
 std::vector<std::string> ShownNames(zip_t* archive, int codePage);

@@ -385,6 +385,53 @@ bool ArchiveWriter::Copy(int in, uint64_t from, uint64_t length) { return Saved(
 
 uint64_t ArchiveWriter::Position() const { return file_->writePos + file_->writeBuffer.size(); }
 
+bool ArchiveWriter::Seek(uint64_t position) {
+  return Saved(file_->SeekWrite(static_cast<int64_t>(position), SEEK_SET) == 0);
+}
+
+bool ArchiveWriter::Truncate() {
+  return Saved(file_->Flush() && ftruncate(file_->writeFd, static_cast<off_t>(file_->writePos)) == 0);
+}
+
+bool ArchiveWriter::ReadBack(uint64_t from, void* data, size_t length) {
+  return Saved(file_->Flush() && ReadAt(file_->writeFd, from, data, length));
+}
+
+namespace {
+
+// libzip's view of the file behind an ArchiveWriter: no archive yet, and writes forwarded.
+zip_int64_t AppendCallback(void* userdata, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+  auto* a = static_cast<ArchiveFile*>(userdata);
+  switch (cmd) {
+    case ZIP_SOURCE_STAT:
+    case ZIP_SOURCE_OPEN:
+      return a->Fail(ZIP_ER_READ, ENOENT);
+    case ZIP_SOURCE_BEGIN_WRITE:
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_COMMIT_WRITE:
+      return a->Flush() ? 0 : a->Fail(ZIP_ER_WRITE, errno);
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+      return 0;  // the writer's owner discards the file
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                            ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_COMMIT_WRITE,
+                                            ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
+                                            ZIP_SOURCE_REMOVE, -1);
+    case ZIP_SOURCE_REMOVE:
+      return a->Fail(ZIP_ER_INTERNAL, 0);  // never left without entries
+    default:
+      return Callback(userdata, data, len, cmd);
+  }
+}
+
+}  // namespace
+
+zip_source_t* ArchiveWriter::AppendSource(zip_error_t* error) {
+  return zip_source_function_create(AppendCallback, file_.get(), error);
+}
+
 bool ArchiveWriter::Commit() {
   if (file_->Commit() == 0) return true;
   Saved(false);

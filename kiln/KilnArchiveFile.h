@@ -42,6 +42,13 @@ class ArchiveWriter {
   bool Write(const void* data, size_t length);
   bool Copy(int in, uint64_t from, uint64_t length);
   uint64_t Position() const;  // in the new file
+  bool Seek(uint64_t position);                                // where the next write goes
+  bool Truncate();                                             // the file ends at the position
+  bool ReadBack(uint64_t from, void* data, size_t length);  // what was written
+  // A source through which libzip writes a new archive into this file from the position on
+  // (its offsets counting from the file's start). libzip's commit only flushes: the caller
+  // completes the file and commits it. Free it (zip_close, zip_discard) before this writer.
+  zip_source_t* AppendSource(zip_error_t* error);
   bool Commit();               // flushed, then renamed over the old one
   int Error() const { return error_; }  // errno of the first failure
   bool Replaced() const;                 // the commit found another file at the name

@@ -3,18 +3,13 @@
 #include "KilnCompress.h"
 #include "KilnSeams.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 namespace kiln {
-
-namespace {
-constexpr uint64_t kBlockSize = 256 * 1024;
-}  // namespace
 
 DeflateEngine::DeflateEngine(std::vector<Entry> entries, int level, unsigned threads)
     : entries_(std::move(entries)), level_(level) {
@@ -22,7 +17,7 @@ DeflateEngine::DeflateEngine(std::vector<Entry> entries, int level, unsigned thr
     const uint64_t size = static_cast<uint64_t>(entries_[e].walked.st_size);
     uint64_t offset = 0;
     do {
-      uint64_t length = std::min(kBlockSize, size - offset);
+      uint64_t length = std::min<uint64_t>(kBlockSize, size - offset);
       jobs_.push_back({e, offset, length, offset + length >= size});
       offset += length;
     } while (offset < size);
@@ -56,7 +51,7 @@ void DeflateEngine::Work() {
   std::vector<uint8_t> input;
   Block block;
   for (;;) {
-    size_t index, dictionary = 0;
+    size_t index;
     {
       std::lock_guard reading(readMutex_);
       {
@@ -66,7 +61,7 @@ void DeflateEngine::Work() {
         index = next_++;
       }
       try {
-        block.error = Read(jobs_[index], input, dictionary);
+        block.error = Read(jobs_[index], input);
       } catch (const std::bad_alloc&) {
         block.error = ENOMEM;
       }
@@ -77,10 +72,9 @@ void DeflateEngine::Work() {
     block.crc = 0;
     block.data.clear();
     if (block.error == 0) {
-      const uint8_t* bytes = input.data() + dictionary;
-      block.crc = static_cast<uint32_t>(crc32(0, bytes, static_cast<uInt>(job.length)));
+      block.crc = libdeflate_crc32(0, input.data(), job.length);
       try {
-        if (!compressor.Compress(input.data(), dictionary, bytes, job.length, job.last, block.data)) block.error = EIO;
+        if (!compressor.Compress(input.data(), job.length, job.last, block.data)) block.error = EIO;
       } catch (const std::bad_alloc&) {
         block.error = ENOMEM;
       }
@@ -95,23 +89,13 @@ void DeflateEngine::Work() {
   }
 }
 
-int DeflateEngine::Read(const Job& job, std::vector<uint8_t>& input, size_t& dictionary) {
+int DeflateEngine::Read(const Job& job, std::vector<uint8_t>& input) {
   const Entry& entry = entries_[job.entry];
-  if (job.offset == 0) {
-    tail_.clear();
-    fileError_ = file_.Open(entry.path, entry.walked) ? 0 : file_.Error();
-  }
+  if (job.offset == 0) fileError_ = file_.Open(entry.path, entry.walked) ? 0 : file_.Error();
   // The rest of a file that failed is not read: its entry is given up as a whole.
   if (fileError_ == 0) {
-    dictionary = tail_.size();
-    input.resize(dictionary + job.length);
-    std::memcpy(input.data(), tail_.data(), dictionary);
-    if (!file_.Read(job.offset, input.data() + dictionary, job.length) || (job.last && !file_.Finish())) {
-      fileError_ = file_.Error();
-    } else {
-      const size_t keep = std::min<size_t>(kDictionarySize, input.size());
-      tail_.assign(input.end() - static_cast<long>(keep), input.end());
-    }
+    input.resize(job.length);
+    if (!file_.Read(job.offset, input.data(), job.length) || (job.last && !file_.Finish())) fileError_ = file_.Error();
     if (const auto& seams = Seams(); seams.AfterBlockRead)
       seams.AfterBlockRead(seams.Context, entry.path.c_str(), job.offset, job.length);
   }

@@ -1,9 +1,9 @@
 #pragma once
 // Compression on worker threads. Each file is read once, front to back, through one
-// descriptor: workers read the blocks strictly in turn, and whoever reads a block keeps its
-// last 32 KiB in memory as the dictionary of the next one. So every block is compressed and
-// checksummed from the very bytes that were read, and the raw deflate outputs joined in order
-// form one stream for the entry, whatever happens to the file meanwhile. The consumer
+// descriptor, in blocks that the workers read strictly in turn and then compress each on its
+// own. So every block is compressed and checksummed from the very bytes that were read, and
+// the raw deflate outputs joined in order form one stream for the entry, whatever happens to
+// the file meanwhile. The consumer
 // (libzip, writing the archive on the calling thread) takes blocks in order; workers run at
 // most a fixed window of blocks ahead, which bounds memory whatever the file sizes.
 
@@ -57,8 +57,8 @@ class DeflateEngine {
   };
 
   void Work();
-  // Reads the bytes of `job` into `input` behind its dictionary; the error of the file, if any.
-  int Read(const Job& job, std::vector<uint8_t>& input, size_t& dictionary);
+  // Reads the bytes of `job` into `input`; the error of the file, if any.
+  int Read(const Job& job, std::vector<uint8_t>& input);
 
   std::vector<Entry> entries_;
   std::vector<Job> jobs_;
@@ -72,12 +72,11 @@ class DeflateEngine {
   std::condition_variable workReady_;
   std::condition_variable blockReady_;
 
-  // The file being read and the tail of its last block read; held by one worker at a time,
-  // which takes its job while holding it, so that blocks are read in job order.
+  // The file being read; held by one worker at a time, which takes its job while holding
+  // it, so that blocks are read in job order.
   std::mutex readMutex_;
   SourceFile file_;
   int fileError_ = 0;
-  std::vector<uint8_t> tail_;
 
   std::vector<std::thread> threads_;
 };

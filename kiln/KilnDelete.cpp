@@ -4,7 +4,7 @@
 // matches only the folder's own entry.
 
 #include "KilnArchive.h"
-#include "KilnCopyDelete.h"
+#include "KilnCopyEntries.h"
 #include "KilnNames.h"
 #include "KilnReporter.h"
 #include "KilnTypes.h"
@@ -43,12 +43,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
   zip_t* za = OpenArchive(path, held.info, false, false, reporter);
   if (!za) return 0;
 
-  zip_int64_t count = zip_get_num_entries(za, 0);
-  std::vector<std::string> names(static_cast<size_t>(std::max<zip_int64_t>(count, 0)));
-  for (zip_int64_t i = 0; i < count; ++i) {
-    const char* n = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-    names[static_cast<size_t>(i)] = n ? n : "";
-  }
+  const std::vector<std::string> names = LibzipNames(za);
   // The names as the component showed them, which the specifications use.
   const std::vector<std::string> shown = ShownNames(za, request.nameCodePage);
   std::vector<bool> marked(names.size(), false);
@@ -89,7 +84,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
     return 0;
   }
   // Copying the kept bytes ourselves is much cheaper than libzip's rewrite when the layout allows it.
-  CopyDelete copy;
+  CopyEntries copy;
   const bool byCopy = copy.Plan(path, held.info.fd, names);
   for (size_t i = 0; i < names.size(); ++i) {
     if (!marked[i]) continue;
@@ -104,7 +99,7 @@ int RunDelete(const Request& request, Reporter& reporter) {
   }
   if (byCopy) {
     zip_discard(za);
-    if (!copy.Run(held.info, marked, reporter)) return 0;
+    if (!copy.Delete(held.info, marked, reporter)) return 0;
     if (request.zipTime && newest > 0) SetArchiveTime(path, newest);
     reporter.EndOfBatch();
     return static_cast<int>(totalCount);

@@ -5,6 +5,7 @@
 #include "KilnSeams.h"
 #include "KilnSourceFile.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -125,7 +126,7 @@ struct EntrySource {
     if (!file.Read(done, out, want)) return FileFailed(file.Error());
     if (const auto& seams = Seams(); seams.AfterBlockRead)
       seams.AfterBlockRead(seams.Context, item->path.c_str(), done, want);
-    crc = static_cast<uint32_t>(crc32(crc, out, static_cast<uInt>(want)));
+    crc = libdeflate_crc32(crc, out, want);
     done += want;
     if (!Report(static_cast<int64_t>(want), done == Size())) return Fail(ZIP_ER_CANCELLED, 0);
     return static_cast<int64_t>(want);

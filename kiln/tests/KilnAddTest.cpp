@@ -1,5 +1,6 @@
 // Adding files with the built library; results checked by Info-ZIP, 7-Zip and Python.
 
+#include "KilnCompress.h"
 #include "KilnHarness.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 using namespace kilntest;
 
@@ -87,6 +89,60 @@ TEST_F(KilnAdd, TreeAtEachLevelPassesEveryPeerWithReportsInOrder) {
     }
     EXPECT_EQ(progress, out.events[0].size);
     EXPECT_EQ(newFiles, 10);
+  }
+}
+
+// Sizes on each side of the encoder's and the readers' boundaries, text and incompressible
+// bytes, at the fastest, the usual and the smallest level: every peer reads back the files, and
+// incompressible data is stored, not grown.
+TEST_F(KilnAdd, EverySizeAroundTheBlockBoundariesRoundTripsAtEachLevel) {
+  InDir here(t.Path());
+  MakeDirs(t / "sizes");
+  const size_t block = kiln::kBlockSize;
+  std::vector<size_t> sizes = {0, 1, 65535, 65536, 65537, 262143, 262144, 262145, block - 1, block, block + 1,
+                               3 * block + 12345};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    WriteFile(t / ("sizes/t" + std::to_string(sizes[i])), TextBytes(sizes[i], static_cast<unsigned>(i)));
+    WriteFile(t / ("sizes/r" + std::to_string(sizes[i])), RandomBytes(sizes[i], static_cast<unsigned>(i)));
+  }
+  // Text and incompressible bytes taking turns within one file, so that blocks of either kind
+  // join blocks of the other.
+  std::string mixed;
+  for (unsigned i = 0; mixed.size() < 3 * block; ++i) mixed += i % 2 ? RandomBytes(300000, i) : TextBytes(500000, i);
+  WriteFile(t / "sizes/mixed", mixed);
+
+  for (int level : {1, 6, 9}) {
+    const std::string archive = t / ("s" + std::to_string(level) + ".zip");
+    Options o;
+    o.level = level;
+    Outcome out = kiln.Run(archive, {"sizes/*"}, o);
+    EXPECT_EQ(out.result, static_cast<int>(2 * sizes.size() + 1)) << testing::PrintToString(out.Errors());
+    Command unzip = Shell("unzip -t " + Q(archive));
+    EXPECT_EQ(unzip.status, 0) << unzip.output;
+    Command sevenzip = Shell("7zz t " + Q(archive));
+    EXPECT_EQ(sevenzip.status, 0) << sevenzip.output;
+    EXPECT_EQ(PythonCompare(archive, t.Path()), "OK\n") << level;
+
+    // Stored blocks carry 5 bytes per 65535; libdeflate's block splits and each join cost a
+    // few more per block.
+    Command sizesRead = Shell(std::string(TESSERA_PYTHON) + " -c " +
+                              Q("import sys, zipfile\n"
+                                "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                                "    print(i.filename, i.file_size, i.compress_size, i.compress_type)\n") +
+                              " " + Q(archive));
+    std::istringstream lines(sizesRead.output);
+    std::string name;
+    uint64_t size, packed;
+    int method;
+    int randomFiles = 0;
+    while (lines >> name >> size >> packed >> method) {
+      if (name.rfind("sizes/r", 0) != 0 || size == 0) continue;
+      ++randomFiles;
+      EXPECT_EQ(method, 8) << name;
+      const uint64_t bound = size + 5 * ((size + 65534) / 65535) + 16 * ((size + block - 1) / block);
+      EXPECT_LE(packed, bound) << name << " at level " << level;
+    }
+    EXPECT_EQ(randomFiles, static_cast<int>(sizes.size()) - 1) << sizesRead.output;
   }
 }
 
@@ -233,6 +289,75 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
   EXPECT_EQ(out.result, 0);
   EXPECT_TRUE(out.HasError(kLibErrPassword, "src/nodot"));
   EXPECT_FALSE(std::ifstream(t / "g.zip").good());
+}
+
+// An archive written elsewhere: names in code pages, one with a Unicode path field, extra
+// fields Tessera does not know. Adding a file and replacing another leaves every other entry's
+// central record (but its offset), local header and data byte for byte, in its place.
+TEST_F(KilnAdd, OtherEntriesKeepTheirStoredNamesAndExtraFields) {
+  InDir here(t.Path());
+  const std::string archive = t / "foreign.zip", before = t / "before.zip";
+  Command made = Shell(std::string(TESSERA_PYTHON) + " -c " + Q(R"PY(
+import struct, sys, zlib
+def field(tag, data): return struct.pack('<HH', tag, len(data)) + data
+def upath(name, raw): return field(0x7075, struct.pack('<BI', 1, zlib.crc32(raw)) + name.encode())
+entries = [('新しいフォルダ/テキスト.txt', 'cp932', 0, lambda n, r: upath(n, r) + field(0xCAFE, b'\1\2\3')),
+           ('Документы/Отчёт.txt', 'cp866', 0, lambda n, r: field(0x000A, bytes(32)) + field(0x5455, b'\1\0\0\0\0')),
+           ('plain.txt', 'ascii', 0, lambda n, r: b''),
+           ('Grüße.txt', 'utf-8', 0x800, lambda n, r: field(0xCAFE, b'x')),
+           ('tail.txt', 'ascii', 0, lambda n, r: b'')]
+body, central = b'', b''
+for n, cp, flags, extra in entries:
+    raw, data = n.encode(cp), ('text of ' + n + '\n').encode() * 50
+    packer = zlib.compressobj(6, zlib.DEFLATED, -15)
+    packed = packer.compress(data) + packer.flush()
+    x, crc = extra(n, raw), zlib.crc32(data)
+    central += struct.pack('<IHHHHIIIIHHHHHII', 0x02014B50, 0x0B14, 20, flags, 8, 0x56B15000, crc, len(packed), len(data),
+                           len(raw), len(x), 0, 0, 0, 0x20, len(body)) + raw + x
+    body += struct.pack('<IHHHIIIIHH', 0x04034B50, 20, flags, 8, 0x56B15000, crc, len(packed), len(data), len(raw),
+                        len(x)) + raw + x + packed
+end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(body), 0)
+open(sys.argv[1], 'wb').write(body + central + end)
+)PY") + " " + Q(archive));
+  ASSERT_EQ(made.status, 0) << made.output;
+  WriteFile(before, ReadFile(archive));
+  WriteFile(t / "plain.txt", "replaced\n");
+  WriteFile(t / "new.txt", TextBytes(20000, 5));
+  Outcome out = kiln.Run(archive, {"plain.txt", "new.txt"}, Options{});
+  EXPECT_EQ(out.result, 2) << testing::PrintToString(out.Errors());
+
+  // Each entry: its stored name, its central record with the offset blanked, its local header
+  // and data; the old entries compared with the new ones in directory order.
+  Command compared = Shell(std::string(TESSERA_PYTHON) + " -c " + Q(R"PY(
+import struct, sys
+def entries(path):
+    b = open(path, 'rb').read()
+    e = b.rfind(b'PK\x05\x06')
+    count, at = struct.unpack('<H', b[e + 10:e + 12])[0], struct.unpack('<I', b[e + 16:e + 20])[0]
+    found = []
+    for _ in range(count):
+        n, x, c = struct.unpack('<HHH', b[at + 28:at + 34])
+        record = bytearray(b[at:at + 46 + n + x + c])
+        local = struct.unpack('<I', record[42:46])[0]
+        record[42:46] = bytes(4)
+        ln, lx = struct.unpack('<HH', b[local + 26:local + 30])
+        packed = struct.unpack('<I', record[20:24])[0]
+        found.append((bytes(record[46:46 + n]), bytes(record), b[local:local + 30 + ln + lx + packed]))
+        at += len(record)
+    return found
+old, new = entries(sys.argv[1]), entries(sys.argv[2])
+names = [e[0] for e in new]
+bad = [o[0] for o, n in zip(old, new) if o[0] != b'plain.txt' and o != n]
+print('OK' if not bad and len(new) == len(old) + 1 and names[2] == b'plain.txt' and names[-1] == b'new.txt'
+      else (bad, names))
+)PY") + " " + Q(before) + " " + Q(archive));
+  EXPECT_EQ(compared.output, "OK\n");
+  Command unzip = Shell("unzip -t " + Q(archive));
+  EXPECT_EQ(unzip.status, 0) << unzip.output;
+  Command sevenzip = Shell("7zz t " + Q(archive));
+  EXPECT_EQ(sevenzip.status, 0) << sevenzip.output;
+  EXPECT_EQ(Shell("unzip -p " + Q(archive) + " plain.txt").output, "replaced\n");
+  EXPECT_EQ(Shell("unzip -p " + Q(archive) + " new.txt").output, TextBytes(20000, 5));
 }
 
 TEST_F(KilnAdd, ArchiveKeepsItsLinkAndItsMode) {

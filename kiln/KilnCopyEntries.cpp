@@ -1,4 +1,4 @@
-#include "KilnCopyDelete.h"
+#include "KilnCopyEntries.h"
 
 #include "KilnArchive.h"
 #include "KilnReporter.h"
@@ -27,7 +27,10 @@ constexpr uint64_t kCopyStep = 8ull << 20;
 
 }  // namespace
 
-bool CopyDelete::Plan(const std::string& path, int fd, const std::vector<std::string>& names) {
+CopyEntries::CopyEntries() = default;
+CopyEntries::~CopyEntries() = default;
+
+bool CopyEntries::Plan(const std::string& path, int fd, const std::vector<std::string>& names) {
   path_ = path;
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(EndOfCentralDir::Size)) return false;
@@ -137,62 +140,68 @@ bool CopyDelete::Plan(const std::string& path, int fd, const std::vector<std::st
   return true;
 }
 
-bool CopyDelete::Run(const ArchiveFileInfo& held, const std::vector<bool>& marked, Reporter& reporter) {
-  const int fd = held.fd;
-  ArchiveFileInfo info = held;
-  info.prefix = prefix_;
-  ArchiveWriter out(path_, info);
-  auto failed = [&]() {
-    if (reporter.Cancelled()) return false;
-    if (out.Replaced()) {
-      ReportReplaced(path_, reporter);
-      return false;
-    }
-    int err = out.Error();
-    if (err == ENOSPC || err == EDQUOT)
-      reporter.Message(kLibErrDiskFull, path_ + ": disk full, archive left unchanged");
-    else
-      reporter.Message(kLibErrWrite, path_ + ": " + std::strerror(err) + ", archive left unchanged");
+bool CopyEntries::Failed(Reporter& reporter) {
+  if (reporter.Cancelled()) return false;
+  if (out_->Replaced()) {
+    ReportReplaced(path_, reporter);
     return false;
-  };
-  if (!reporter.Heartbeat()) return false;
-  if (!out.Begin()) return failed();
+  }
+  int err = out_->Error() != 0 ? out_->Error() : EIO;
+  if (err == ENOSPC || err == EDQUOT)
+    reporter.Message(kLibErrDiskFull, path_ + ": disk full, archive left unchanged");
+  else
+    reporter.Message(kLibErrWrite, path_ + ": " + std::strerror(err) + ", archive left unchanged");
+  return false;
+}
 
+bool CopyEntries::Begin(const ArchiveFileInfo& held, Reporter& reporter) {
+  fd_ = held.fd;
+  info_ = held;
+  info_.prefix = prefix_;
+  out_ = std::make_unique<ArchiveWriter>(path_, info_);
+  return reporter.Heartbeat();
+}
+
+bool CopyEntries::Copy(const std::vector<bool>& dropped, Reporter& reporter) {
+  dropped_ = dropped;
+  if (!reporter.Heartbeat()) return false;
+  if (!out_->Begin()) return Failed(reporter);
   // Kept entries in file order; neighbours in the old file are copied as one run.
   std::vector<size_t> kept;
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (!marked[i]) kept.push_back(i);
+    if (!dropped_[i]) kept.push_back(i);
   std::sort(kept.begin(), kept.end(), [&](size_t a, size_t b) { return entries_[a].offset < entries_[b].offset; });
-  std::vector<uint64_t> moved(entries_.size(), 0);
+  moved_.assign(entries_.size(), 0);
   for (size_t k = 0; k < kept.size();) {
     const uint64_t runStart = entries_[kept[k]].offset;
     uint64_t runEnd = runStart;
-    const uint64_t newStart = out.Position();
+    const uint64_t newStart = out_->Position();
     for (; k < kept.size() && entries_[kept[k]].offset == runEnd; ++k) {
-      moved[kept[k]] = newStart + (entries_[kept[k]].offset - runStart);
+      moved_[kept[k]] = newStart + (entries_[kept[k]].offset - runStart);
       runEnd = entries_[kept[k]].end;
     }
     for (uint64_t at = runStart; at < runEnd; at += kCopyStep) {
       if (!reporter.Heartbeat()) return false;
-      if (!out.Copy(fd, at, std::min(kCopyStep, runEnd - at))) return failed();
+      if (!out_->Copy(fd_, at, std::min(kCopyStep, runEnd - at))) return Failed(reporter);
     }
   }
+  return true;
+}
 
-  const uint64_t cdStart = out.Position();
-  std::vector<uint8_t> records;
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (marked[i]) continue;
-    const Entry& e = entries_[i];
-    size_t at = records.size();
-    records.insert(records.end(), directory_.begin() + static_cast<long>(e.record),
-                   directory_.begin() + static_cast<long>(e.record + e.recordSize));
-    // Offsets only shrink, so one that fitted in 32 bits still does.
-    if (e.offset64At != 0)
-      PutLE64(&records[at + (e.offset64At - e.record)], moved[i]);
-    else
-      PutLE32(&records[at + 42], static_cast<uint32_t>(moved[i]));
-  }
-  const uint64_t count = kept.size(), cdSize = records.size();
+void CopyEntries::AppendRecord(size_t i, std::vector<uint8_t>& records) const {
+  const Entry& e = entries_[i];
+  const size_t at = records.size();
+  records.insert(records.end(), directory_.begin() + static_cast<long>(e.record),
+                 directory_.begin() + static_cast<long>(e.record + e.recordSize));
+  // Offsets only shrink, so one that fitted in 32 bits still does.
+  if (e.offset64At != 0)
+    PutLE64(&records[at + (e.offset64At - e.record)], moved_[i]);
+  else
+    PutLE32(&records[at + 42], static_cast<uint32_t>(moved_[i]));
+}
+
+bool CopyEntries::Finish(std::vector<uint8_t>& records, uint64_t count, Reporter& reporter) {
+  const uint64_t cdStart = out_->Position(), cdSize = records.size();
   // Zip64 end records stay while entries do; an archive left empty gets the plain end record
   // every reader knows (some refuse an empty Zip64 one).
   const bool zip64 = (zip64_ && count > 0) || count >= 0xFFFF || cdStart >= 0xFFFFFFFFu || cdSize >= 0xFFFFFFFFu;
@@ -219,10 +228,104 @@ bool CopyDelete::Run(const ArchiveFileInfo& held, const std::vector<bool>& marke
   const auto endBytes = end.Bytes();
   records.insert(records.end(), endBytes.begin(), endBytes.end());
   records.insert(records.end(), comment_.begin(), comment_.end());
-  if (!out.Write(records.data(), records.size())) return failed();
+  if (!out_->Write(records.data(), records.size()) || !out_->Truncate()) return Failed(reporter);
   if (!reporter.Heartbeat()) return false;
-  if (!out.Commit()) return failed();
+  if (!out_->Commit()) return Failed(reporter);
   return true;
+}
+
+bool CopyEntries::Delete(const ArchiveFileInfo& held, const std::vector<bool>& marked, Reporter& reporter) {
+  if (!Begin(held, reporter) || !Copy(marked, reporter)) return false;
+  std::vector<uint8_t> records;
+  uint64_t count = 0;
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (!marked[i]) {
+      AppendRecord(i, records);
+      ++count;
+    }
+  return Finish(records, count, reporter);
+}
+
+zip_t* CopyEntries::BeginAdd(const ArchiveFileInfo& held, Reporter& reporter) {
+  if (!Begin(held, reporter)) return nullptr;
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_t* za = nullptr;
+  if (zip_source_t* src = out_->AppendSource(&error)) {
+    za = zip_open_from_source(src, ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!za) zip_source_free(src);
+  }
+  if (!za) reporter.Message(kLibErrWrite, path_ + ": " + zip_error_strerror(&error) + ", archive left unchanged");
+  zip_error_fini(&error);
+  return za;
+}
+
+bool CopyEntries::CopyKept(const std::vector<bool>& dropped, Reporter& reporter) {
+  if (!Copy(dropped, reporter)) return false;
+  addedStart_ = out_->Position();
+  return true;
+}
+
+bool CopyEntries::FinishAdd(const std::vector<long>& placeOf, Reporter& reporter) {
+  // libzip's directory of the new entries ends what it wrote: an end record without a
+  // comment, behind Zip64 end records when it needed them.
+  const uint64_t end = out_->Position();
+  uint8_t tail[EndOfCentralDir::Size], loc[Zip64EndLocator::Size], z64[Zip64EndOfCentralDir::MinSize];
+  if (end < addedStart_ + sizeof tail || !out_->ReadBack(end - sizeof tail, tail, sizeof tail)) return Failed(reporter);
+  const EndOfCentralDir e = EndOfCentralDir::Decode(tail);
+  uint64_t cdStart = e.CentralDirStart, cdSize = e.CentralDirSize, count = e.EntriesTotal;
+  Zip64EndLocator locator;
+  Zip64EndOfCentralDir end64;
+  if (end >= addedStart_ + sizeof tail + sizeof loc && out_->ReadBack(end - sizeof tail - sizeof loc, loc, sizeof loc) &&
+      Zip64EndLocator::Decode(loc, locator)) {
+    if (!out_->ReadBack(locator.EndOffset, z64, sizeof z64) || !Zip64EndOfCentralDir::Decode(z64, end64))
+      return Failed(reporter);
+    cdStart = end64.CentralDirStart;
+    cdSize = end64.CentralDirSize;
+    count = end64.EntriesTotal;
+  }
+  std::vector<uint8_t> added;
+  if (GetLE32(tail) != zipsig::EndOfCentral || count != placeOf.size() || cdStart < addedStart_ ||
+      cdSize > end - cdStart)
+    return Failed(reporter);
+  added.resize(cdSize);
+  if (!out_->ReadBack(cdStart, added.data(), added.size())) return Failed(reporter);
+  std::vector<std::pair<size_t, size_t>> spans;  // of the new entries' records in `added`
+  for (size_t pos = 0; pos < added.size();) {
+    if (added.size() - pos < CentralFileHeader::Size || GetLE32(&added[pos]) != zipsig::Central)
+      return Failed(reporter);
+    const size_t size = CentralFileHeader::Size + CentralFileHeader::Decode(&added[pos]).VariableLength();
+    spans.emplace_back(pos, size);
+    pos += size;
+  }
+  if (spans.size() != placeOf.size()) return Failed(reporter);
+
+  // The old order, a replaced entry's place taken by its successor, the new names after.
+  std::vector<long> takenBy(entries_.size(), -1);
+  for (size_t j = 0; j < placeOf.size(); ++j)
+    if (placeOf[j] >= 0 && static_cast<size_t>(placeOf[j]) < entries_.size())
+      takenBy[static_cast<size_t>(placeOf[j])] = static_cast<long>(j);
+  std::vector<bool> placed(placeOf.size(), false);
+  std::vector<uint8_t> records;
+  uint64_t total = 0;
+  auto appendAdded = [&](size_t j) {
+    records.insert(records.end(), added.begin() + static_cast<long>(spans[j].first),
+                   added.begin() + static_cast<long>(spans[j].first + spans[j].second));
+    placed[j] = true;
+    ++total;
+  };
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (takenBy[i] >= 0) {
+      appendAdded(static_cast<size_t>(takenBy[i]));
+    } else if (!dropped_[i]) {
+      AppendRecord(i, records);
+      ++total;
+    }
+  }
+  for (size_t j = 0; j < placeOf.size(); ++j)
+    if (!placed[j]) appendAdded(j);
+  if (!out_->Seek(cdStart)) return Failed(reporter);
+  return Finish(records, total, reporter);
 }
 
 }  // namespace kiln

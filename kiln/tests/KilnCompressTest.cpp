@@ -1,0 +1,130 @@
+// The encoder on its own: blocks compressed apart and joined into one raw deflate stream,
+// read back by zlib.
+
+#include "KilnCompress.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(size_t size, unsigned seed) {
+  static const char* words[] = {"entry ", "block ", "stream ", "the ", "of ", "header\n", "1234 ", "folder/"};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < size) {
+    const char* w = words[rng() % 8];
+    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes Random(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes out(size);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+// The stream inflated; "damaged" when it is not exactly one complete raw deflate stream.
+std::string Inflate(const Bytes& stream) {
+  z_stream s{};
+  if (inflateInit2(&s, -15) != Z_OK) return "damaged";
+  std::string out;
+  std::vector<char> buffer(1 << 16);
+  s.next_in = const_cast<Bytef*>(stream.data());
+  s.avail_in = static_cast<uInt>(stream.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    s.next_out = reinterpret_cast<Bytef*>(buffer.data());
+    s.avail_out = static_cast<uInt>(buffer.size());
+    rc = inflate(&s, Z_NO_FLUSH);
+    out.append(buffer.data(), buffer.size() - s.avail_out);
+  }
+  const bool whole = rc == Z_STREAM_END && s.avail_in == 0;
+  inflateEnd(&s);
+  return whole ? out : "damaged";
+}
+
+std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Compresses `data` in blocks of `block` bytes, joined as the workers' outputs are.
+Bytes Joined(kiln::BlockCompressor& compressor, const Bytes& data, size_t block) {
+  Bytes stream, out;
+  for (size_t at = 0; at < data.size(); at += block) {
+    const size_t n = std::min(block, data.size() - at);
+    EXPECT_TRUE(compressor.Compress(data.data() + at, n, at + n == data.size(), out));
+    stream.insert(stream.end(), out.begin(), out.end());
+  }
+  return stream;
+}
+
+// A block's final deflate block may end at any bit of its last byte, and the empty stored
+// block that continues the stream then fits in that byte or spills into one more: each case
+// must give one stream.
+TEST(KilnCompress, BlocksJoinIntoOneStreamWhereverTheFinalBlockEnds) {
+  kiln::BlockCompressor compressor(6);
+  ASSERT_TRUE(compressor.Usable());
+  std::set<uint64_t> endBits;
+  Bytes out;
+  for (unsigned seed = 0; seed < 200; ++seed) {
+    const size_t size = 1 + (seed * 7919) % 20000;
+    Bytes first = seed % 10 == 9 ? Random(size, seed) : Text(size, seed);
+    Bytes second = Text(3000 + seed, seed + 1000);
+    ASSERT_TRUE(compressor.Compress(first.data(), first.size(), true, out));
+    kiln::FinalBlock final;
+    ASSERT_TRUE(compressor.FindFinalBlock(out.data(), out.size(), final));
+    EXPECT_LT(final.start, final.end);
+    endBits.insert(final.end % 8);
+
+    Bytes stream;
+    ASSERT_TRUE(compressor.Compress(first.data(), first.size(), false, out));
+    stream = out;
+    ASSERT_TRUE(compressor.Compress(second.data(), second.size(), true, out));
+    stream.insert(stream.end(), out.begin(), out.end());
+    ASSERT_EQ(Inflate(stream), AsString(first) + AsString(second)) << "size " << size;
+  }
+  EXPECT_EQ(endBits.size(), 8u);
+}
+
+// Files of several blocks at the fastest, the usual and the smallest level; incompressible
+// blocks go into stored blocks, so that they grow by little more than those blocks' headers.
+TEST(KilnCompress, ManyBlocksOfTextAndNoiseAtEachLevel) {
+  const size_t block = kiln::kBlockSize;
+  Bytes text = Text(3 * block + 777, 1), noise = Random(3 * block + 777, 2);
+  for (int level : {1, 6, 9}) {
+    kiln::BlockCompressor compressor(level);
+    ASSERT_TRUE(compressor.Usable());
+    Bytes packed = Joined(compressor, text, block);
+    EXPECT_EQ(Inflate(packed), AsString(text)) << level;
+    EXPECT_LT(packed.size(), text.size() / 3) << level;
+    packed = Joined(compressor, noise, block);
+    EXPECT_EQ(Inflate(packed), AsString(noise)) << level;
+    EXPECT_LE(packed.size(), noise.size() + 5 * (noise.size() / 65535 + 1) + 16 * 4) << level;
+  }
+}
+
+TEST(KilnCompress, FinalBlockIsNotFoundInDamagedOrLongerStreams) {
+  kiln::BlockCompressor compressor(6);
+  Bytes data = Text(100000, 3), out;
+  ASSERT_TRUE(compressor.Compress(data.data(), data.size(), true, out));
+  kiln::FinalBlock final;
+  EXPECT_TRUE(compressor.FindFinalBlock(out.data(), out.size(), final));
+  EXPECT_FALSE(compressor.FindFinalBlock(out.data(), out.size() - 1, final));  // cut short
+  Bytes longer = out;
+  longer.push_back(0);
+  EXPECT_FALSE(compressor.FindFinalBlock(longer.data(), longer.size(), final));  // bytes after its end
+  Bytes damaged = out;
+  damaged[0] |= 6;  // block type 3 does not exist
+  EXPECT_FALSE(compressor.FindFinalBlock(damaged.data(), damaged.size(), final));
+}
+
+}  // namespace
