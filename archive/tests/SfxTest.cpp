@@ -195,8 +195,7 @@ TEST(SfxConversion, MismatchedOffsetsAreCopiedUnchanged) {
   EXPECT_EQ(exe.substr(kStubSize + 256), "junk in front" + archive);
 }
 
-// A real write failure: the file-size limit stops the copy in the middle. (The command
-// line tests fill a small disk as well.)
+// A real write failure: the file-size limit stops the copy in the middle.
 TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   TempDir dir;
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");
