@@ -8,8 +8,7 @@
 #include <map>
 #include <sstream>
 
-#include "ScriptedUi.h"
-#include "TMarlin.h"
+#include "MarlinOp.h"
 #include "TestFiles.h"
 
 using namespace testfiles;
@@ -17,25 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kLibDir = TESSERA_LIB_DIR;
 const std::string kCorpusScript = TESSERA_NAMES_CORPUS;
 
-struct CwdGuard {
-  fs::path saved = fs::current_path();
-  ~CwdGuard() { fs::current_path(saved); }
-};
-
-struct Names {
-  ScriptedUi ui;
-  TMarlin m{&ui};
-  std::vector<std::pair<int, std::string>> messages;
-  CwdGuard cwd;
-  Names() {
-    m.SetUnattended(true);
-    m.SetDLLDirectory(kLibDir);
-    m.SetHowToDelete(DeleteOpts::htdFinal);
-    m.OnMessage = [this](TMarlin*, int code, const std::string& text) { messages.emplace_back(code, text); };
-  }
+struct Names : Op {
   std::vector<std::string> List(const std::string& archive, int codePage = 0) {
     m.SetNameCodePage(codePage);
     m.SetZipFilename(archive);
@@ -217,10 +200,7 @@ TEST(EntryNames, ChosenCodePageOverridesTheJudgement) {
   n.messages.clear();
   EXPECT_EQ(n.Extract(dir.Path() / "gbk", {gbk[1]}).size(), 1u) << gbk[1];
   EXPECT_EQ(n.m.SuccessCount(), 1);
-  std::string traced;
-  for (const auto& [code, text] : n.messages)
-    if (text.rfind("Trace: NameCodePage=", 0) == 0) traced = text;
-  EXPECT_EQ(traced, "Trace: NameCodePage=936");
+  EXPECT_EQ(n.Trace()["NameCodePage"], "936") << n.Log();
 }
 
 TEST(EntryNames, BackslashInsideDoubleByteCharacters) {
@@ -260,9 +240,7 @@ TEST(EntryNames, AddAndDeleteKeepStoredNames) {
   n.m.SetAddOptions({AddOptsEnum::AddDirNames});
   n.m.SetFSpecArgs({"new.txt", "資料/会議.txt"});
   n.m.Add();
-  std::string log;
-  for (const auto& [code, text] : n.messages) log += std::to_string(code) + " " + text + "\n";
-  EXPECT_EQ(n.m.SuccessCount(), 2) << log;
+  EXPECT_EQ(n.m.SuccessCount(), 2) << n.Log();
   auto after = CentralRecords(path);
   // The file of the same name replaced its entry, now under a UTF-8 name; the others kept
   // their bytes. (libzip writes a name known by its Unicode field as a flagged UTF-8 name.)

@@ -12,8 +12,7 @@
 #include <random>
 
 #include "MarlinLibraries.h"
-#include "ScriptedUi.h"
-#include "TMarlin.h"
+#include "MarlinOp.h"
 #include "TestFiles.h"
 
 using namespace testfiles;
@@ -21,55 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kLibDir = TESSERA_LIB_DIR;
 const std::string kOlderLibDir = TESSERA_OLDER_LIB_DIR;
 const std::string kTestLibDir = TESSERA_TEST_LIB_DIR;
-
-// Operations change the process's current directory; each test gets its own back.
-struct CwdGuard {
-  fs::path saved = fs::current_path();
-  ~CwdGuard() { fs::current_path(saved); }
-};
-
-struct Op {
-  ScriptedUi ui;
-  TMarlin m{&ui};
-  std::vector<std::pair<int, std::string>> messages;
-  CwdGuard cwd;
-  explicit Op(const std::string& libDir = kLibDir) {
-    m.SetUnattended(true);
-    m.SetDLLDirectory(libDir);
-    m.SetHowToDelete(DeleteOpts::htdFinal);
-    m.OnMessage = [this](TMarlin*, int code, const std::string& text) { messages.emplace_back(code, text); };
-  }
-  std::string Log() const {
-    std::string s;
-    for (const auto& [code, text] : messages) s += std::to_string(code) + ": " + text + "\n";
-    return s;
-  }
-  bool Said(int code, const std::string& part) const {
-    for (const auto& [c, text] : messages)
-      if (c == code && text.find(part) != std::string::npos) return true;
-    return false;
-  }
-  // The "Trace: Field=value" lines of the last library call, by field.
-  std::map<std::string, std::string> Trace() const {
-    std::map<std::string, std::string> fields;
-    for (const auto& [c, text] : messages) {
-      if (c != 0 || text.rfind("Trace: ", 0) != 0) continue;
-      const size_t eq = text.find('=');
-      if (eq != std::string::npos) fields[text.substr(7, eq - 7)] = text.substr(eq + 1);
-    }
-    return fields;
-  }
-  void Add(const std::string& archive, std::vector<std::string> specs, AddOpts options = {AddOptsEnum::AddDirNames,
-                                                                                          AddOptsEnum::AddRecurseDirs}) {
-    m.SetZipFilename(archive);
-    m.SetAddOptions(options);
-    m.SetFSpecArgs(specs);
-    m.Add();
-  }
-};
 
 // A small tree: text, bytes that do not compress, an empty file, a subfolder.
 void MakeTree(const fs::path& root) {
@@ -216,24 +168,6 @@ TEST(Operations, AddListTestExtractDeleteRoundTrip) {
   op.m.Delete();
   EXPECT_EQ(op.m.SuccessCount(), 1) << op.Log();
   EXPECT_EQ(EntryNames(op.m).size(), names.size() - 1);
-}
-
-// Unattended extraction of encrypted entries without a password goes on with a filler
-// for this call only: the property stays empty, so no later add encrypts with it.
-TEST(Operations, UnattendedFillerPasswordIsNotKept) {
-  TempDir dir;
-  ASSERT_EQ(RunCommand("echo hi > a.txt && zip -q a.zip a.txt", dir.Path().string()).Status, 0);
-  Op op;
-  op.m.SetAddOptions({AddOptsEnum::AddEncrypt});
-  op.m.SetZipFilename(dir / "a.zip");
-  op.m.SetExtrOptions({ExtrOptsEnum::ExtrTest});
-  op.m.Extract();
-  EXPECT_TRUE(op.Said(0, "Warning - Unattended Extract")) << op.Log();
-  EXPECT_EQ(op.m.SuccessCount(), 1) << op.Log();
-  EXPECT_TRUE(op.m.Password().empty());
-  op.m.SetFSpecArgs({"a.txt"});
-  op.m.Add();
-  EXPECT_EQ(op.m.LastErrCode(), 10302);
 }
 
 // Every field reaches both layouts as set, for add, delete and extract.
@@ -422,7 +356,7 @@ TEST(Libraries, PasswordsWipedWhenTheirBufferIsReleased) {
   EXPECT_EQ(passwordBuffers, 2);
 }
 
-TEST(Operations, WrongPasswordFailsOnlyThatEntry) {
+TEST(Operations, WrongOrMissingPasswordFailsOnlyThatEntry) {
   TempDir dir;
   ASSERT_EQ(RunCommand("echo plain > p.txt && echo hidden > s.txt && zip -q a.zip p.txt && "
                        "zip -q -P secret a.zip s.txt && mkdir out", dir.Path().string()).Status, 0);
@@ -442,6 +376,20 @@ TEST(Operations, WrongPasswordFailsOnlyThatEntry) {
     if (right) EXPECT_EQ(ReadFile(dir / "out/s.txt"), "hidden\n");
     else EXPECT_TRUE(op.m.LastLibErrCode() == kLibErrPassword && !fs::exists(dir / "out/s.txt")) << op.Log();
   }
+
+  // Unattended without a password: a filler for this call only; the property stays empty,
+  // so no later add encrypts with it.
+  Op op;
+  op.m.SetAddOptions({AddOptsEnum::AddEncrypt});
+  op.m.SetZipFilename(dir / "a.zip");
+  op.m.SetExtrOptions({ExtrOptsEnum::ExtrTest});
+  op.m.Extract();
+  EXPECT_TRUE(op.Said(0, "Warning - Unattended Extract")) << op.Log();
+  EXPECT_EQ(op.m.SuccessCount(), 1) << op.Log();
+  EXPECT_TRUE(op.m.Password().empty());
+  op.m.SetFSpecArgs({dir / "p.txt"});
+  op.m.Add();
+  EXPECT_EQ(op.m.LastErrCode(), 10302);
 }
 
 TEST(Operations, CancelAndKillLeaveTheArchiveAsItWas) {

@@ -59,8 +59,16 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   const std::string original = ReadFile(zip);
   Converter c(stub, zip);
   const std::vector<ZipDirEntry> before(c.m.Contents().begin(), c.m.Contents().end());
+  // The header holds 249 bytes of texts.
   c.m.SetSFXCaption(std::string(100, 'c'));
   c.m.SetSFXDefaultDir(std::string(100, 'd'));
+  c.m.SetSFXCommandLine(std::string(50, 'x'));
+  EXPECT_EQ(c.m.ConvertSFX(), -9);
+  EXPECT_EQ(c.m.LastMessage(),
+            "Error - On or more of the 4 property strings mentioned below exceeds 255 characters!"
+            "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = 250");
+  EXPECT_EQ(c.ui.Boxes.size(), 1u);
+  c.messages.clear();
   c.m.SetSFXCommandLine(std::string(49, 'x'));
   ASSERT_EQ(c.m.ConvertSFX(), 0) << (c.messages.empty() ? "" : c.messages.back());
 
@@ -85,11 +93,6 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   const CommandResult test = RunCommand("unzip -t " + Quote(exe));
   EXPECT_EQ(test.Status, 0) << test.Output;
   EXPECT_EQ(test.Output.find("warning"), std::string::npos) << test.Output;
-  const CommandResult info = RunCommand("zipinfo -1 " + Quote(exe));
-  std::string names;
-  for (const ZipDirEntry& e : before) names += e.EntryName + "\n";
-  EXPECT_EQ(info.Output, names);
-  EXPECT_EQ(before.size(), 5u);
 
   ASSERT_EQ(c.m.ConvertZIP(), 0);
   EXPECT_EQ(c.m.ZipFilename(), dir / "DATA.zip");
@@ -97,22 +100,8 @@ TEST(SfxConversion, InfoZipArchiveBothWays) {
   EXPECT_FALSE(fs::exists(exe));
   EXPECT_TRUE(c.messages.empty());
   EXPECT_EQ(c.ui.BusyDepth, 0);
-}
 
-TEST(SfxConversion, HeaderTextsOptionBitsAndRefusals) {
-  TempDir dir;
-  const std::string stub = MakeStub(dir);
-  Converter c(stub, MakeZip(dir, "a.zip"));
-  c.m.SetSFXCaption(std::string(100, 'c'));
-  c.m.SetSFXDefaultDir(std::string(100, 'd'));
-  c.m.SetSFXCommandLine(std::string(50, 'x'));
-  EXPECT_EQ(c.m.ConvertSFX(), -9);
-  EXPECT_EQ(c.m.LastMessage(),
-            "Error - On or more of the 4 property strings mentioned below exceeds 255 characters!"
-            "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = 250");
-  EXPECT_EQ(c.ui.Boxes.size(), 1u);
-  c.m.SetSFXCommandLine("");
-
+  // The option bits of the header, and refusals.
   struct Case { SFXOpts options; OvrOpts mode; char bits; };
   const SFXOpts all{SFXOptsEnum::SFXAskCmdLine, SFXOptsEnum::SFXAskFiles, SFXOptsEnum::SFXAutoRun,
                     SFXOptsEnum::SFXHideOverWriteBox, SFXOptsEnum::SFXCheckSize};
@@ -121,24 +110,24 @@ TEST(SfxConversion, HeaderTextsOptionBitsAndRefusals) {
     c.m.SetSFXOptions(k.options);
     c.m.SetSFXOverWriteMode(k.mode);
     ASSERT_EQ(c.m.ConvertSFX(), 0);
-    EXPECT_EQ(ReadFile(dir / "a.exe")[kStubSize + 3], k.bits);
+    EXPECT_EQ(ReadFile(exe)[kStubSize + 3], k.bits);
     ASSERT_EQ(c.m.ConvertZIP(), 0);
   }
 
-  WriteFile(dir / "b.zp", ReadFile(dir / "a.zip"));
+  WriteFile(dir / "b.zp", ReadFile(dir / "DATA.zip"));
   c.m.SetZipFilename(dir / "b.zp");
   EXPECT_EQ(c.m.ConvertSFX(), -9);
   EXPECT_EQ(c.m.LastMessage(), "Error: input file is not a zip file");
   EXPECT_EQ(c.m.ConvertZIP(), -3);
   EXPECT_EQ(c.m.LastMessage(), "Error: input file is not an .EXE file");
-  WriteFile(dir / "plain.exe", ReadFile(dir / "a.zip"));
+  WriteFile(dir / "plain.exe", ReadFile(dir / "DATA.zip"));
   c.m.SetZipFilename(dir / "plain.exe");
   EXPECT_EQ(c.m.ConvertZIP(), -9);
   EXPECT_EQ(c.m.LastMessage(), "Error determining the type of SFX archive");
 
   // Archives whose offsets cannot move within 32 bits, and the last volume of a set.
-  ASSERT_EQ(RunCommand("cp a.zip z.zip && zip -q -fz z64.zip z.zip", dir.Path()).Status, 0);
-  std::string spanned = ReadFile(dir / "a.zip");
+  ASSERT_EQ(RunCommand("cp DATA.zip z.zip && zip -q -fz z64.zip z.zip", dir.Path()).Status, 0);
+  std::string spanned = ReadFile(dir / "DATA.zip");
   const size_t end = spanned.rfind("PK\x05\x06");
   spanned.replace(end + 4, 4, LE16(1) + LE16(1));
   WriteFile(dir / "spanned.zip", spanned);
@@ -200,8 +189,7 @@ TEST(SfxConversion, MismatchedOffsetsAreCopiedUnchanged) {
   EXPECT_EQ(exe.substr(kStubSize + 256), "junk in front" + archive);
 }
 
-// A real write failure: the file-size limit stops the copy in the middle. (The command
-// line tests fill a small disk as well.)
+// A real write failure: the file-size limit stops the copy in the middle.
 TEST(SfxConversion, FailedWritesLeaveEverythingAsItWas) {
   TempDir dir;
   const std::string stub = MakeStub(dir), zip = MakeZip(dir, "a.zip");

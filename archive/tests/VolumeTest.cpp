@@ -247,13 +247,8 @@ TEST(Volumes, DiskFollowedToItsMount) {
   EXPECT_EQ(report, "");
 }
 
-TEST(Volumes, NumbersAndDriveChecks) {
+TEST(Volumes, DriveChecks) {
   TestMarlin m;
-  for (auto [disk, text] : {std::pair{0, "001"}, {11, "012"}, {998, "999"}}) {
-    m.fCurrentDiskNo = disk;
-    EXPECT_EQ(m.VolumeNumberText(), text);
-  }
-
   for (const auto& [root, id, text] : {std::tuple{"relative/", 11003, "Not a valid drive: relative/"},
                                       {"/no/such/mount/", 11004, "Drive /no/such/mount/ is NOT defined"}}) {
     m.fDriveRoot = root;
@@ -270,17 +265,18 @@ TEST(Volumes, NumbersAndDriveChecks) {
   EXPECT_GT(m.VolumeSizeBytes(), 0);
 }
 
-TEST(Volumes, NumberedFilesOnAHardDisk) {
+// The set as numbered files on a hard disk, then as disks in a removable drive.
+TEST(Volumes, ListsASplitSet) {
   SplitSet set;
   ASSERT_GE(set.volumes.size(), 4u);
+  const int count = int(set.volumes.size());
   TempDir dir;
   for (size_t i = 0; i < set.volumes.size(); ++i) {
     char name[48];
     std::snprintf(name, sizeof name, "backup%03zu.zip", i + 1);
     fs::copy_file(set.volumes[i], dir / name);
   }
-  const std::string last = dir / ("backup00" + std::to_string(set.volumes.size()) + ".zip");
-
+  const std::string last = dir / ("backup00" + std::to_string(count) + ".zip");
   ScriptedUi ui;
   TMarlin m(&ui);
   std::vector<std::string> messages;
@@ -289,7 +285,7 @@ TEST(Volumes, NumberedFilesOnAHardDisk) {
   EXPECT_TRUE(messages.empty()) << messages.front();
   EXPECT_TRUE(ui.Boxes.empty());
   EXPECT_TRUE(m.IsSpanned());
-  EXPECT_EQ(m.LastDiskNo(), int(set.volumes.size()) - 1);
+  EXPECT_EQ(m.LastDiskNo(), count - 1);
   EXPECT_LT(m.CentralDir().CentralStartDisk, m.CentralDir().DiskNumber - 1);
   EXPECT_EQ(Names(m), set.names);
 
@@ -299,73 +295,56 @@ TEST(Volumes, NumberedFilesOnAHardDisk) {
   EXPECT_EQ(messages, std::vector<std::string>{"Input file does not exist"});
   EXPECT_TRUE(m.ZipFilename().empty());
   EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Input file does not exist"});
-
-  // Choosing the first file of the set.
   m.SetZipFilename(dir / "backup001.zip");
   EXPECT_EQ(m.LastMessage(), "This is the first file in a backup set,\nplease choose the last file of this set");
-}
 
-TEST(Volumes, DisksInARemovableDrive) {
-  SplitSet set;
-  ASSERT_GE(set.volumes.size(), 4u);
+  // On disks: a wrong disk brings the same prompt back; then each volume of the directory
+  // in turn.
   SetOnDrive a(set);
-  const int count = int(set.volumes.size());
-  const int first = int(set.volumes.size()) - 3;  // the directory's first volume, counted from 1
+  const int first = count - 3;  // the directory's first volume, counted from 1
   a.volumes->Insert(a.disks.back());
-
-  ScriptedUi ui;
-  TMarlin m(&ui, a.volumes);
-  // A wrong disk brings the same prompt back; then each volume of the directory in turn.
-  ui.Then(boxresult::Ok, [&] { a.volumes->Insert(a.disks[0]); });
-  for (int v = first; v <= count; ++v) ui.Then(boxresult::Ok, [&, v] { a.volumes->Insert(a.disks[size_t(v - 1)]); });
-  m.SetZipFilename(a.Archive());
-
+  ScriptedUi dui;
+  TMarlin d(&dui, a.volumes);
+  dui.Then(boxresult::Ok, [&] { a.volumes->Insert(a.disks[0]); });
+  for (int v = first; v <= count; ++v) dui.Then(boxresult::Ok, [&, v] { a.volumes->Insert(a.disks[size_t(v - 1)]); });
+  d.SetZipFilename(a.Archive());
   std::vector<std::string> expected = {a.Prompt(first, count)};
   for (int v = first; v <= count; ++v) expected.push_back(a.Prompt(v, count));
-  EXPECT_EQ(ui.BoxTexts(), expected);
-  for (const auto& box : ui.Boxes) EXPECT_EQ(box.Buttons, BoxButtons::OkCancel);
-  EXPECT_EQ(Names(m), set.names);
-  EXPECT_EQ(m.VolumeLabel(), "PKBACK# 00" + std::to_string(count));
-  EXPECT_EQ(ui.BusyDepth, 0);
-}
-
-TEST(Volumes, RefusalsOnARemovableDrive) {
-  SplitSet set;
-  ASSERT_GE(set.volumes.size(), 4u);
-  SetOnDrive a(set);
-  std::vector<std::string> messages;
-  ScriptedUi ui;
-  TMarlin m(&ui, a.volumes);
-  m.OnMessage = [&](TMarlin*, int, const std::string& t) { messages.push_back(t); };
+  EXPECT_EQ(dui.BoxTexts(), expected);
+  for (const auto& box : dui.Boxes) EXPECT_EQ(box.Buttons, BoxButtons::OkCancel);
+  EXPECT_EQ(Names(d), set.names);
+  EXPECT_EQ(d.VolumeLabel(), "PKBACK# 00" + std::to_string(count));
+  EXPECT_EQ(dui.BusyDepth, 0);
 
   // Cancel is silent: no box beyond the prompt, and nothing is listed.
+  messages.clear();
+  dui.Boxes.clear();
+  d.OnMessage = m.OnMessage;
   a.volumes->Insert(a.disks.back());
-  ui.Then(boxresult::Cancel);
-  m.SetZipFilename(a.Archive());
-  EXPECT_EQ(ui.Boxes.size(), 1u);
+  dui.Then(boxresult::Cancel);
+  d.SetZipFilename(a.Archive());
+  EXPECT_EQ(dui.Boxes.size(), 1u);
   EXPECT_EQ(messages, std::vector<std::string>{"User canceled operation"});
-  EXPECT_EQ(m.LastErrCode(), 11007);
-  EXPECT_EQ(m.EntryCount(), 0);
+  EXPECT_EQ(d.LastErrCode(), 11007);
+  EXPECT_EQ(d.EntryCount(), 0);
 
-  // Unattended, no prompt is possible.
-  m.SetUnattended(true);
-  m.SetZipFilename(a.Archive());
-  EXPECT_EQ(ui.Boxes.size(), 1u);
-  EXPECT_EQ(m.LastMessage(), "Unattended disk spanning not implemented");
-  m.SetUnattended(false);
+  // Unattended, no prompt is possible; nor where no box can be shown.
+  d.SetUnattended(true);
+  d.SetZipFilename(a.Archive());
+  EXPECT_EQ(dui.Boxes.size(), 1u);
+  EXPECT_EQ(d.LastMessage(), "Unattended disk spanning not implemented");
+  d.SetUnattended(false);
+  d.SetZipFilename(a.Archive());
+  EXPECT_EQ(d.LastMessage(), "Not enough memory to display MsgBox");
 
-  // A box that cannot be shown.
-  m.SetZipFilename(a.Archive());
-  EXPECT_EQ(m.LastMessage(), "Not enough memory to display MsgBox");
-
-  // Other volumes than the last.
+  // Disks of the set other than the last.
   a.volumes->Insert(a.disks[0]);
-  m.SetZipFilename(a.Archive());
-  EXPECT_EQ(m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
+  d.SetZipFilename(a.Archive());
+  EXPECT_EQ(d.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
   a.volumes->Insert(a.disks[2]);
-  m.SetZipFilename(a.Archive());
-  EXPECT_EQ(m.LastMessage(), "This is the 3th disk in a backup set,\nplease insert the last disk of this set");
-  EXPECT_TRUE(m.ZipFilename().empty());
+  d.SetZipFilename(a.Archive());
+  EXPECT_EQ(d.LastMessage(), "This is the 3th disk in a backup set,\nplease insert the last disk of this set");
+  EXPECT_TRUE(d.ZipFilename().empty());
 }
 
 TEST(Volumes, AskingForDisksWhileWriting) {

@@ -35,20 +35,3 @@ TEST(SfxCommands, ConvertAndReport) {
   r = Cli("sfx --no-trash " + Quote(dir / "e\x1b[1m.zip"));
   EXPECT_EQ(r.Output, "sfx: result 0\narchive: " + dir / "e\\x1b[1m.exe" + "\n");
 }
-
-// A disk that fills up while the program is written: a small tmpfs in a mount
-// namespace of its own, where the system allows one.
-TEST(SfxCommands, FullDiskKeepsTheArchive) {
-  TempDir dir;
-  const std::string zip = MakeZip(dir);
-  fs::create_directories(dir.Path() / "disk");
-  const std::string script =
-      "mount -t tmpfs -o size=1M tessera-test disk || exit 99; cp x.zip disk/ && "
-      "head -c 600000 /dev/zero > disk/fill && " + Quote(kCli) + " sfx --no-trash disk/x.zip; "
-      "echo \"status $?\"; ls disk; cmp x.zip disk/x.zip && echo same";
-  const CommandResult r = RunCommand("unshare -m sh -c " + Quote(script), dir.Path());
-  if (r.Status == 99 || r.Output.find("unshare:") != std::string::npos)
-    GTEST_SKIP() << "no tmpfs can be mounted here: " << r.Output;
-  EXPECT_NE(r.Output.find("sfx: result -2\narchive: disk/x.zip\nstatus 1\nfill\nx.zip\nsame\n"), std::string::npos)
-      << r.Output;
-}

@@ -14,13 +14,6 @@ std::string MakeArchive(const TempDir& dir) {
   return dir / "in.zip";
 }
 
-std::vector<std::string> FilesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 }  // namespace
 
 // Output that cannot be written fails the command with a message: standard output of
@@ -36,16 +29,16 @@ TEST(SpanCommands, WritesPastAFileSizeLimit) {
   r = Cli("span -s 1m in.zip set/s.zip", dir.Path(), "100");
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Output, "Write error in output file\n");
-  EXPECT_TRUE(FilesIn(dir.Path() / "set").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "set").empty());
 
   r = Cli("span -s 120k in.zip set/s.zip", dir.Path());
   ASSERT_EQ(r.Status, 0) << r.Output;
-  ASSERT_EQ(FilesIn(dir.Path() / "set"), (std::vector<std::string>{"s001.zip", "s002.zip", "s003.zip"}));
+  ASSERT_EQ(NamesIn(dir.Path() / "set"), (std::vector<std::string>{"s001.zip", "s002.zip", "s003.zip"}));
   fs::create_directory(dir.Path() / "out");
   r = Cli("join set/s003.zip out/", dir.Path(), "100");
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Output, "Write error in output file\n");
-  EXPECT_TRUE(FilesIn(dir.Path() / "out").empty());
+  EXPECT_TRUE(NamesIn(dir.Path() / "out").empty());
 }
 
 // On a hard disk the messages tell what is wrong; nobody is asked to change disks.
@@ -58,7 +51,7 @@ TEST(SpanCommands, HardDiskReasonsAndNames) {
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Output, "There is already a file set/s002.zip\nDo you want to overwrite this file\n");
   EXPECT_EQ(ReadFile(dir / "set/s002.zip"), "older");
-  EXPECT_EQ(FilesIn(dir.Path() / "set"), std::vector<std::string>{"s002.zip"});
+  EXPECT_EQ(NamesIn(dir.Path() / "set"), std::vector<std::string>{"s002.zip"});
   fs::remove(dir / "set/s002.zip");
 
   // Volumes smaller than the minimum free space are fine where the disk has the room.
