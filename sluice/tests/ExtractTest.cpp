@@ -144,7 +144,7 @@ TEST_F(Extract, PeerArchivesComeOutByteForByte) {
     ExpectSameTree(src_, out);
     const Outcome t = lib_.Run({.archive = tmp_ / c.name, .test = true}, out);
     EXPECT_EQ(t.count, o.count);
-    EXPECT_GE(t.count, 5);
+    EXPECT_EQ(t.count, 7);  // five files and two folders
   }
   // Times and modes of Info-ZIP's Unix attributes.
   struct stat a{}, b{};
@@ -152,67 +152,6 @@ TEST_F(Extract, PeerArchivesComeOutByteForByte) {
   ASSERT_EQ(::stat((tmp_ / "out-zip-deflated.zip/text.txt").c_str(), &b), 0);
   EXPECT_EQ(b.st_mode & 07777, 0750u);
   EXPECT_EQ(a.st_mtime, b.st_mtime);
-}
-
-TEST_F(Extract, PythonArchivesWithBzip2AndALink) {
-  const std::string zip = tmp_ / "py.zip";
-  Python(R"PY(
-import sys, zipfile, stat
-with zipfile.ZipFile(sys.argv[1], 'w') as z:
-    z.writestr(zipfile.ZipInfo('b/bz.txt', (2020, 1, 2, 3, 4, 6)), b'bzip2 data\n' * 5000, zipfile.ZIP_BZIP2)
-    z.writestr('plain.txt', b'plain', zipfile.ZIP_STORED)
-    link = zipfile.ZipInfo('b/link')
-    link.create_system = 3
-    link.external_attr = (stat.S_IFLNK | 0o777) << 16
-    z.writestr(link, 'bz.txt')
-    setuid = zipfile.ZipInfo('b/setuid')
-    setuid.create_system = 3
-    setuid.external_attr = (stat.S_IFREG | 0o6755) << 16
-    z.writestr(setuid, 'x')
-)PY",
-         {zip});
-  const std::string out = Fresh("out");
-  const Outcome o = lib_.Run({.archive = zip}, out);
-  EXPECT_EQ(o.count, 4) << o.AllMessages();
-  EXPECT_EQ(ReadFile(out + "/b/bz.txt").size(), 55000u);
-  EXPECT_EQ(fs::read_symlink(out + "/b/link"), "bz.txt");
-  EXPECT_EQ(ReadFile(out + "/b/link"), ReadFile(out + "/b/bz.txt"));
-  struct stat st{};
-  ASSERT_EQ(::stat((out + "/b/setuid").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0755u);
-}
-
-TEST_F(Extract, TestModeFindsDamageAndTruncation) {
-  Tool("zip -qr0 ../a.zip .");
-  const std::string zip = tmp_ / "a.zip";
-  Request q{.archive = zip, .test = true};
-  const int32_t whole = lib_.Run(q, tmp_.Path()).count;
-  EXPECT_EQ(whole, 7);  // five files and two folders
-
-  // One byte of the stored text flipped: that entry only fails, by its CRC.
-  std::string bytes = ReadFile(zip);
-  const size_t at = bytes.find("line 7 of some text");
-  ASSERT_NE(at, std::string::npos);
-  bytes[at] ^= 1;
-  WriteFile(tmp_ / "flipped.zip", bytes);
-  q.archive = tmp_ / "flipped.zip";
-  Outcome o = lib_.Run(q, tmp_.Path());
-  EXPECT_EQ(o.count, whole - 1);
-  EXPECT_TRUE(o.HasMessage(kLibErrCrc, "text.txt: CRC error")) << o.AllMessages();
-  // Extracting it leaves no file under its name.
-  const std::string out = Fresh("out");
-  q.test = false;
-  o = lib_.Run(q, out);
-  EXPECT_EQ(o.count, whole - 1);
-  EXPECT_FALSE(fs::exists(out + "/text.txt"));
-
-  // Cut in the middle: the directory is gone, a coded message and nothing tested.
-  WriteFile(tmp_ / "cut.zip", ReadFile(zip).substr(0, ReadFile(zip).size() / 2));
-  q.archive = tmp_ / "cut.zip";
-  q.test = true;
-  o = lib_.Run(q, tmp_.Path());
-  EXPECT_EQ(o.count, 0);
-  EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "cut.zip")) << o.AllMessages();
 }
 
 TEST_F(Extract, PasswordsAskedThroughTheCallback) {
@@ -294,26 +233,6 @@ TEST_F(Extract, SpecificationsOverwriteAndFreshen) {
   o = lib_.Run(q, out);  // now it is as new as the entry
   EXPECT_EQ(o.count, 0);
   EXPECT_EQ(o.Messages().size(), 1u) << o.AllMessages();  // only the unmatched specification
-}
-
-TEST_F(Extract, ArchivesBehindAPrefix) {
-  Tool("zip -qr ../a.zip .");
-  const std::string junk(5000, 'j');
-  WriteFile(tmp_ / "plain-prefix.zip", junk + ReadFile(tmp_ / "a.zip"));
-  WriteFile(tmp_ / "adjusted.zip", junk + ReadFile(tmp_ / "a.zip"));
-  ASSERT_EQ(RunCommand("zip -qA " + Quote(tmp_ / "adjusted.zip")).Status, 0);
-  ASSERT_EQ(RunCommand("cd " + Quote(tmp_.Path()) + " && zip -q -P pw enc.zip a.zip").Status, 0);
-  WriteFile(tmp_ / "enc-prefix.zip", junk + ReadFile(tmp_ / "enc.zip"));
-  for (const std::string name : {"plain-prefix.zip", "adjusted.zip"}) {
-    SCOPED_TRACE(name);
-    const std::string out = Fresh("out-" + name);
-    const Outcome o = lib_.Run({.archive = tmp_ / name}, out);
-    EXPECT_EQ(o.count, 7) << o.AllMessages();
-    ExpectSameTree(src_, out);
-  }
-  // An encrypted entry goes through libzip, which needs the offsets shown to it right.
-  const Outcome o = lib_.Run({.archive = tmp_ / "enc-prefix.zip", .password = "pw", .test = true}, tmp_.Path());
-  EXPECT_EQ(o.count, 1) << o.AllMessages();
 }
 
 TEST_F(Extract, CallbackOrderProgressAndCancel) {
