@@ -110,6 +110,22 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
   return path;
 }
 
+std::string AppTest::StartWith(const std::string& name, const std::vector<Member>& members, const std::string& comment) {
+  const std::string zip = MakeZip(name, members, comment);
+  Start(QString::fromStdString(zip));
+  return zip;
+}
+
+std::string AppTest::Folder(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files) {
+  const std::string path = *tmp / name;
+  QDir().mkpath(QString::fromStdString(path));
+  for (const auto& [file, text] : files) {
+    QDir().mkpath(QFileInfo(QString::fromStdString(path + "/" + file)).path());
+    testfiles::WriteFile(path + "/" + file, text);
+  }
+  return path;
+}
+
 std::vector<std::string> AppTest::ZipNames(const std::string& archive) {
   const std::string out = testfiles::Python(
       "import sys, zipfile\nprint('\\n'.join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))\n", {archive});

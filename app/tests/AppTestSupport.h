@@ -99,6 +99,10 @@ class AppTest : public ::testing::Test {
     bool Stored = false;
   };
   std::string MakeZip(const std::string& name, const std::vector<Member>& members, const std::string& comment = {});
+  // Makes such an archive and opens it as from the command line.
+  std::string StartWith(const std::string& name, const std::vector<Member>& members, const std::string& comment = {});
+  // Makes the folder `name` in the test's folder with files of (relative name, text).
+  std::string Folder(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files = {});
   std::vector<std::string> ZipNames(const std::string& archive);
   std::vector<QString> GridColumn(int col);
   // Shows in the message window what the reports since its last refresh left waiting.

@@ -3,13 +3,12 @@
 
 #include "AppTestSupport.h"
 
-TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
-  const std::string src = *tmp / "src";
-  QDir().mkpath(QString::fromStdString(src + "/sub"));
-  testfiles::WriteFile(src + "/a.txt", std::string(3000, 'a'));
-  testfiles::WriteFile(src + "/B.txt", "bee");
-  testfiles::WriteFile(src + "/c.dat", "sea");
-  testfiles::WriteFile(src + "/sub/d.txt", "dee");
+TEST_F(AppTest, AddDialogBuildsItsListAndAddsWithEveryAction) {
+  const std::string src = Folder("src", {{"a.txt", std::string(3000, 'a')},
+                                         {"B.txt", "bee"},
+                                         {"c.dat", "sea"},
+                                         {"m.txt", "em"},
+                                         {"sub/d.txt", "dee"}});
   Start();
   TMainform& m = Main();
   TAddForm& add = *windows->AddForm;
@@ -19,17 +18,44 @@ TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   ASSERT_EQ(m.Marlin1.ZipFilename(), zip);
   EXPECT_EQ(m.StringGrid1->RowCount(), 2);
 
-  // Cancelled: no message, and the list stays for the next time.
+  // Closing by the title bar cancels, even when no add button was pressed.
+  Canceled = false;
+  WhenDialogOpens([&] { add.close(); });
+  QTest::mouseClick(m.AddBut, Qt::LeftButton);
+  EXPECT_TRUE(Canceled);
+
+  // Cancelled: no message, no archive, and the list stays for the next time.
   WhenDialogOpens([&] {
+    // Choosing another volume shows its folders; coming back is as choosing any folder.
+    for (int i = 0; i < add.DriveComboBox1->count(); ++i) {
+      const QString root = add.DriveComboBox1->itemData(i).toString();
+      if (root == add.DriveComboBox1->Drive() || !QFileInfo(root).isReadable()) continue;
+      add.DriveComboBox1->setCurrentIndex(i);
+      EXPECT_EQ(add.DirectoryListBox1->Directory(), QDir::cleanPath(root));
+      EXPECT_EQ(add.FileListBox1->Directory(), add.DirectoryListBox1->Directory());
+      break;
+    }
     add.DirectoryListBox1->SetDirectory(QString::fromStdString(src));
-    ASSERT_EQ(add.FileListBox1->count(), 3);
-    add.FileListBox1->item(0)->setSelected(true);  // a.txt
+    EXPECT_EQ(add.DriveComboBox1->Drive(), MountPointOf(QString::fromStdString(src)) + "/");
+    ASSERT_EQ(add.FileListBox1->count(), 4);
+    // A specification differing only in case is not added; the others are appended as listed.
+    add.SelectedList->addItem(QString::fromStdString(src + "/M.TXT"));
+    add.FileListBox1->item(3)->setSelected(true);  // m.txt
     add.FileListBox1->item(1)->setSelected(true);  // B.txt
+    add.FileListBox1->item(0)->setSelected(true);  // a.txt
     QTest::mouseClick(add.AddFileBut, Qt::LeftButton);
-    add.FileListBox1->item(1)->setSelected(true);  // again: not added twice
+    EXPECT_TRUE(Canceled);  // pressing an add button counts as cancelled until confirmed
+    EXPECT_FALSE(add.FileListBox1->item(1)->isSelected());
+    ASSERT_EQ(add.SelectedList->count(), 3);
+    EXPECT_EQ(add.SelectedList->item(2)->text().toStdString(), src + "/B.txt");
+    // After Sort, new items go in order, '*' first; Remove with nothing selected does nothing.
+    QTest::mouseClick(add.SortBut, Qt::LeftButton);
+    EXPECT_FALSE(add.SortBut->isEnabled());
+    EXPECT_EQ(add.SelectedList->item(0)->text().toStdString(), src + "/a.txt");
+    QTest::mouseClick(add.AddDirBut, Qt::LeftButton);
+    add.FileListBox1->item(2)->setSelected(true);  // c.dat
     QTest::mouseClick(add.AddFileBut, Qt::LeftButton);
-    QTest::mouseClick(add.AddDirBut, Qt::LeftButton);
-    QTest::mouseClick(add.AddDirBut, Qt::LeftButton);
+    add.RemoveButClick();
     Screenshot(&add, "add-dialog");
     QTest::mouseClick(add.CancelBut, Qt::LeftButton);
   });
@@ -37,17 +63,15 @@ TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   QTest::mouseClick(m.AddBut, Qt::LeftButton);
   EXPECT_TRUE(ui.Boxes.empty());
   EXPECT_FALSE(Exists(zip));
-  ASSERT_EQ(add.SelectedList->count(), 3);
-  EXPECT_EQ(add.SelectedList->item(0)->text().toStdString(), src + "/a.txt");
-  EXPECT_EQ(add.SelectedList->item(2)->text().toStdString(), src + "/*.*");
+  QStringList listed;
+  for (int i = 0; i < add.SelectedList->count(); ++i) listed << QFileInfo(add.SelectedList->item(i)->text()).fileName();
+  EXPECT_EQ(listed, (QStringList{"*.*", "a.txt", "B.txt", "c.dat", "M.TXT"}));
+  EXPECT_EQ(add.SelectedList->item(0)->text().toStdString(), src + "/*.*");
 
   // Confirmed: what the list holds then is added, without folder names.
   WhenDialogOpens([&] {
-    add.SelectedList->item(1)->setSelected(true);
-    add.SelectedList->item(2)->setSelected(true);
-    QTest::mouseClick(add.RemoveBut, Qt::LeftButton);  // keeps a.txt only
-    add.FileListBox1->item(1)->setSelected(true);
-    QTest::mouseClick(add.AddFileBut, Qt::LeftButton);
+    for (int i : {0, 3, 4}) add.SelectedList->item(i)->setSelected(true);
+    QTest::mouseClick(add.RemoveBut, Qt::LeftButton);  // keeps a.txt and B.txt
     QTest::mouseClick(add.OKBut, Qt::LeftButton);
   });
   QTest::mouseClick(m.AddBut, Qt::LeftButton);
@@ -60,12 +84,16 @@ TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   EXPECT_NE(m.Msgform->RichEdit1->toPlainText().indexOf(QString::fromStdString("Beginning Add to " + zip)), -1);
   EXPECT_NE(m.TimeLabel->text(), "");
 
-  // Move, chosen from the action menu: the sources go away once they are in the archive.
+  // Move, chosen from the action menu, which checks it, makes it bold and names it on the
+  // button: the sources go away once they are in the archive.
   WhenDialogOpens([&] {
     QTest::mouseClick(add.AddBtn, Qt::LeftButton);
     add.Move1->trigger();
     add.PopupMenu1->hide();
     EXPECT_FALSE(add.Add1->isChecked());
+    EXPECT_EQ(add.AddBtn->text(), "Action: Move");
+    EXPECT_TRUE(add.Move1->font().bold());
+    EXPECT_FALSE(add.Add1->font().bold());
     QTest::mouseClick(add.DirNameCB, Qt::LeftButton);
     add.FileListBox1->item(2)->setSelected(true);  // c.dat
     QTest::mouseClick(add.AddFileBut, Qt::LeftButton);
@@ -81,25 +109,41 @@ TEST_F(AppTest, AddThroughTheDialogWithEveryAction) {
   ASSERT_EQ(names.size(), 3u);
   EXPECT_NE(names[2].find("/src/c.dat"), std::string::npos) << names[2];  // with its folder
 
-  // Confirmed with an empty list.
-  WhenDialogOpens([&] { QTest::mouseClick(add.OKBut, Qt::LeftButton); });
+  // Confirmed with an empty list. Span disk enables the volume buttons; their input boxes
+  // store at once, 0 for no number.
+  WhenDialogOpens([&] {
+    EXPECT_FALSE(add.VolSizeBut->isEnabled());
+    QTest::mouseClick(add.DiskSpanCB, Qt::LeftButton);
+    EXPECT_TRUE(add.VolSizeBut->isEnabled());
+    EXPECT_TRUE(add.FreeDisk1But->isEnabled());
+    ui.Texts = {"1457664"};
+    QTest::mouseClick(add.VolSizeBut, Qt::LeftButton);
+    QTest::mouseClick(add.VolSizeBut, Qt::LeftButton);  // cancelled: unchanged
+    EXPECT_EQ(m.Marlin1.MaxVolumeSize(), 1457664);
+    ui.Texts = {"lots", "4096"};
+    QTest::mouseClick(add.VolSizeBut, Qt::LeftButton);
+    QTest::mouseClick(add.FreeDisk1But, Qt::LeftButton);
+    EXPECT_EQ(m.Marlin1.MaxVolumeSize(), 0);
+    EXPECT_EQ(m.Marlin1.KeepFreeOnDisk1(), 4096);
+    EXPECT_EQ(ui.TextCaptions.back(), "Keep free on Disk");
+    QTest::mouseClick(add.DiskSpanCB, Qt::LeftButton);
+    EXPECT_FALSE(add.VolSizeBut->isEnabled());
+    QTest::mouseClick(add.OKBut, Qt::LeftButton);
+  });
   QTest::mouseClick(m.AddBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "No files selected");
+  EXPECT_EQ(m.Marlin1.KeepFreeOnDisk1(), 4096);
 }
 
 TEST_F(AppTest, ExtractAllAndSelectedTestAndDelete) {
-  const std::string zip = MakeZip("five.zip", {{"top.txt", "top level"},
-                                               {"docs/readme.txt", std::string(500, 'r')},
-                                               {"docs/guide.txt", "guide", true},
-                                               {"src/main.c", "int main(){}"},
-                                               {"src/util.c", "void u(){}"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("five.zip", {{"top.txt", "top level"},
+                                                 {"docs/readme.txt", std::string(500, 'r')},
+                                                 {"docs/guide.txt", "guide", true},
+                                                 {"src/main.c", "int main(){}"},
+                                                 {"src/util.c", "void u(){}"}});
   TMainform& m = Main();
   TExtract& ex = *windows->Extract;
-  const std::string all = *tmp / "all";
-  const std::string some = *tmp / "some";
-  QDir().mkpath(QString::fromStdString(all));
-  QDir().mkpath(QString::fromStdString(some));
+  const std::string all = Folder("all"), some = Folder("some");
 
   QTest::mouseClick(m.VerboseCB, Qt::LeftButton);  // the library reports every file
   EXPECT_TRUE(m.Marlin1.Verbose());
@@ -125,9 +169,8 @@ TEST_F(AppTest, ExtractAllAndSelectedTestAndDelete) {
   });
   QTest::mouseClick(m.ExtractBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "2 files were extracted");
-  EXPECT_TRUE(Exists(some + "/main.c"));
-  EXPECT_TRUE(Exists(some + "/readme.txt"));
-  EXPECT_EQ(QDir(QString::fromStdString(some)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2);
+  EXPECT_EQ(QDir(QString::fromStdString(some)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            (QStringList{"main.c", "readme.txt"}));
 
   // Only the footer selected.
   m.StringGrid1->SetSelection(TGridRect{0, 6, 5, 6});
@@ -161,11 +204,7 @@ TEST_F(AppTest, ExtractAllAndSelectedTestAndDelete) {
   EXPECT_TRUE(m.Marlin1.ExtrOptions().Contains(ExtrOptsEnum::ExtrTest));
   EXPECT_TRUE(m.Marlin1.ExtrOptions().Contains(ExtrOptsEnum::ExtrDirNames));
 
-  // Delete the selected rows after a Yes; a No deletes nothing.
-  m.StringGrid1->SetSelection(TGridRect{0, 1, 5, 2});
-  QTest::mouseClick(m.DeleteBut, Qt::LeftButton);
-  EXPECT_EQ(ui.LastBox(), "Delete selected files from: " + zip + "?");
-  EXPECT_EQ(ZipNames(zip).size(), 5u);
+  // Delete the selected rows after a Yes.
   ui.Answers.push_back(boxresult::Yes);
   m.StringGrid1->SetSelection(TGridRect{0, 1, 5, 2});
   QTest::mouseClick(m.DeleteBut, Qt::LeftButton);
@@ -176,11 +215,17 @@ TEST_F(AppTest, ExtractAllAndSelectedTestAndDelete) {
 }
 
 TEST_F(AppTest, ConvertToSelfExtractingAndBack) {
-  const std::string zip = MakeZip("conv.zip", {{"x.txt", "xxxx"}, {"y/z.txt", "zz"}});
-  const std::string original = testfiles::ReadFile(zip);
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("conv.zip", {{"x.txt", "xxxx"}, {"y/z.txt", "zz"}});
+  const std::string original = testfiles::ReadFile(zip), exe = *tmp / "conv.exe";
   TMainform& m = Main();
   TMakeSFX& sfx = *windows->MakeSFX;
+  // The folder chosen for the program's default ends in one slash; a cancelled choice keeps it.
+  ui.Folders = {"/", QString::fromStdString(tmp->Path().string())};
+  QTest::mouseClick(sfx.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(sfx.DirectoryEdit->text(), "/");
+  QTest::mouseClick(sfx.BitBtn1, Qt::LeftButton);
+  QTest::mouseClick(sfx.BitBtn1, Qt::LeftButton);
+  EXPECT_EQ(sfx.DirectoryEdit->text().toStdString(), tmp->Path().string() + "/");
 
   // Cancel after editing: nothing converts, the component keeps its values, the edits theirs.
   WhenDialogOpens([&] {
@@ -195,17 +240,18 @@ TEST_F(AppTest, ConvertToSelfExtractingAndBack) {
 
   WhenDialogOpens([&] {
     EXPECT_EQ(sfx.CaptionEdit->text(), "My Program");
+    EXPECT_TRUE(sfx.FileListCB->isChecked());
     sfx.FileListCB->setChecked(false);  // all four unchecked
     sfx.DfltOverWriteGrp->SetItemIndex(2);
     Screenshot(&sfx, "sfx-dialog");
     QTest::mouseClick(sfx.ExecBut, Qt::LeftButton);
   });
   QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
-  const std::string exe = *tmp / "conv.exe";
   EXPECT_EQ(ui.LastBox(), "Filename is now: " + exe);
   EXPECT_EQ(m.Marlin1.SFXOptions(), SFXOpts{SFXOptsEnum::SFXCheckSize});
   EXPECT_EQ(m.Marlin1.SFXOverWriteMode(), OvrOpts::OvrNever);
   EXPECT_EQ(m.Marlin1.SFXCaption(), "My Program");
+  EXPECT_EQ(m.Marlin1.SFXDefaultDir(), tmp->Path().string() + "/");
   EXPECT_EQ(m.ConvertBut->text(), "Convert to ZIP");
   EXPECT_EQ(m.StringGrid1->RowCount(), 4);
   EXPECT_TRUE(QFileInfo(QString::fromStdString(exe)).isExecutable());
@@ -216,6 +262,13 @@ TEST_F(AppTest, ConvertToSelfExtractingAndBack) {
   EXPECT_EQ(ui.Boxes, (std::vector<std::string>{"Filename is now: " + zip}));
   EXPECT_EQ(testfiles::ReadFile(zip), original);
   EXPECT_EQ(m.ConvertBut->text(), "&Convert to EXE");
+
+  // A title-bar close after the earlier "Do It Now" does not convert.
+  WhenDialogOpens([&] { sfx.close(); });
+  QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
+  EXPECT_FALSE(m.DoIt);
+  EXPECT_EQ(ui.Boxes.size(), 1u);
+  EXPECT_EQ(m.Marlin1.ZipFilename(), zip);
 }
 
 TEST_F(AppTest, CancelStopsALongExtract) {
@@ -230,8 +283,7 @@ TEST_F(AppTest, CancelStopsALongExtract) {
   Start(QString::fromStdString(zip));
   TMainform& m = Main();
   TExtract& ex = *windows->Extract;
-  const std::string out = *tmp / "out";
-  QDir().mkpath(QString::fromStdString(out));
+  const std::string out = Folder("out");
   bool pressed = false;
   WhenDialogOpens([&] {
     ex.DirectoryListBox1->SetDirectory(QString::fromStdString(out));

@@ -21,8 +21,7 @@ QStringList LocalFiles(const QMimeData* data) {
 }  // namespace
 
 TEST_F(AppTest, EntriesOpenWithTheDesktopsProgramFromAPrivateFolder) {
-  const std::string zip = MakeZip("open.zip", {{"docs/readme.txt", "read me"}, {"top.txt", "top"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("open.zip", {{"docs/readme.txt", "read me"}, {"top.txt", "top"}});
   TMainform& m = Main();
   TSortGrid& g = *m.StringGrid1;
   m.Marlin1.SetExtrBaseDir(tmp->Path().string());
@@ -55,8 +54,7 @@ TEST_F(AppTest, EntriesOpenWithTheDesktopsProgramFromAPrivateFolder) {
 }
 
 TEST_F(AppTest, RowsDragOutAsTheirExtractedFilesAndCtrlClickPicksRows) {
-  const std::string zip = MakeZip("drag.zip", {{"a.txt", "alpha"}, {"b/b.txt", "beta"}, {"c.txt", "gamma"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("drag.zip", {{"a.txt", "alpha"}, {"b/b.txt", "beta"}, {"c.txt", "gamma"}});
   TMainform& m = Main();
   TSortGrid& g = *m.StringGrid1;
   // Sorted by name: a.txt, b.txt, c.txt. A click, then Ctrl+click on the third row.
@@ -84,11 +82,7 @@ TEST_F(AppTest, RowsDragOutAsTheirExtractedFilesAndCtrlClickPicksRows) {
 }
 
 TEST_F(AppTest, DroppedFilesAndFoldersAreAddedAfterOneQuestion) {
-  const std::string src = *tmp / "drop";
-  QDir().mkpath(QString::fromStdString(src + "/folder/deeper"));
-  testfiles::WriteFile(src + "/one.txt", "1");
-  testfiles::WriteFile(src + "/two.txt", "2");
-  testfiles::WriteFile(src + "/folder/deeper/three.txt", "3");
+  const std::string src = Folder("drop", {{"one.txt", "1"}, {"two.txt", "2"}, {"folder/deeper/three.txt", "3"}});
   const std::string zip = MakeZip("target.zip", {{"old.txt", "old"}});
   Start();
   TMainform& m = Main();
@@ -125,8 +119,7 @@ TEST_F(AppTest, DroppedFilesAndFoldersAreAddedAfterOneQuestion) {
 }
 
 TEST_F(AppTest, GridKeysAndItsMenuActOnTheSelectedRows) {
-  const std::string zip = MakeZip("keys.zip", {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("keys.zip", {{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
   TMainform& m = Main();
   TSortGrid& g = *m.StringGrid1;
   g.setFocus();
@@ -154,8 +147,7 @@ TEST_F(AppTest, GridKeysAndItsMenuActOnTheSelectedRows) {
   m.TestEntries1->trigger();
   EXPECT_EQ(ui.LastBox(), "All 2 files tested OK");
   // Extract... offers the selected rows.
-  const std::string out = *tmp / "menu-out";
-  QDir().mkpath(QString::fromStdString(out));
+  const std::string out = Folder("menu-out");
   QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, RowPoint(g, 2));
   WhenDialogOpens([&] {
     EXPECT_EQ(windows->Extract->RadioGroup3->ItemIndex(), 1);
@@ -199,8 +191,7 @@ TEST_F(AppTest, TitleRecentArchivesAndSizesOutliveTheProgram) {
 }
 
 TEST_F(AppTest, ExtractDialogTakesATypedPathANewFolderAndTheArchivesName) {
-  const std::string zip = MakeZip("bundle.zip", {{"x.txt", "x"}, {"sub/y.txt", "y"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("bundle.zip", {{"x.txt", "x"}, {"sub/y.txt", "y"}});
   TMainform& m = Main();
   TExtract& ex = *windows->Extract;
   // A typed folder that is not there yet is made.
@@ -214,8 +205,7 @@ TEST_F(AppTest, ExtractDialogTakesATypedPathANewFolderAndTheArchivesName) {
   EXPECT_EQ(testfiles::ReadFile(typed + "/sub/y.txt"), "y");
 
   // A new folder made in the dialog becomes the target; with the archive's name below it.
-  const std::string base = *tmp / "base";
-  QDir().mkpath(QString::fromStdString(base));
+  const std::string base = Folder("base");
   ui.Texts = {"made"};
   WhenDialogOpens([&] {
     ex.DirectoryListBox1->SetDirectory(QString::fromStdString(base));

@@ -1,5 +1,5 @@
-// The message window in real use: long names, the pace of its updates, where it stands
-// beside the main window and which keys reach which window.
+// The message window in real use: its bars, long names, the pace of its updates, where it
+// stands beside the main window and which keys reach which window.
 
 #include <QElapsedTimer>
 #include <QScreen>
@@ -30,6 +30,59 @@ bool InDialog(QObject* o) {
 }
 
 }  // namespace
+
+TEST_F(AppTest, MessageWindowBarsFollowTheWindowAndTheProgress) {
+  Start();
+  TMainform& m = Main();
+  TMsgform& w = *windows->Msgform;
+  m.MsgButClick();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w.windowTitle(), "Zip Messages");
+  EXPECT_EQ(w.ProgressBar1->width(), 177);
+  const int batch = w.ProgressBar2->width();
+  w.resize(w.width() + 100, w.height());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar1->width() == 277; })) << w.ProgressBar1->width();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.ProgressBar2->width() == batch + 100; })) << w.ProgressBar2->width();
+
+  m.Marlin1Progress(ProgressType::ProgrTotalSize, "", 10240);
+  m.Marlin1Progress(ProgressType::ProgrTotalFiles, "", 2);
+  ShowReports();
+  EXPECT_EQ(w.StatusPanel0->text(), "Total size: 10 Kb");
+  EXPECT_EQ(w.StatusPanel1->text(), "2 files");
+  m.Marlin1Progress(ProgressType::ProgrNewFile, "empty.txt", 0);
+  m.Marlin1Progress(ProgressType::ProgrUpdate, "", 0);
+  ShowReports();
+  EXPECT_EQ(w.ProgressBar1->value(), 10001);  // an empty file is done at once
+  EXPECT_EQ(w.FileBeingZipped->FullText(), "empty.txt");
+  m.Marlin1Progress(ProgressType::ProgrNewFile, "big.bin", 10000);
+  m.Marlin1Progress(ProgressType::ProgrUpdate, "", 2500);
+  ShowReports();
+  EXPECT_EQ(w.ProgressBar1->value(), 2501);
+  EXPECT_EQ(w.ProgressBar2->value(), 2500 * 10000 / 10240 + 1);
+  m.Marlin1Message(0, "a line for the log");
+  Screenshot(&w, "message-window-progress");
+  m.Marlin1Progress(ProgressType::ProgrEndOfBatch, "", 0);
+  ShowReports();
+  EXPECT_EQ(w.FileBeingZipped->FullText(), "");
+  EXPECT_EQ(w.StatusPanel0->text(), "");
+  EXPECT_EQ(w.ProgressBar2->value(), 1);
+  // With no batch size the batch bar stays where it is.
+  m.BatchSize = 0;
+  w.ProgressBar2->setValue(7);
+  m.Marlin1Progress(ProgressType::ProgrUpdate, "", 100);
+  ShowReports();
+  EXPECT_EQ(w.ProgressBar2->value(), 7);
+
+  // Dismiss hides and keeps the log; Esc with nothing running hides too.
+  QTest::mouseClick(w.Button1, Qt::LeftButton);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_NE(w.RichEdit1->toPlainText().indexOf("a line for the log"), -1);
+  m.MsgButClick();
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(m.Marlin1.CancelRequested());
+}
 
 TEST_F(AppTest, LongNamesNeitherWidenTheMessageWindowNorPushItsButtonsAway) {
   Start();

@@ -8,8 +8,7 @@
 #include "AppTestSupport.h"
 
 TEST_F(AppTest, QuestionsThatDestroyDataDefaultToNo) {
-  const std::string zip = MakeZip("q.zip", {{"a.txt", "a"}, {"b.txt", "b"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("q.zip", {{"a.txt", "a"}, {"b.txt", "b"}});
   TMainform& m = Main();
   m.StringGrid1->SetSelection(TGridRect{0, 1, 5, 1});
   QTest::mouseClick(m.DeleteBut, Qt::LeftButton);
@@ -29,8 +28,7 @@ TEST_F(AppTest, SkippedAndFailedFilesAreSummedUpInOneBox) {
   // Two entries that land on one file when folders are not recreated.
   members.push_back({"a/x.txt", "the first x"});
   members.push_back({"b/x.txt", "the second x"});
-  const std::string zip = MakeZip("many.zip", members);
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("many.zip", members);
   const std::string out = *tmp / "out";
   ExtractAllTo(out, false);
   EXPECT_EQ(ui.Boxes, (std::vector<std::string>{"31 files were extracted\n1 file skipped: it exists"}));
@@ -51,8 +49,7 @@ TEST_F(AppTest, SkippedAndFailedFilesAreSummedUpInOneBox) {
 }
 
 TEST_F(AppTest, CancelOnThePasswordPromptStopsTheRunAndAWrongOneIsSaidToBe) {
-  const std::string src = *tmp / "src";
-  QDir().mkpath(QString::fromStdString(src));
+  const std::string src = Folder("src");
   for (int i = 0; i < 6; ++i) testfiles::WriteFile(src + "/s" + std::to_string(i) + ".txt", "secret " + std::to_string(i));
   const std::string zip = *tmp / "enc.zip";
   ASSERT_EQ(testfiles::RunCommand("cd " + testfiles::Quote(src) + " && zip -q -P s3cret " + testfiles::Quote(zip) + " *.txt")
@@ -82,8 +79,7 @@ TEST_F(AppTest, CancelOnThePasswordPromptStopsTheRunAndAWrongOneIsSaidToBe) {
 }
 
 TEST_F(AppTest, TheNameLabelFollowsConversionsAndSpannedAdds) {
-  const std::string zip = MakeZip("conv.zip", {{"x.txt", "xxxx"}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("conv.zip", {{"x.txt", "xxxx"}});
   TMainform& m = Main();
   WhenDialogOpens([&] { QTest::mouseClick(windows->MakeSFX->ExecBut, Qt::LeftButton); });
   QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
@@ -93,8 +89,7 @@ TEST_F(AppTest, TheNameLabelFollowsConversionsAndSpannedAdds) {
   EXPECT_TRUE(m.ZipFName->text().endsWith("conv.zip")) << m.ZipFName->text().toStdString();
 
   // A spanned add on a fixed disk writes numbered volumes: the set's last one is shown.
-  const std::string src = *tmp / "big";
-  QDir().mkpath(QString::fromStdString(src));
+  const std::string src = Folder("big");
   testfiles::Python("import os, sys\nfor i in range(3): open(sys.argv[1] + '/r%d.bin' % i, 'wb').write(os.urandom(40000))\n",
                     {src});
   ui.Files.push_back(QString::fromStdString(*tmp / "span.zip"));

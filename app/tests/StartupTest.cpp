@@ -5,11 +5,10 @@
 
 TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
   // 8 stored bytes of 8, and deflated runs whose ratios differ in their number of digits.
-  const std::string zip = MakeZip("sample.zip", {{"zeta.txt", "12345678", true},
-                                                 {"docs/alpha.txt", std::string(4000, 'a')},
-                                                 {"docs/sub/beta.txt", "", true},
-                                                 {"Gamma.txt", std::string(50, 'g') + "xyzqwertyuiop", false}});
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("sample.zip", {{"zeta.txt", "12345678", true},
+                                                   {"docs/alpha.txt", std::string(4000, 'a')},
+                                                   {"docs/sub/beta.txt", "", true},
+                                                   {"Gamma.txt", std::string(50, 'g') + "xyzqwertyuiop", false}});
   TMainform& m = Main();
   const TSortGrid& g = *m.StringGrid1;
   EXPECT_EQ(m.windowTitle(), QString::fromUtf8("sample.zip \u2014 Vell Tessera 4"));
@@ -145,8 +144,7 @@ TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
 }
 
 TEST_F(AppTest, ViewMenuReportsAndEscapeCloses) {
-  const std::string zip = MakeZip("c.zip", {{"a.txt", "aaaa"}}, "A comment\nof two lines");
-  Start(QString::fromStdString(zip));
+  const std::string zip = StartWith("c.zip", {{"a.txt", "aaaa"}}, "A comment\nof two lines");
   TMainform& m = Main();
   m.Showlasterror1->trigger();
   EXPECT_EQ(ui.LastBox(), "No last error present");

@@ -43,15 +43,17 @@ class DrawingTest : public GridTest {
   TSortGrid g;
 };
 
-TEST_F(DrawingTest, FooterRowsHaveTheirColourAndFontEvenWhenSelected) {
+TEST_F(DrawingTest, FooterRowsHaveTheirColourFontAndBevelEvenWhenSelected) {
   g.SetFooterRows(1);
   TFont font(g.font(), QColor(0, 0, 255));
   font.setBold(true);
   g.SetFooterFont(font);
+  g.SetFooterBevelStyle(TCellBevelStyle::cbRaised);
   g.SetRow(3);  // the footer row is the selected one
   g.SetCol(1);
-  const QImage img = Render();
-  const QRect footer = g.CellRect(2, 3);
+  QImage img = Render();
+  const QRect footer = g.CellRect(2, 3), plain = g.CellRect(2, 2);
+  const int midX = footer.center().x(), midY = footer.center().y();
   EXPECT_EQ(img.pixelColor(footer.right() - 1, footer.top() + 1), QColor(0, 255, 255));
   int blue = 0;
   for (int y = footer.top(); y <= footer.bottom(); ++y)
@@ -60,8 +62,19 @@ TEST_F(DrawingTest, FooterRowsHaveTheirColourAndFontEvenWhenSelected) {
       if (c.blue() > 150 && c.red() < 100 && c.green() < 100) ++blue;
     }
   EXPECT_GT(blue, 5);
-  const QRect normal = g.CellRect(2, 2);
-  EXPECT_EQ(img.pixelColor(normal.right() - 1, normal.top() + 1), kBase);
+  EXPECT_EQ(img.pixelColor(footer.left(), midY), kLight);
+  EXPECT_EQ(img.pixelColor(midX, footer.top()), kLight);
+  EXPECT_EQ(img.pixelColor(footer.right(), midY), kDark);
+  EXPECT_EQ(img.pixelColor(midX, footer.bottom()), kDark);
+  EXPECT_EQ(img.pixelColor(plain.right() - 1, plain.top() + 1), kBase);
+  EXPECT_EQ(img.pixelColor(plain.left(), plain.center().y()), kBase);
+
+  // A lowered footer shows that the fixed footer cell keeps the fixed cell's own edges.
+  g.SetFooterBevelStyle(TCellBevelStyle::cbLowered);
+  img = Render();
+  EXPECT_EQ(img.pixelColor(footer.left(), midY), kDark);
+  const QRect fixedFooter = g.CellRect(0, 3);
+  EXPECT_EQ(img.pixelColor(fixedFooter.left(), fixedFooter.center().y()), kLight);
 }
 
 TEST_F(DrawingTest, RightAlignedTextWiderThanItsCellIsClippedAtTheLeft) {
@@ -116,29 +129,7 @@ TEST_F(DrawingTest, SortSymbolSitsBesideTheHeaderTextInRowZeroOnly) {
   EXPECT_EQ(navy, 0);
 }
 
-TEST_F(DrawingTest, FooterBevelOnNonFixedFooterCellsOnly) {
-  g.SetFooterRows(1);
-  g.SetFooterColor(kBase);
-  g.SetFooterBevelStyle(TCellBevelStyle::cbRaised);
-  QImage img = Render();
-  const QRect footer = g.CellRect(2, 3);
-  const int midX = footer.center().x(), midY = footer.center().y();
-  EXPECT_EQ(img.pixelColor(footer.left(), midY), kLight);
-  EXPECT_EQ(img.pixelColor(midX, footer.top()), kLight);
-  EXPECT_EQ(img.pixelColor(footer.right(), midY), kDark);
-  EXPECT_EQ(img.pixelColor(midX, footer.bottom()), kDark);
-  const QRect plain = g.CellRect(2, 2);
-  EXPECT_EQ(img.pixelColor(plain.left(), plain.center().y()), kBase);
-
-  // A lowered footer shows that the fixed footer cell keeps the fixed cell's own edges.
-  g.SetFooterBevelStyle(TCellBevelStyle::cbLowered);
-  img = Render();
-  EXPECT_EQ(img.pixelColor(footer.left(), midY), kDark);
-  const QRect fixedFooter = g.CellRect(0, 3);
-  EXPECT_EQ(img.pixelColor(fixedFooter.left(), fixedFooter.center().y()), kLight);
-}
-
-TEST_F(DrawingTest, ScrollBarPageIsTheVisibleShare) {
+TEST_F(DrawingTest, ScrollBarPageIsTheVisibleShareAndATrackClickPagesByTheRowsInView) {
   g.SetScrollBars(TScrollStyle::ssVertical);
   g.SetColCount(2);
   g.SetDefaultRowHeight(20);
@@ -146,37 +137,24 @@ TEST_F(DrawingTest, ScrollBarPageIsTheVisibleShare) {
   g.resize(300, 220);  // ten rows of 21 pixels: the header and 9 scrolling rows
   QApplication::processEvents();
   ASSERT_EQ(g.VisibleRowCount(), 9);
-  const QScrollBar* bar = g.verticalScrollBar();
-  ASSERT_EQ(bar->minimum(), 0);
-  ASSERT_EQ(bar->maximum(), 30);
-  EXPECT_EQ(bar->pageStep(), 8);  // 10 / 40 * 31 = 7.75
-  g.SetProportionalScrollBars(false);
-  EXPECT_EQ(bar->pageStep(), 0);
-  g.SetProportionalScrollBars(true);
-  g.SetRowCount(80);  // the page follows the grid's size
-  EXPECT_EQ(bar->maximum(), 70);
-  EXPECT_EQ(bar->pageStep(), 9);  // 10 / 80 * 71 = 8.875
-}
-
-TEST_F(DrawingTest, AClickInTheTrackPagesByTheRowsInView) {
-  g.SetScrollBars(TScrollStyle::ssVertical);
-  g.SetColCount(2);
-  g.SetDefaultRowHeight(20);
-  g.SetRowCount(40);
-  g.resize(300, 220);  // the header and 9 scrolling rows; the proportional page is 8
-  QApplication::processEvents();
-  ASSERT_EQ(g.VisibleRowCount(), 9);
   QScrollBar* bar = g.verticalScrollBar();
   ASSERT_TRUE(bar->isVisible());
+  ASSERT_EQ(bar->maximum(), 30);
+  EXPECT_EQ(bar->pageStep(), 8);  // 10 / 40 * 31 = 7.75
   const QPoint track(bar->width() / 2, bar->height() - 30);  // below the thumb, above the arrow
   QTest::mouseClick(bar, Qt::LeftButton, {}, track);
   EXPECT_EQ(bar->value(), 9);
   EXPECT_EQ(g.TopRow(), 10);
   g.SetProportionalScrollBars(false);
+  EXPECT_EQ(bar->pageStep(), 0);
   QTest::mouseClick(bar, Qt::LeftButton, {}, track);
   EXPECT_EQ(bar->value(), 18);
   bar->triggerAction(QAbstractSlider::SliderPageStepSub);
   EXPECT_EQ(g.TopRow(), 10);
+  g.SetProportionalScrollBars(true);
+  g.SetRowCount(80);  // the page follows the grid's size
+  EXPECT_EQ(bar->maximum(), 70);
+  EXPECT_EQ(bar->pageStep(), 9);  // 10 / 80 * 71 = 8.875
 
   g.SetScrollBars(TScrollStyle::ssHorizontal);
   g.SetColCount(30);
@@ -221,33 +199,26 @@ TEST_F(DrawingTest, EditorTextStandsWhereTheCellDrewIt) {
   }
 }
 
-TEST_F(DrawingTest, AutoSizeMeasuresWithTheCellFormat) {
+TEST_F(DrawingTest, AutoSizeMeasuresCellsAsTheyAreDrawn) {
   g.SetColCount(5);
   g.AutoSizeCol(4);
   EXPECT_EQ(g.ColWidths(4), QFontMetrics(g.font()).horizontalAdvance("x"));
 
-  QFont big = g.font();
+  QFont big = g.font(), bold = g.font();
   big.setPointSize(big.pointSize() * 3);
-  g.OnGetCellFormat = [&](TSortGrid*, int, int row, TGridDrawState, TFormatOptions& f) {
-    if (row == 2) *f.Font = TFont(big);
-  };
-  g.AutoSizeCol(1);
-  // "beta" in the big font is the widest; the big font stays for the rows after it.
-  const QFontMetrics bigMetrics(big);
-  EXPECT_EQ(g.ColWidths(1), std::max(bigMetrics.horizontalAdvance("beta"), bigMetrics.horizontalAdvance("Total")) +
-                                bigMetrics.horizontalAdvance("x"));
-}
-
-TEST_F(DrawingTest, AutoSizeMeasuresFixedCellsAsTheyAreDrawn) {
-  g.SetCells(1, 0, "Modified at");
-  g.OnGetCellFormat = [](TSortGrid*, int, int, TGridDrawState state, TFormatOptions& f) {
+  bold.setBold(true);
+  g.SetCells(2, 0, "Modified at");
+  g.OnGetCellFormat = [&](TSortGrid*, int col, int row, TGridDrawState state, TFormatOptions& f) {
+    if (col == 1 && row == 2) *f.Font = TFont(big);
     if (state.Contains(TGridDrawFlag::gdFixed)) f.Font->setBold(true);
   };
   g.AutoSizeCol(1);
-  QFont bold = g.font();
-  bold.setBold(true);
-  const QFontMetrics m(bold);
-  EXPECT_EQ(g.ColWidths(1), m.horizontalAdvance("Modified at") + m.horizontalAdvance("x"));
+  // "beta" in the big font is the widest; the big font stays for the rows after it.
+  const QFontMetrics bigMetrics(big), boldMetrics(bold);
+  EXPECT_EQ(g.ColWidths(1), std::max(bigMetrics.horizontalAdvance("beta"), bigMetrics.horizontalAdvance("Total")) +
+                                bigMetrics.horizontalAdvance("x"));
+  g.AutoSizeCol(2);
+  EXPECT_EQ(g.ColWidths(2), boldMetrics.horizontalAdvance("Modified at") + boldMetrics.horizontalAdvance("x"));
 }
 
 TEST_F(DrawingTest, DemoPicture) {

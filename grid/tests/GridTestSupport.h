@@ -46,8 +46,6 @@ inline void Fill(TStringGrid& grid, const std::vector<QStringList>& rows) {
     for (int c = 0; c < rows[r].size(); ++c) grid.SetCells(c, r, rows[r][c]);
 }
 
-inline QStringList Column(const TStringGrid& grid, int col) { return grid.Cols(col); }
-
 // Shows the grid in an active window with the focus on it, as a user would meet it.
 inline void ShowFocused(QWidget& w) {
   w.resize(400, 300);

@@ -20,15 +20,14 @@ namespace {
 
 const std::string kLib = SLUICE_LIBRARY;
 
-// Writes a ZIP byte by byte from a list of entries: name, data, method (0 or 8), the size
-// to declare (-1: the real one), Unix mode, and the index of an earlier entry whose local
-// header to point at instead of a new one.
+// Writes a ZIP byte by byte from a list of entries: name, data (repeated), method (0 or 8)
+// and Unix mode.
 const char* kCraft = R"PY(
 import json, struct, sys, zlib
 entries = json.loads(sys.argv[2])
 zip64 = 'zip64' in sys.argv[3:]  # Zip64 sizes, offsets and end records
 prefix = b'#!junk\n' * 100 if 'prefix' in sys.argv[3:] else b''  # offsets left unadjusted
-out, central, offsets = b'', b'', []
+out, central = b'', b''
 for e in entries:
     data = e['data'].encode() * e.get('repeat', 1)
     crc = zlib.crc32(data)
@@ -36,16 +35,9 @@ for e in entries:
     if e.get('method', 0) == 8:
         c = zlib.compressobj(9, zlib.DEFLATED, -15)
         packed = c.compress(data) + c.flush()
-    size = e.get('declare', -1)
-    size = len(data) if size < 0 else size
-    name = e['name'].encode()
-    if 'share' in e:
-        offset = offsets[e['share']]
-    else:
-        offset = len(out)
-        out += struct.pack('<IHHHHHIIIHH', 0x04034B50, 20, 0, e.get('method', 0), 0, 0x5021,
-                           crc, len(packed), size, len(name), 0) + name + packed
-    offsets.append(offset)
+    size, name, offset = len(data), e['name'].encode(), len(out)
+    out += struct.pack('<IHHHHHIIIHH', 0x04034B50, 20, 0, e.get('method', 0), 0, 0x5021,
+                       crc, len(packed), size, len(name), 0) + name + packed
     if zip64:
         extra = struct.pack('<HHQQQ', 1, 24, size, len(packed), offset)
         central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 0x032D, 45, 0, e.get('method', 0), 0, 0x5021,
@@ -111,13 +103,16 @@ TEST(Safety, HostileNamesAndLinksStayInside) {
     {"name": "sub/sneak", "data": "x/../..", "mode": 41471},
     {"name": "good.txt", "data": "good"},
     {"name": "sub/inlink", "data": "../good.txt", "mode": 41471},
-    {"name": "up/evil6", "data": "x"}
+    {"name": "up/evil6", "data": "x"},
+    {"name": "setuid", "data": "x", "mode": 36333}
   ])");
   const std::set<std::string> before = Listing(tmp.Path());
   const Outcome o = Sluice(kLib).Run({.archive = zip, .overwrite = true}, target);
-  EXPECT_EQ(o.count, 3) << o.AllMessages();  // good.txt, sub/inlink, and up/evil6 as a real folder
+  EXPECT_EQ(o.count, 4) << o.AllMessages();  // good.txt, sub/inlink, up/evil6 in a real folder, setuid
   EXPECT_EQ(ReadFile(target + "/good.txt"), "good");
   EXPECT_EQ(ReadFile(target + "/sub/inlink"), "good");
+  EXPECT_EQ(fs::read_symlink(target + "/sub/inlink"), "../good.txt");
+  EXPECT_EQ(fs::status(target + "/setuid").permissions(), fs::perms(0755));  // no set-id bits
   EXPECT_TRUE(fs::is_directory(fs::symlink_status(target + "/up")));
   for (const char* name : {"../evil1", "abs-evil", "../evil2", "evil3", "C:evil4"})
     EXPECT_TRUE(o.HasMessage(kLibErrUnsafeName, name)) << name << "\n" << o.AllMessages();
@@ -131,29 +126,6 @@ TEST(Safety, HostileNamesAndLinksStayInside) {
   std::erase_if(was, [](const std::string& n) { return n.rfind("t/", 0) == 0; });
   EXPECT_EQ(after, was);
   EXPECT_TRUE(fs::is_empty(tmp / "outside"));
-}
-
-TEST(Safety, OverlappingEntriesAndBombsAreRefused) {
-  TempDir tmp;
-  const std::string zip = Craft(tmp, "bomb.zip", R"([
-    {"name": "real.txt", "data": "0123456789", "repeat": 1000, "method": 8},
-    {"name": "copy1.txt", "data": "", "share": 0},
-    {"name": "copy2.txt", "data": "", "share": 0},
-    {"name": "fine.txt", "data": "fine"},
-    {"name": "bomb.bin", "data": "\u0000", "repeat": 50000000, "method": 8, "declare": 10}
-  ])");
-  Sluice lib(kLib);
-  for (bool test : {true, false}) {
-    SCOPED_TRACE(test ? "test" : "extract");
-    const std::string out = tmp / (test ? "test" : "extract");
-    fs::create_directories(out);
-    const Outcome o = lib.Run({.archive = zip, .test = test}, out);
-    EXPECT_EQ(o.count, 1) << o.AllMessages();  // fine.txt
-    for (const char* name : {"real.txt", "copy1.txt", "copy2.txt"})
-      EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, std::string(name) + ": refused: its data overlaps")) << name;
-    EXPECT_TRUE(o.HasMessage(kLibErrBadArchive, "bomb.bin: holds more data than its declared size"));
-    EXPECT_EQ(Listing(out), test ? std::set<std::string>{} : std::set<std::string>{"fine.txt"});
-  }
 }
 
 TEST(Safety, WriteFailuresLeaveNoPartialFile) {
@@ -185,53 +157,34 @@ TEST(Safety, WriteFailuresLeaveNoPartialFile) {
   EXPECT_EQ(Listing(out), (std::set<std::string>{"blocked", "small.txt"}));
 }
 
-// Damaged Deflate64 streams from 7-Zip: every outcome is a clean message, never a crash,
-// a hang or a file.
-TEST(Safety, DamagedDeflate64NeverCrashes) {
-  TempDir tmp;
-  std::mt19937 rng(7);
-  std::string data;
-  for (int i = 0; i < 3000; ++i) data += "row " + std::to_string(rng() % 5000) + (i % 7 ? " a\n" : " bb\n");
-  WriteFile(tmp / "d.txt", data);
-  ASSERT_EQ(RunCommand("7zz a -bd -tzip -mm=Deflate64 d64.zip d.txt >/dev/null", tmp.Path().string()).Status, 0);
-  const std::string good = ReadFile(tmp / "d64.zip");
-  const size_t dataAt = 30 + 5, dataEnd = good.rfind(std::string("PK\x01\x02", 4));
-  ASSERT_GT(dataEnd, dataAt + 100);
-  Sluice lib(kLib);
-  int failed = 0;
-  for (int round = 0; round < 200; ++round) {
-    std::string bad = good;
-    for (int k = 0; k < 1 + round % 4; ++k) bad[dataAt + rng() % (dataEnd - dataAt)] ^= char(1 << (rng() % 8));
-    WriteFile(tmp / "bad.zip", bad);
-    const Outcome o = lib.Run({.archive = tmp / "bad.zip", .test = true}, tmp.Path());
-    ASSERT_TRUE(o.count == 0 || o.count == 1);
-    if (o.count == 0) {
-      ++failed;
-      EXPECT_EQ(o.Messages().size(), 1u) << o.AllMessages();
-      EXPECT_NE(o.Messages().at(0).first, 0);
-    }
-  }
-  EXPECT_GT(failed, 180);  // a flipped bit that still gives the right CRC is rare
-}
-
-TEST(Safety, Zip64RecordsBehindAPrefix) {
+// Archives behind a prefix, their offsets left as they were or adjusted (zip -A), with Zip64
+// records, and an encrypted entry, which goes through libzip: it needs the offsets shown right.
+TEST(Safety, ArchivesBehindAPrefixAndZip64Records) {
   TempDir tmp;
   const std::string json = R"([
     {"name": "a/one.txt", "data": "one ", "repeat": 1000, "method": 8},
     {"name": "two.txt", "data": "two"}
   ])";
+  ASSERT_EQ(RunCommand("unzip -tq " + Quote(Craft(tmp, "zip64.zip", json, {"zip64"}))).Status, 0);
+  ASSERT_EQ(RunCommand("unzip -tq " + Quote(Craft(tmp, "zip64-prefix.zip", json, {"zip64", "prefix"}))).Status, 1);
+  const std::string plain = ReadFile(Craft(tmp, "plain.zip", json)), junk(5000, 'j');
+  WriteFile(tmp / "prefix.zip", junk + plain);
+  WriteFile(tmp / "adjusted.zip", junk + plain);
+  ASSERT_EQ(RunCommand("zip -qA " + Quote(tmp / "adjusted.zip")).Status, 0);
+  ASSERT_EQ(RunCommand("zip -q -P pw enc.zip plain.zip", tmp.Path().string()).Status, 0);
+  WriteFile(tmp / "enc-prefix.zip", junk + ReadFile(tmp / "enc.zip"));
   Sluice lib(kLib);
-  for (const auto& options : {std::vector<std::string>{"zip64"}, std::vector<std::string>{"zip64", "prefix"}}) {
-    SCOPED_TRACE(options.size());
-    const std::string zip = Craft(tmp, "z.zip", json, options);
-    const std::string out = tmp / ("out" + std::to_string(options.size()));
+  for (const std::string name : {"zip64.zip", "zip64-prefix.zip", "prefix.zip", "adjusted.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string out = tmp / ("out-" + name);
     fs::create_directories(out);
-    const Outcome o = lib.Run({.archive = zip}, out);
+    const Outcome o = lib.Run({.archive = tmp / name}, out);
     EXPECT_EQ(o.count, 2) << o.AllMessages();
     EXPECT_EQ(ReadFile(out + "/a/one.txt").size(), 4000u);
     EXPECT_EQ(ReadFile(out + "/two.txt"), "two");
-    ASSERT_EQ(RunCommand("unzip -tq " + Quote(zip)).Status, options.size() == 1 ? 0 : 1);
   }
+  const Outcome o = lib.Run({.archive = tmp / "enc-prefix.zip", .password = "pw", .test = true}, tmp.Path());
+  EXPECT_EQ(o.count, 1) << o.AllMessages();
 }
 
 // Bytes flipped anywhere, headers and directory included: clean messages, no crash, and
@@ -246,6 +199,13 @@ TEST(Safety, DamagedArchivesNeverCrash) {
   ASSERT_EQ(RunCommand("zip -qr ../good.zip .", tmp / "src").Status, 0);
   const std::string good = ReadFile(tmp / "good.zip");
   Sluice lib(kLib);
+  // Cut in the middle: the directory is gone, a coded message naming the archive.
+  fs::create_directories(tmp / "t");
+  WriteFile(tmp / "t/cut.zip", good.substr(0, good.size() / 2));
+  const Outcome cut = lib.Run({.archive = tmp / "t/cut.zip", .test = true}, tmp.Path());
+  EXPECT_EQ(cut.count, 0);
+  EXPECT_TRUE(cut.HasMessage(kLibErrBadArchive, "cut.zip")) << cut.AllMessages();
+  fs::remove(tmp / "t/cut.zip");
   std::mt19937 rng(11);
   const std::string out = tmp / "t/out";
   for (int round = 0; round < 150; ++round) {
