@@ -2,11 +2,11 @@
 // read back by zlib.
 
 #include "KilnCompress.h"
+#include "KilnHarness.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,22 +16,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Text(size_t size, unsigned seed) {
-  static const char* words[] = {"entry ", "block ", "stream ", "the ", "of ", "header\n", "1234 ", "folder/"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < size) {
-    const char* w = words[rng() % 8];
-    out.insert(out.end(), w, w + std::char_traits<char>::length(w));
-  }
-  out.resize(size);
-  return out;
+  const std::string s = kilntest::TextBytes(size, seed);
+  return Bytes(s.begin(), s.end());
 }
 
 Bytes Random(size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes out(size);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
+  const std::string s = kilntest::RandomBytes(size, seed);
+  return Bytes(s.begin(), s.end());
 }
 
 // The stream inflated; "damaged" when it is not exactly one complete raw deflate stream.

@@ -38,13 +38,6 @@ std::vector<std::string> Outcome::Errors() const {
   return out;
 }
 
-std::vector<int32_t> Outcome::ErrorCodes() const {
-  std::vector<int32_t> out;
-  for (auto& e : events)
-    if (e.action == kActionMessage && e.code != 0) out.push_back(e.code);
-  return out;
-}
-
 bool Outcome::HasError(int32_t code, const std::string& fragment) const {
   for (auto& e : events)
     if (e.action == kActionMessage && e.code == code && e.text.find(fragment) != std::string::npos) return true;
@@ -209,6 +202,33 @@ std::string Q(const std::string& s) {
   return out + "'";
 }
 
+std::string Python(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = std::string(TESSERA_PYTHON) + " -c " + Q(program);
+  for (const auto& a : args) command += " " + Q(a);
+  return Shell(command).output;
+}
+
+std::set<std::string> Names(const std::string& archive) {
+  std::set<std::string> names;
+  std::istringstream lines(Shell("unzip -Z1 " + Q(archive)).output);
+  for (std::string line; std::getline(lines, line);)
+    if (!line.empty()) names.insert(line);
+  return names;
+}
+
+std::string Unzipped(const std::string& archive, const std::string& name) {
+  return Shell("unzip -p " + Q(archive) + " " + Q(name)).output;
+}
+
+std::string PeerComplaints(const std::string& archive) {
+  std::string said;
+  for (const char* peer : {"unzip -t ", "7zz t "}) {
+    Command c = Shell(peer + Q(archive));
+    if (c.status != 0) said += c.output;
+  }
+  return said;
+}
+
 std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password) {
   static const char* script = R"PY(
 import os, stat, sys, zipfile
@@ -228,11 +248,7 @@ for i in z.infolist():
         bad.append('content ' + i.filename)
 print('OK' if not bad else ' '.join(bad))
 )PY";
-  TempDir t;
-  WriteFile(t / "compare.py", script);
-  return Shell(std::string(TESSERA_PYTHON) + " " + Q(t / "compare.py") + " " + Q(archive) + " " + Q(base) + " " +
-             Q(password.empty() ? "" : password))
-      .output;
+  return Python(script, {archive, base, password});
 }
 
 }  // namespace kilntest

@@ -6,6 +6,7 @@
 #include <KilnSeams.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,15 @@ struct Options {
   bool noDirNames = false, recurse = false, append = true, forceDos = false, move = false;
   bool deleteOn = false, update = false, freshen = false, zipTime = false;
   int level = 6;
-  std::string password;
+  std::string password{};
   // Called for every callback; its result goes back to the library. May write r.Text.
-  std::function<int32_t(CallbackRecord&)> onCallback;
+  std::function<int32_t(CallbackRecord&)> onCallback{};
 };
 
 struct Outcome {
   int32_t result = -1;
   std::vector<Event> events;
-  std::vector<std::string> Errors() const;                // texts of messages with a code
-  std::vector<int32_t> ErrorCodes() const;
+  std::vector<std::string> Errors() const;  // texts of messages with a code
   bool HasError(int32_t code, const std::string& fragment) const;
 };
 
@@ -108,6 +108,13 @@ struct Command {
 };
 Command Shell(const std::string& command);
 std::string Q(const std::string& s);
+// Runs Python on `program` with `args`; its output.
+std::string Python(const std::string& program, const std::vector<std::string>& args);
+// Stored names as unzip lists them, and one entry's bytes.
+std::set<std::string> Names(const std::string& archive);
+std::string Unzipped(const std::string& archive, const std::string& name);
+// Empty when unzip -t and 7zz t both accept `archive`, else what they said.
+std::string PeerComplaints(const std::string& archive);
 // Checks `archive` with Python's zipfile: every entry matches the file of that name below
 // `base` byte for byte (links: their target). Returns "OK" or what differs.
 std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password = {});
