@@ -50,10 +50,10 @@ TEST_F(KilnAdd, TreeAtEachLevelPassesEveryPeerWithReportsInOrder) {
     EXPECT_EQ(Names(archive), (std::set<std::string>{"src/", "src/big.txt", "src/rand.bin", "src/empty", "src/nodot",
                                                      "src/link", "src/sub/", "src/sub/a.txt", "src/sub/deep/",
                                                      "src/sub/deep/b.c"}));
-    std::string listing = Shell("unzip -Z " + Q(archive)).output;
+    std::string listing = RunCommand("unzip -Z " + Quote(archive)).Output;
     EXPECT_NE(listing.find("lrwxrwxrwx"), std::string::npos) << listing;
     EXPECT_NE(listing.find("-rw-r-----"), std::string::npos) << listing;
-    std::string verbose = Shell("unzip -Z -v " + Q(archive) + " src/big.txt").output;
+    std::string verbose = RunCommand("unzip -Z -v " + Quote(archive) + " src/big.txt").Output;
     EXPECT_NE(verbose.find(level == 0 ? "none (stored)" : "deflated"), std::string::npos) << verbose;
 
     // Totals first, steps of at most 1 MiB adding up to the total, end of batch last.
@@ -216,9 +216,9 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
     o.level = level;
     const std::string archive = t / ("e" + std::to_string(level) + ".zip");
     EXPECT_EQ(kiln.Run(archive, {"src"}, o).result, 10);
-    EXPECT_EQ(Shell("unzip -t -P " + Q(o.password) + " " + Q(archive)).status, 0) << level;
-    EXPECT_EQ(Shell("7zz t -p" + Q(o.password) + " " + Q(archive)).status, 0) << level;
-    EXPECT_NE(Shell("unzip -t -P wrong " + Q(archive)).status, 0) << level;
+    EXPECT_EQ(RunCommand("unzip -t -P " + Quote(o.password) + " " + Quote(archive)).Status, 0) << level;
+    EXPECT_EQ(RunCommand("7zz t -p" + Quote(o.password) + " " + Quote(archive)).Status, 0) << level;
+    EXPECT_NE(RunCommand("unzip -t -P wrong " + Quote(archive)).Status, 0) << level;
     EXPECT_EQ(PythonCompare(archive, t.Path(), o.password), "OK\n") << level;
   }
 
@@ -232,7 +232,7 @@ TEST_F(KilnAdd, EncryptionReadsBackWithThePasswordEverywhere) {
               }};
   EXPECT_EQ(kiln.Run(t / "f.zip", {"src/nodot"}, ask).result, 1);
   EXPECT_EQ(asked, "src/nodot");
-  EXPECT_EQ(Shell("unzip -t -P given " + Q(t / "f.zip")).status, 0);
+  EXPECT_EQ(RunCommand("unzip -t -P given " + Quote(t / "f.zip")).Status, 0);
 
   // Refused, or an unattended component that answers without a password: nothing written.
   const Options refused{.encrypt = true, .onCallback = [](CallbackRecord& r) { return r.ActionCode == kActionPassword ? -1 : 0; }};

@@ -27,7 +27,7 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 std::vector<std::string> Temporaries(const std::string& dir) {
   std::vector<std::string> found;
-  for (const auto& n : ListDir(dir))
+  for (const auto& n : NamesIn(dir))
     if (n.find(".kiln-") != std::string::npos) found.push_back(n);
   return found;
 }
@@ -120,7 +120,7 @@ TEST_F(KilnChanges, SourceRenamedOverMidAddIsNeitherMixedNorMoved) {
 
 TEST_F(KilnChanges, ArchiveReplacedBeforeTheCommitIsLeftAsTheOtherProgramWroteIt) {
   InDir here(t / "w");
-  ASSERT_EQ(Shell("zip -q other.zip other.txt && zip -q a.zip small.txt other.txt").status, 0);
+  ASSERT_EQ(RunCommand("zip -q other.zip other.txt && zip -q a.zip small.txt other.txt").Status, 0);
   const std::string theirs = ReadFile(t / "w/other.zip");
   auto replaceOn = [&](int32_t action) {
     return [&, action](CallbackRecord& r) {
@@ -189,7 +189,7 @@ TEST_F(KilnChanges, TwoWritersLandOneAfterTheOther) {
     Outcome two = second.get();
     EXPECT_EQ(one.result, 1) << testing::PrintToString(one.Errors());
     EXPECT_EQ(two.result, 1) << testing::PrintToString(two.Errors());
-    EXPECT_EQ(Shell("unzip -Z1 " + Q(archive)).output, std::string(exists ? "small.txt\n" : "") + "big.txt\nother.txt\n");
+    EXPECT_EQ(RunCommand("unzip -Z1 " + Quote(archive)).Output, std::string(exists ? "small.txt\n" : "") + "big.txt\nother.txt\n");
     EXPECT_EQ(PythonCompare(archive, t / "w"), "OK\n");
     EXPECT_EQ(Temporaries(t / "w"), std::vector<std::string>{});  // the lock of a new archive too
   }

@@ -18,8 +18,8 @@ class KilnDelete : public ::testing::Test {
     WriteFile(t / "p/top.txt", "top\n");
     WriteFile(t / "p/other.dat", RandomBytes(100, 4));
     // Made by a peer, so deletion works on archives we did not write.
-    Command zip = Shell("cd " + Q(t / "p") + " && zip -q -r ../peer.zip dir top.txt other.dat");
-    ASSERT_EQ(zip.status, 0) << zip.output;
+    CommandResult zip = RunCommand("cd " + Quote(t / "p") + " && zip -q -r ../peer.zip dir top.txt other.dat");
+    ASSERT_EQ(zip.Status, 0) << zip.Output;
   }
 
   Options Deleting() {
@@ -74,7 +74,7 @@ std::string KeptVerbatim(const std::string& before, const std::string& after) {
 
 TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
   std::string a = t / "peer.zip", before = t / "before.zip";
-  ASSERT_EQ(Shell("echo 'the comment' | zip -q -z " + Q(a)).status, 0);
+  ASSERT_EQ(RunCommand("echo 'the comment' | zip -q -z " + Quote(a)).Status, 0);
   WriteFile(before, ReadFile(a));
   // From the middle of the file, and the entry stored last.
   std::string last =
@@ -89,10 +89,10 @@ TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
 
   // Entries followed by data descriptors (a writer that could not seek back).
   std::string streamed = t / "streamed.zip";
-  ASSERT_EQ(Shell(std::string(TESSERA_PYTHON) + " -c " +
-                  Q("import zipfile,sys\nz=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
+  ASSERT_EQ(RunCommand(std::string(TESSERA_PYTHON) + " -c " +
+                  Quote("import zipfile,sys\nz=zipfile.ZipFile(sys.stdout.buffer,'w',zipfile.ZIP_DEFLATED)\n"
                     "for i in range(5): z.writestr('s%d.txt'%i, ('line %d\\n'%i)*(2000*i+1))\nz.close()") +
-                  " | cat > " + Q(streamed)).status, 0);
+                  " | cat > " + Quote(streamed)).Status, 0);
   WriteFile(before, ReadFile(streamed));
   EXPECT_EQ(kiln.Run(streamed, {"s0.txt", "s2.txt"}, Deleting()).result, 2);
   EXPECT_EQ(KeptVerbatim(before, streamed), "s0.txt s2.txt\nOK\n");
@@ -100,11 +100,11 @@ TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
 
 // What peers make of an archive left without entries: an empty one, nothing worse.
 void ExpectEmptyArchiveTakenByPeers(const std::string& archive) {
-  Command unzip = Shell("unzip -t " + Q(archive));
-  EXPECT_NE(unzip.output.find("zipfile is empty"), std::string::npos) << unzip.output;
-  EXPECT_EQ(unzip.output.find("error"), std::string::npos) << unzip.output;
-  Command sevenzip = Shell("7zz t " + Q(archive));
-  EXPECT_EQ(sevenzip.status, 0) << sevenzip.output;
+  CommandResult unzip = RunCommand("unzip -t " + Quote(archive));
+  EXPECT_NE(unzip.Output.find("zipfile is empty"), std::string::npos) << unzip.Output;
+  EXPECT_EQ(unzip.Output.find("error"), std::string::npos) << unzip.Output;
+  CommandResult sevenzip = RunCommand("7zz t " + Quote(archive));
+  EXPECT_EQ(sevenzip.Status, 0) << sevenzip.Output;
 }
 
 // Python writes Zip64 end records past its entry limit; with the limit lowered a few entries
@@ -141,9 +141,9 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
     EXPECT_EQ(Python("import zipfile,sys\nprint(min(i.header_offset for i in zipfile.ZipFile(sys.argv[1]).infolist()))",
                      {archive}),
               std::to_string(at) + "\n");
-    Command unzip = Shell("unzip -t " + Q(archive));
-    EXPECT_EQ(unzip.status, 0) << unzip.output;
-    EXPECT_EQ(unzip.output.find("extra bytes"), std::string::npos) << unzip.output;
+    CommandResult unzip = RunCommand("unzip -t " + Quote(archive));
+    EXPECT_EQ(unzip.Status, 0) << unzip.Output;
+    EXPECT_EQ(unzip.Output.find("extra bytes"), std::string::npos) << unzip.Output;
   };
 
   InDir here(t / "p");
@@ -153,11 +153,11 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   EXPECT_EQ(PythonCompare(exe, t / "p"), "OK\n");
   EXPECT_EQ(kiln.Run(exe, {"dir/sub/*"}, Deleting()).result, 3);  // the folder's own entry too
   expectProgramKept(exe, "delete");
-  EXPECT_EQ(Shell("sh " + Q(exe)).output, "stub\n");
+  EXPECT_EQ(RunCommand("sh " + Quote(exe)).Output, "stub\n");
 
   // A self-extractor made by a peer (zip -A fixes the offsets of a concatenated file).
   WriteFile(peer, prefix + ReadFile(t / "peer.zip"));
-  ASSERT_EQ(Shell("zip -A " + Q(peer)).status, 0);
+  ASSERT_EQ(RunCommand("zip -A " + Quote(peer)).Status, 0);
   WriteFile(t / "before.exe", ReadFile(peer));
   EXPECT_EQ(kiln.Run(peer, {"other.dat"}, Deleting()).result, 1);
   EXPECT_EQ(KeptVerbatim(t / "before.exe", peer), "other.dat\nOK\n");

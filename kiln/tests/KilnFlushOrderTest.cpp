@@ -97,7 +97,7 @@ TEST(KilnFlushOrder, NewArchiveIsFlushedBeforeItIsRenamedIntoPlace) {
     EXPECT_EQ(out.result, 1) << name << testing::PrintToString(out.Errors());
     EXPECT_EQ(FlushedBeforeRename(archive), "flushed first") << name << (options.deleteOn ? " deleted" : " added");
   }
-  EXPECT_EQ(Shell("unzip -Z1 " + Q(archive)).output, "b.txt\n");
+  EXPECT_EQ(RunCommand("unzip -Z1 " + Quote(archive)).Output, "b.txt\n");
 }
 
 }  // namespace

@@ -123,33 +123,10 @@ KilnTestSeams DefaultSeams() { return KilnTestSeams{nullptr, nullptr, -1, -1, 0}
 std::string CurrentLibrary() { return KILN_LIBRARY; }
 std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }
 
-TempDir::TempDir() {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/kilntest-XXXXXX";
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-InDir::InDir(const std::string& dir) : old_(std::filesystem::current_path().string()) {
+InDir::InDir(const std::filesystem::path& dir) : old_(std::filesystem::current_path().string()) {
   std::filesystem::current_path(dir);
 }
 InDir::~InDir() { std::filesystem::current_path(old_); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
@@ -178,58 +155,28 @@ std::string RandomBytes(size_t size, unsigned seed) {
   return out;
 }
 
-std::vector<std::string> ListDir(const std::string& dir) {
-  std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  return names;
-}
-
-Command Shell(const std::string& command) {
-  Command result{-1, {}};
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) result.output.append(buffer, n);
-  int status = pclose(p);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
-std::string Q(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-std::string Python(const std::string& program, const std::vector<std::string>& args) {
-  std::string command = std::string(TESSERA_PYTHON) + " -c " + Q(program);
-  for (const auto& a : args) command += " " + Q(a);
-  return Shell(command).output;
-}
-
 std::set<std::string> Names(const std::string& archive) {
   std::set<std::string> names;
-  std::istringstream lines(Shell("unzip -Z1 " + Q(archive)).output);
+  std::istringstream lines(RunCommand("unzip -Z1 " + Quote(archive)).Output);
   for (std::string line; std::getline(lines, line);)
     if (!line.empty()) names.insert(line);
   return names;
 }
 
 std::string Unzipped(const std::string& archive, const std::string& name) {
-  return Shell("unzip -p " + Q(archive) + " " + Q(name)).output;
+  return RunCommand("unzip -p " + Quote(archive) + " " + Quote(name)).Output;
 }
 
 std::string PeerComplaints(const std::string& archive) {
   std::string said;
   for (const char* peer : {"unzip -t ", "7zz t "}) {
-    Command c = Shell(peer + Q(archive));
-    if (c.status != 0) said += c.output;
+    CommandResult c = RunCommand(peer + Quote(archive));
+    if (c.Status != 0) said += c.Output;
   }
   return said;
 }
 
-std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password) {
+std::string PythonCompare(const std::string& archive, const std::filesystem::path& base, const std::string& password) {
   static const char* script = R"PY(
 import os, stat, sys, zipfile
 archive, base, pw = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -248,7 +195,7 @@ for i in z.infolist():
         bad.append('content ' + i.filename)
 print('OK' if not bad else ' '.join(bad))
 )PY";
-  return Python(script, {archive, base, password});
+  return Python(script, {archive, base.string(), password});
 }
 
 }  // namespace kilntest

@@ -1,16 +1,21 @@
 #pragma once
 // Drives the built libkiln.so through dlopen, as the component does, and records what it
-// reports. Plus small file and process helpers for the tests.
+// reports. Plus file and peer helpers for the tests.
 
 #include <CompressionLibraries.h>
 #include <KilnSeams.h>
 
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace kilntest {
+
+using namespace testfiles;
 
 struct Event {
   int32_t action;
@@ -71,45 +76,21 @@ KilnTestSeams DefaultSeams();
 std::string CurrentLibrary();
 std::string OlderLibrary();
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 // Changes the current folder for the lifetime of the object.
 class InDir {
  public:
-  explicit InDir(const std::string& dir);
+  explicit InDir(const std::filesystem::path& dir);
   ~InDir();
 
  private:
   std::string old_;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
 void MakeDirs(const std::string& path);
 void SetTime(const std::string& path, long seconds);
 // Compressible text and incompressible bytes, deterministic.
 std::string TextBytes(size_t size, unsigned seed);
 std::string RandomBytes(size_t size, unsigned seed);
-// Names in `dir`, hidden ones included.
-std::vector<std::string> ListDir(const std::string& dir);
-
-struct Command {
-  int status;
-  std::string output;
-};
-Command Shell(const std::string& command);
-std::string Q(const std::string& s);
-// Runs Python on `program` with `args`; its output.
-std::string Python(const std::string& program, const std::vector<std::string>& args);
 // Stored names as unzip lists them, and one entry's bytes.
 std::set<std::string> Names(const std::string& archive);
 std::string Unzipped(const std::string& archive, const std::string& name);
@@ -117,6 +98,6 @@ std::string Unzipped(const std::string& archive, const std::string& name);
 std::string PeerComplaints(const std::string& archive);
 // Checks `archive` with Python's zipfile: every entry matches the file of that name below
 // `base` byte for byte (links: their target). Returns "OK" or what differs.
-std::string PythonCompare(const std::string& archive, const std::string& base, const std::string& password = {});
+std::string PythonCompare(const std::string& archive, const std::filesystem::path& base, const std::string& password = {});
 
 }  // namespace kilntest

@@ -27,15 +27,12 @@ class KilnSafety : public ::testing::Test {
     InDir here(t / "w");
     ASSERT_EQ(kiln.Run(archive, {"first.txt"}, Options{}).result, 1);
     before = ReadFile(archive);
-    listing = ListDir(t / "w");
-    std::sort(listing.begin(), listing.end());
+    listing = NamesIn(t / "w");
   }
 
   void ExpectUntouched() {
     EXPECT_EQ(ReadFile(archive), before);
-    auto now = ListDir(t / "w");
-    std::sort(now.begin(), now.end());
-    EXPECT_EQ(now, listing);
+    EXPECT_EQ(NamesIn(t / "w"), listing);
   }
 
   // Runs an add of "in" in a child process prepared by `setup`; its exit status.
@@ -138,8 +135,8 @@ TEST_F(KilnSafety, SourceThatVanishesOrShrinksIsReportedAndTheRestIsAdded) {
   EXPECT_EQ(out.result, 2) << testing::PrintToString(out.Errors());
   EXPECT_TRUE(out.HasError(kLibErrRead, "in/r1.bin"));
   EXPECT_TRUE(out.HasError(kLibErrRead, "in/r2.bin"));
-  EXPECT_EQ(Shell("unzip -t " + Q(archive)).status, 0);
-  EXPECT_EQ(Shell("unzip -Z1 " + Q(archive)).output, "first.txt\nin/r0.bin\nin/small.txt\n");
+  EXPECT_EQ(RunCommand("unzip -t " + Quote(archive)).Status, 0);
+  EXPECT_EQ(RunCommand("unzip -Z1 " + Quote(archive)).Output, "first.txt\nin/r0.bin\nin/small.txt\n");
   EXPECT_EQ(PythonCompare(archive, t / "w"), "OK\n");
 }
 
