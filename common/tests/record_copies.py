@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when a source file copies raw bytes into or out of a ZIP record.
-
-Record fields are little-endian on disk; only the record header converts them. A memcpy,
-a read into a record, or a cast of its address reads right on this machine and wrong on a
-big-endian one, so no test run here would notice: this check forbids writing it at all. It
-first checks itself on each forbidden form.
+"""Fails when a source file copies raw bytes into or out of a ZIP record (which reads right
+here and wrong on a big-endian host). Checks itself first on each forbidden form.
 
   record_copies.py SOURCE_ROOT
 """
@@ -20,14 +16,12 @@ COPY_CALLS = ("memcpy", "memmove", "memcmp", "memset", "bcopy", "fread", "fwrite
               "pread", "pwrite", "pread64", "pwrite64", "recv", "send", "Read", "Write", "ReadAt",
               "WriteAt", "copy", "copy_n", "readRawData", "writeRawData")
 
-
 # Comments and literals (raw strings among them), unterminated ones up to the end of the line.
 LITERALS = re.compile(r'//[^\n]*|/\*.*?(?:\*/|\Z)|R"([^(\s]*)\(.*?(?:\)\1"|\Z)|"(?:\\.|[^"\\\n])*"?|'
                       r"'(?:\\.|[^'\\\n])*'?", re.S)
 
 
-def strip_comments_and_strings(text):
-    """Blanks comments and literals, keeping line breaks so that line numbers hold."""
+def strip_comments_and_strings(text):  # keeps line breaks, so that line numbers hold
     return LITERALS.sub(lambda m: " " + "\n" * m.group(0).count("\n"), text)
 
 
@@ -36,8 +30,7 @@ def record_types(root):
         return sorted(set(re.findall(r"^\s*struct\s+(\w+)\s*\{", f.read(), re.M)))
 
 
-def call_arguments(code, start):
-    """The text between the parenthesis at `start` and its partner."""
+def call_arguments(code, start):  # the text between the parenthesis at `start` and its partner
     depth = 0
     for i in range(start, len(code)):
         depth += {"(": 1, ")": -1}.get(code[i], 0)
@@ -134,8 +127,7 @@ Use(&h.Crc32);
 """
 
 
-def self_test():
-    """What the scan misses of the forbidden forms, or flags in clean code."""
+def self_test():  # what the scan misses of the forbidden forms, or flags in clean code
     failures = []
     with tempfile.TemporaryDirectory() as root:
         os.makedirs(os.path.join(root, "common"))
