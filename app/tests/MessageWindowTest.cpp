@@ -38,7 +38,6 @@ TEST_F(AppTest, MessageWindowBarsFollowTheWindowAndTheProgress) {
   m.MsgButClick();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
   QCoreApplication::processEvents();
-  EXPECT_EQ(w.windowTitle(), "Zip Messages");
   EXPECT_EQ(w.ProgressBar1->width(), 177);
   const int batch = w.ProgressBar2->width();
   w.resize(w.width() + 100, w.height());
@@ -103,7 +102,6 @@ TEST_F(AppTest, LongNamesNeitherWidenTheMessageWindowNorPushItsButtonsAway) {
   }
   EXPECT_EQ(w.width(), 600);
   EXPECT_EQ(w.height(), 400);
-  EXPECT_LE(w.minimumWidth(), 600);
   EXPECT_LE(w.Button1->geometry().right(), w.width());
   EXPECT_LE(w.Button2->geometry().right(), w.width());
   // The name is cut in its middle, so that both of its ends show.

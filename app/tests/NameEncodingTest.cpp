@@ -14,19 +14,10 @@ QAction* EncodingAction(NameEncodingMenu& menu, const QString& startsWith) {
 }  // namespace
 
 TEST_F(AppTest, NameEncodingChoiceRefillsTheGrid) {
-  const std::string archive = tmp->Path().string() + "/ja.zip";
-  testfiles::Python(R"PY(
-import struct, sys, zlib
-body, central = b'', b''
-for n in ['資料/会議.txt', 'ソフト/表.txt', '新しいフォルダー/テキスト.txt']:
-    raw, crc = n.encode('cp932'), zlib.crc32(b'x')
-    central += struct.pack('<IHHHHIIIIHHHHHII', 0x02014B50, 20, 20, 0, 0, 0x56B15000, crc, 1, 1, len(raw),
-                           0, 0, 0, 0, 0x20, len(body)) + raw
-    body += struct.pack('<IHHHIIIIHH', 0x04034B50, 20, 0, 0, 0x56B15000, crc, 1, 1, len(raw), 0) + raw + b'x'
-open(sys.argv[1], 'wb').write(body + central + struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 3, 3, len(central),
-                                                           len(body), 0))
-)PY",
-                    {archive});
+  const std::string archive = *tmp / "ja.zip";
+  testfiles::WriteFile(archive, testfiles::CraftArchive({{testfiles::Sjis("資料/会議.txt")},
+                                                         {testfiles::Sjis("ソフト/表.txt")},
+                                                         {testfiles::Sjis("新しいフォルダー/テキスト.txt")}}));
   Start(QString::fromStdString(archive));
   NameEncodingMenu& menu = *Main().NameMenu;
   const std::vector<QString> judged = GridColumn(0);

@@ -1,4 +1,4 @@
-// How the commands end in real use: which questions default to No, one summing-up box
+// How the commands end in real use: one summing-up box
 // instead of one per file, a password prompt that can stop the run, the archive's name
 // after conversions and spanned adds, and columns that fit.
 
@@ -6,21 +6,6 @@
 #include <QScreen>
 
 #include "AppTestSupport.h"
-
-TEST_F(AppTest, QuestionsThatDestroyDataDefaultToNo) {
-  const std::string zip = StartWith("q.zip", {{"a.txt", "a"}, {"b.txt", "b"}});
-  TMainform& m = Main();
-  m.StringGrid1->SetSelection(TGridRect{0, 1, 5, 1});
-  QTest::mouseClick(m.DeleteBut, Qt::LeftButton);
-  QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
-  ui.Files.push_back(QString::fromStdString(zip));
-  QTest::mouseClick(m.NewZipBut, Qt::LeftButton);
-  ASSERT_EQ(ui.Boxes.size(), 3u);
-  EXPECT_EQ(ui.Boxes[0], "Delete selected files from: " + zip + "?");
-  EXPECT_EQ(ui.Boxes[2], "Overwrite Existing File: " + zip + "?");
-  EXPECT_EQ(ui.Defaults, (std::vector<int>{1, 1, 1}));  // "No" of Yes/No
-  EXPECT_EQ(ZipNames(zip).size(), 2u);
-}
 
 TEST_F(AppTest, SkippedAndFailedFilesAreSummedUpInOneBox) {
   std::vector<Member> members;

@@ -30,8 +30,6 @@ TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
   EXPECT_EQ(g.Cells(2, 5), QString::number(unpacked));
   EXPECT_EQ(g.Cells(4, 5), RatioText(packed, unpacked));
   EXPECT_EQ(m.FilesLabel->text(), "4");
-  EXPECT_EQ(m.ConvertBut->text(), "&Convert to EXE");
-  EXPECT_EQ(m.Msgform->isVisible(), false);
   Screenshot(&m, "main-window");
 
   // Header clicks on Ratio and Date order by the number and the time, not the text; the
@@ -51,8 +49,6 @@ TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
                                                  shown(times[0]), ""}));
   QTest::mouseClick(m.StringGrid1->viewport(), Qt::LeftButton, {}, g.CellRect(4, 0).center());
   EXPECT_EQ(GridColumn(4), (std::vector<QString>{"Ratio", "-2% ", "5% ", "45% ", "100% ", RatioText(packed, unpacked)}));
-  EXPECT_EQ(g.Cells(0, 5), "Total");
-  EXPECT_EQ(g.SortColumn(), 4);
   // A refill sorts by the chosen column again.
   m.Marlin1.List();
   EXPECT_EQ(g.Cells(4, 1), "0% ");
@@ -122,18 +118,20 @@ TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
   EXPECT_EQ(m.ConvertBut->text(), "&Convert to EXE");
   EXPECT_EQ(m.RecentArchives(), (QStringList{QString::fromStdString(a), QString::fromStdString(b)}));
 
-  // New over an existing file asks first; No keeps everything.
+  // New over an existing file asks first, No the default; No keeps everything.
   ui.Files.push_back(QString::fromStdString(b));
   QTest::mouseClick(m.NewZipBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "Overwrite Existing File: " + b + "?");
+  EXPECT_EQ(ui.Defaults.back(), 1);
   EXPECT_EQ(ui.LastFileRequest.DefaultSuffix, "Zip");
   EXPECT_FALSE(ui.LastFileRequest.MustExist);
   EXPECT_EQ(m.Marlin1.ZipFilename(), a);
   EXPECT_TRUE(Exists(b));
 
-  // Destroy: No keeps the file, Yes moves it to the trash and empties the grid.
+  // Destroy: No (the default) keeps the file, Yes moves it to the trash and empties the grid.
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
   EXPECT_EQ(ui.LastBox(), "Are you sure you want to delete: " + a + "?");
+  EXPECT_EQ(ui.Defaults.back(), 1);
   EXPECT_TRUE(Exists(a));
   ui.Answers.push_back(boxresult::Yes);
   QTest::mouseClick(m.DeleteZipBut, Qt::LeftButton);
@@ -178,22 +176,8 @@ TEST_F(AppTest, SizesOfTwoGigabytesAndMoreShowUnsigned) {
   // Two entries whose directory records claim 3,000,000,000 bytes each: over 2^31 one by
   // one, over 2^32 together. Only the directory is read to list them.
   const std::string zip = *tmp / "large.zip";
-  testfiles::Python(R"(
-import struct, sys, zlib
-out = open(sys.argv[1], 'wb')
-central = b''
-for name in (b'big1.bin', b'big2.bin'):
-    offset = out.tell()
-    data = b'x'
-    crc = zlib.crc32(data)
-    out.write(struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, 0, 0x7000, 0x5869, crc, 1, 1, len(name), 0) + name + data)
-    central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, 0, 0, 0x7000, 0x5869, crc,
-                           2000000000, 3000000000, len(name), 0, 0, 0, 0, 0, offset) + name
-start = out.tell()
-out.write(central)
-out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(central), start, 0))
-)",
-                    {zip});
+  testfiles::WriteFile(zip, testfiles::CraftArchive({{"big1.bin", "", 2000000000, 3000000000},
+                                                     {"big2.bin", "", 2000000000, 3000000000}}));
   Start(QString::fromStdString(zip));
   const TSortGrid& g = *Main().StringGrid1;
   ASSERT_EQ(g.RowCount(), 4);

@@ -222,7 +222,6 @@ TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
   EXPECT_GT(r.m.CentralDir().Zip64Bytes, 0u);
   ASSERT_EQ(r.m.EntryCount(), 5);
   EXPECT_EQ(r.m.Contents()[4].UnpackedSize64, 1200u);
-  EXPECT_EQ(r.m.Contents()[4].UnpackedSize, 0xFFFFFFFFu);
   EXPECT_EQ(r.m.PrefixSize(), 777u);
   EXPECT_TRUE(r.m.OffsetMismatch());
   EXPECT_EQ(r.messages, std::vector<std::string>{"Warning - Error in zip structure!"});
@@ -238,9 +237,6 @@ TEST(DirectoryReader, Zip64RecordsBehindAPrefix) {
       "    print(i.file_size, i.compress_size, i.header_offset)\n",
       {path});
   EXPECT_EQ(ours, python);
-  ASSERT_EQ(plain.m.EntryCount(), 5);
-  EXPECT_EQ(plain.m.Contents()[4].LocalHeaderOffset, 0xFFFFFFFFu);
-  EXPECT_EQ(plain.m.Contents()[4].PackedSize, 0xFFFFFFFFu);
 }
 
 // The end record at every distance from the end of the file that a short comment or a few

@@ -63,38 +63,17 @@ std::vector<CorpusArchive> MakeCorpus(const TempDir& dir, int perLanguage) {
   return corpus;
 }
 
-// A stored entry, crafted byte by byte: name bytes, extra field, no UTF-8 flag, made on DOS.
-std::string Craft(const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string body, central;
-  for (const auto& [name, extra] : entries) {
-    const std::string data = "x";
-    const uint32_t crc = 0x8CDC1683;  // CRC-32 of "x"
-    const uint32_t offset = uint32_t(body.size());
-    body += LE32(0x04034B50) + LE16(20) + LE16(0) + LE16(0) + LE32(0x56B15000) + LE32(crc) + LE32(1) + LE32(1) +
-            LE16(uint16_t(name.size())) + LE16(uint16_t(extra.size())) + name + extra + data;
-    central += LE32(0x02014B50) + LE16(20) + LE16(20) + LE16(0) + LE16(0) + LE32(0x56B15000) + LE32(crc) + LE32(1) +
-               LE32(1) + LE16(uint16_t(name.size())) + LE16(uint16_t(extra.size())) + LE16(0) + LE16(0) + LE16(0) +
-               LE32(0x20) + LE32(offset) + name + extra;
-  }
-  return body + central + LE32(0x06054B50) + LE16(0) + LE16(0) + LE16(uint16_t(entries.size())) +
-         LE16(uint16_t(entries.size())) + LE32(uint32_t(central.size())) + LE32(uint32_t(body.size())) + LE16(0);
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  char b[3];
+  for (unsigned char c : bytes) std::snprintf(b, sizeof b, "%02x", c), hex += b;
+  return hex;
 }
 
 // A Unicode path field for `stored` holding `text`, its CRC taken from `crcOf`.
 std::string UnicodeField(const std::string& crcOf, const std::string& text, uint16_t id = 0x7075) {
-  const std::string crc = Python("import sys, zlib\nprint(zlib.crc32(bytes.fromhex(sys.argv[1])))\n",
-                                 {[&] {
-                                   std::string hex;
-                                   char b[3];
-                                   for (unsigned char c : crcOf) std::snprintf(b, sizeof b, "%02x", c), hex += b;
-                                   return hex;
-                                 }()});
+  const std::string crc = Python("import sys, zlib\nprint(zlib.crc32(bytes.fromhex(sys.argv[1])))\n", {Hex(crcOf)});
   return LE16(id) + LE16(uint16_t(5 + text.size())) + std::string(1, '\1') + LE32(uint32_t(std::stoul(crc))) + text;
-}
-
-// Code page 932 bytes of a text.
-std::string Sjis(const std::string& text) {
-  return Python("import sys\nsys.stdout.buffer.write(sys.argv[1].encode('cp932'))\n", {text});
 }
 
 // The central records of an archive (name, extra field and comment with the flags), by
@@ -150,8 +129,7 @@ TEST(EntryNames, CorpusExtractsWithItsNames) {
     if (a.names.size() != 12) continue;  // the largest of each code page
     Names n;
     n.List(a.file);
-    std::vector<std::string> expected;
-    for (const std::string& name : a.names) expected.push_back(name);
+    std::vector<std::string> expected = a.names;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(n.Extract(dir.Path() / ("out_" + a.codePage)), expected) << a.codePage;
     EXPECT_EQ(n.m.SuccessCount(), 12) << a.codePage;
@@ -165,7 +143,7 @@ TEST(EntryNames, UnicodeFieldsWithRightAndWrongCrc) {
   const std::string stored = "\x84\xae\xaa\xe3\xac\xa5\xad\xe2.txt";  // "Документ.txt" in cp866
   const std::string field = "Dokument \u2116 1.txt";
   WriteFile(dir / "fields.zip",
-            Craft({{stored, UnicodeField(stored, field)},
+            CraftArchive({{stored, UnicodeField(stored, field)},
                    {"x" + stored, UnicodeField(stored, "wrong.txt")},
                    {"plain.txt", UnicodeField("other", "ignored.txt")},
                    {"c" + stored, UnicodeField("c" + stored, "comment-kind.txt", 0x6375)}}));
@@ -185,7 +163,7 @@ TEST(EntryNames, UnicodeFieldsWithRightAndWrongCrc) {
 TEST(EntryNames, ChosenCodePageOverridesTheJudgement) {
   TempDir dir;
   const std::string path = dir / "ja.zip";
-  WriteFile(path, Craft({{Sjis("資料/会議.txt"), ""}, {Sjis("新しいフォルダー/テキスト.txt"), ""}}));
+  WriteFile(path, CraftArchive({{Sjis("資料/会議.txt"), ""}, {Sjis("新しいフォルダー/テキスト.txt"), ""}}));
   Names n;
   EXPECT_EQ(n.List(path), (std::vector<std::string>{"資料/会議.txt", "新しいフォルダー/テキスト.txt"}));
   EXPECT_EQ(n.m.ArchiveCodePage(), 932);
@@ -207,7 +185,7 @@ TEST(EntryNames, BackslashInsideDoubleByteCharacters) {
   TempDir dir;
   // "ソ" and "表" end in byte 0x5C, the backslash; a lone 0x5C is a separator.
   const std::string path = dir / "sjis.zip";
-  WriteFile(path, Craft({{Sjis("ソフト/表.txt"), ""},
+  WriteFile(path, CraftArchive({{Sjis("ソフト/表.txt"), ""},
                          {Sjis("能力\\十月.txt"), ""},
                          {Sjis("ソ\\..\\..\\escape.txt"), ""},
                          {Sjis("..\\表.txt"), ""}}));
@@ -225,7 +203,7 @@ TEST(EntryNames, AddAndDeleteKeepStoredNames) {
   TempDir dir;
   const std::string path = dir / "keep.zip";
   const std::string field = UnicodeField(Sjis("議事録.txt"), "議事録.txt");
-  WriteFile(path, Craft({{Sjis("資料/会議.txt"), ""},
+  WriteFile(path, CraftArchive({{Sjis("資料/会議.txt"), ""},
                          {Sjis("ソフト/表.txt"), LE16(0xCAFE) + LE16(3) + "abc"},
                          {Sjis("議事録.txt"), field},
                          {"old.txt", ""}}));
@@ -245,18 +223,14 @@ TEST(EntryNames, AddAndDeleteKeepStoredNames) {
   // The file of the same name replaced its entry, now under a UTF-8 name; the others kept
   // their bytes. (libzip writes a name known by its Unicode field as a flagged UTF-8 name.)
   EXPECT_EQ(after.size(), 5u);
-  for (const std::string& kept : {Sjis("ソフト/表.txt"), std::string("old.txt")}) {
-    std::string hex;
-    char b[3];
-    for (unsigned char c : kept) std::snprintf(b, sizeof b, "%02x", c), hex += b;
-    EXPECT_EQ(after[hex], before.at(hex)) << kept;
-  }
+  for (const std::string& kept : {Sjis("ソフト/表.txt"), std::string("old.txt")})
+    EXPECT_EQ(after[Hex(kept)], before.at(Hex(kept))) << kept;
   const std::vector<std::string> listed = n.List(path);
   EXPECT_EQ(listed.size(), 5u);
   EXPECT_EQ(std::count(listed.begin(), listed.end(), "資料/会議.txt"), 1);
 
   // Deleting copies the rest as it is, Unicode fields included.
-  WriteFile(path, Craft({{Sjis("資料/会議.txt"), ""}, {Sjis("ソフト/表.txt"), ""}, {Sjis("議事録.txt"), field}}));
+  WriteFile(path, CraftArchive({{Sjis("資料/会議.txt"), ""}, {Sjis("ソフト/表.txt"), ""}, {Sjis("議事録.txt"), field}}));
   const auto full = CentralRecords(path);
   n.List(path);
   n.m.SetFSpecArgs({"資料/会議.txt"});

@@ -5,7 +5,6 @@
 
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,10 +151,7 @@ std::string ListInsideChroot(bool withProc) {
   check(linux.ReadVolumeInfo("/", info) == VolumeStatus::Ok && info.Label.empty() && info.Serial == 0,
         "volume information of / is wrong");
   int64_t freeBytes = -1, totalBytes = -1;
-  struct statvfs st {};
-  check(linux.DiskSpace("/", freeBytes, totalBytes) && ::statvfs("/", &st) == 0 &&
-            totalBytes == int64_t(st.f_blocks) * int64_t(st.f_frsize) && totalBytes > 0,
-        "sizes of / are wrong");
+  check(linux.DiskSpace("/", freeBytes, totalBytes) && totalBytes > 0 && freeBytes >= 0, "sizes of / are wrong");
 
   TMarlin m;
   m.SetZipFilename("/data/a.zip");

@@ -90,4 +90,23 @@ std::string Crafted(const std::string& name, const std::string& path) {
 std::string LE16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
 std::string LE32(uint32_t v) { return LE16(uint16_t(v)) + LE16(uint16_t(v >> 16)); }
 
+std::string CraftArchive(const std::vector<CraftedEntry>& entries) {
+  std::string body, central;
+  const uint32_t crc = 0x8CDC1683;  // CRC-32 of "x"
+  for (const auto& [name, extra, packed, unpacked] : entries) {
+    const uint32_t offset = uint32_t(body.size());
+    body += LE32(0x04034B50) + LE16(20) + LE16(0) + LE16(0) + LE32(0x56B15000) + LE32(crc) + LE32(1) + LE32(1) +
+            LE16(uint16_t(name.size())) + LE16(uint16_t(extra.size())) + name + extra + "x";
+    central += LE32(0x02014B50) + LE16(20) + LE16(20) + LE16(0) + LE16(0) + LE32(0x56B15000) + LE32(crc) +
+               LE32(packed) + LE32(unpacked) + LE16(uint16_t(name.size())) + LE16(uint16_t(extra.size())) + LE16(0) +
+               LE16(0) + LE16(0) + LE32(0x20) + LE32(offset) + name + extra;
+  }
+  return body + central + LE32(0x06054B50) + LE16(0) + LE16(0) + LE16(uint16_t(entries.size())) +
+         LE16(uint16_t(entries.size())) + LE32(uint32_t(central.size())) + LE32(uint32_t(body.size())) + LE16(0);
+}
+
+std::string Sjis(const std::string& text) {
+  return Python("import sys\nsys.stdout.buffer.write(sys.argv[1].encode('cp932'))\n", {text});
+}
+
 }  // namespace testfiles

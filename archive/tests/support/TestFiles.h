@@ -44,4 +44,14 @@ std::string Crafted(const std::string& name, const std::string& path);
 std::string LE16(uint16_t v);
 std::string LE32(uint32_t v);
 
+// An archive made byte by byte: each entry stores "x" under its name bytes (no UTF-8 flag,
+// made on DOS) with its extra field; the central directory claims the given sizes.
+struct CraftedEntry {
+  std::string Name, Extra;
+  uint32_t Packed = 1, Unpacked = 1;
+};
+std::string CraftArchive(const std::vector<CraftedEntry>& entries);
+// Code page 932 bytes of a text.
+std::string Sjis(const std::string& text);
+
 }  // namespace testfiles
