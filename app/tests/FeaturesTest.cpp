@@ -144,6 +144,7 @@ TEST_F(AppTest, GridKeysAndItsMenuActOnTheSelectedRows) {
   ui.Answers.push_back(boxresult::Yes);
   m.DeleteEntries1->trigger();
   EXPECT_EQ(ZipNames(zip), (std::vector<std::string>{"a.txt", "c.txt"}));
+  EXPECT_EQ(m.FilesLabel->text(), "2");
   m.TestEntries1->trigger();
   EXPECT_EQ(ui.LastBox(), "All 2 files tested OK");
   // Extract... offers the selected rows.

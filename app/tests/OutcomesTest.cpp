@@ -1,6 +1,6 @@
 // How the commands end in real use: one summing-up box
 // instead of one per file, a password prompt that can stop the run, the archive's name
-// after conversions and spanned adds, and columns that fit.
+// after a spanned add, and columns that fit.
 
 #include <QLocale>
 #include <QScreen>
@@ -63,17 +63,10 @@ TEST_F(AppTest, CancelOnThePasswordPromptStopsTheRunAndAWrongOneIsSaidToBe) {
   EXPECT_EQ(testfiles::ReadFile(out + "/s5.txt"), "secret 5");
 }
 
-TEST_F(AppTest, TheNameLabelFollowsConversionsAndSpannedAdds) {
-  const std::string zip = StartWith("conv.zip", {{"x.txt", "xxxx"}});
+// A spanned add on a fixed disk writes numbered volumes: the set's last one is shown.
+TEST_F(AppTest, TheNameLabelShowsTheLastVolumeOfASpannedAdd) {
+  Start();
   TMainform& m = Main();
-  WhenDialogOpens([&] { QTest::mouseClick(windows->MakeSFX->ExecBut, Qt::LeftButton); });
-  QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
-  ASSERT_EQ(ui.LastBox(), "Filename is now: " + (*tmp / "conv.exe"));
-  EXPECT_TRUE(m.ZipFName->text().endsWith("conv.exe")) << m.ZipFName->text().toStdString();
-  QTest::mouseClick(m.ConvertBut, Qt::LeftButton);
-  EXPECT_TRUE(m.ZipFName->text().endsWith("conv.zip")) << m.ZipFName->text().toStdString();
-
-  // A spanned add on a fixed disk writes numbered volumes: the set's last one is shown.
   const std::string src = Folder("big");
   testfiles::Python("import os, sys\nfor i in range(3): open(sys.argv[1] + '/r%d.bin' % i, 'wb').write(os.urandom(40000))\n",
                     {src});

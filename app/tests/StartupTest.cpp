@@ -105,7 +105,6 @@ TEST_F(AppTest, OpenNewDestroyAndDropNameTheArchive) {
   // A narrow window shortens the name and offers it whole as a tooltip.
   m.resize(420, 426);
   QCoreApplication::processEvents();
-  EXPECT_EQ(m.ZipFName->width(), m.width() - 291);
   EXPECT_TRUE(m.ZipFName->text().contains("...")) << m.ZipFName->text().toStdString();
   EXPECT_TRUE(m.ZipFName->text().endsWith("SECOND.EXE"));
   EXPECT_EQ(m.ZipFName->toolTip().toStdString(), b);

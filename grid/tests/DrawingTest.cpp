@@ -1,6 +1,6 @@
 // Drawing, checked on rendered images: footer rows, alignment and clipping, the sort
 // symbol's place, bevels, scroll bar pages, the in-place editor's text and auto-sized
-// columns. The pictures go where SavePicture puts them, for a person to look at.
+// columns.
 
 #include <QFontMetrics>
 #include <functional>
@@ -213,25 +213,6 @@ TEST_F(DrawingTest, AutoSizeMeasuresCellsAsTheyAreDrawn) {
                                 bigMetrics.horizontalAdvance("x"));
   g.AutoSizeCol(2);
   EXPECT_EQ(g.ColWidths(2), boldMetrics.horizontalAdvance("Modified at") + boldMetrics.horizontalAdvance("x"));
-}
-
-TEST_F(DrawingTest, DemoPicture) {
-  Fill(g, {{"Name", "Size", "Packed", "Modified"},
-           {"readme.txt", "1204", "512", "1/5/2024 9:30 AM"},
-           {"photo.jpg", "2048576", "2040000", "12/24/2023 6:00 PM"},
-           {"notes.md", "88", "80", "3/1/2024 11:15 AM"},
-           {"4 files", "2049868", "2040592", ""}});
-  g.SetFixedCols(0);
-  g.SetFooterRows(1);
-  g.SetSortSymbol(TSortSymbol::sgGlyph);
-  g.OnGetCellFormat = [](TSortGrid* s, int col, int row, TGridDrawState, TFormatOptions& f) {
-    if ((col == 1 || col == 2) && row > 0) f.AlignmentHorz = TAlignment::taRightJustify;
-    if (s->IsFooterRow(row)) f.Font->setBold(true);
-  };
-  g.SortByColumn(1);
-  g.AutoSizeColumns(false, 24);
-  g.resize(g.ColWidths(0) + g.ColWidths(1) + g.ColWidths(2) + g.ColWidths(3) + 8, 5 * 25 + 4);
-  EXPECT_TRUE(SavePicture(Render(), "sortgrid-demo.png"));
 }
 
 }  // namespace

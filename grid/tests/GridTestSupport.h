@@ -6,10 +6,7 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QDir>
-#include <QImage>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "SortGrid.h"
@@ -54,13 +51,4 @@ inline void ShowFocused(QWidget& w) {
   EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
   w.setFocus(Qt::OtherFocusReason);
   QApplication::processEvents();
-}
-
-// Saves a picture drawn by a test for a person to look at: into the folder named by
-// TESSERA_GRID_PICTURES when set, else into a temporary folder that goes away.
-inline bool SavePicture(const QImage& img, const QString& name) {
-  const QString chosen = qEnvironmentVariable("TESSERA_GRID_PICTURES");
-  if (!chosen.isEmpty()) return QDir().mkpath(chosen) && img.save(QDir(chosen).filePath(name));
-  QTemporaryDir dir;
-  return dir.isValid() && img.save(dir.filePath(name));
 }

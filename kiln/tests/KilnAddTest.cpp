@@ -103,8 +103,7 @@ TEST_F(KilnAdd, EverySizeAroundTheBlockBoundariesRoundTripsAtEachLevel) {
     EXPECT_EQ(PeerComplaints(archive), "");
     EXPECT_EQ(PythonCompare(archive, t.Path()), "OK\n");
 
-    // Stored blocks carry 5 bytes per 65535; libdeflate's block splits and each join cost a
-    // few more per block.
+    // Text shrinks; noise grows by stored blocks' 5 bytes per 65535 and a few per join.
     const std::string listed = Python("import sys, zipfile\nfor i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
                                       "    print(i.filename, i.file_size, i.compress_size, i.compress_type)\n",
                                       {archive});
@@ -114,6 +113,7 @@ TEST_F(KilnAdd, EverySizeAroundTheBlockBoundariesRoundTripsAtEachLevel) {
     int method;
     int randomFiles = 0;
     while (lines >> name >> size >> packed >> method) {
+      if (name.rfind("sizes/t", 0) == 0 && size > 65536) EXPECT_LT(packed, size / 2) << name;
       if (name.rfind("sizes/r", 0) != 0 || size == 0) continue;
       ++randomFiles;
       EXPECT_EQ(method, 8) << name;
@@ -278,33 +278,11 @@ open(sys.argv[1], 'wb').write(body + central + end)
   Outcome out = kiln.Run(archive, {"plain.txt", "new.txt"}, Options{});
   EXPECT_EQ(out.result, 2) << testing::PrintToString(out.Errors());
 
-  // Each entry: its stored name, its central record with the offset blanked, its local header
-  // and data; the old entries compared with the new ones in directory order.
-  EXPECT_EQ(Python(R"PY(
-import struct, sys
-def entries(path):
-    b = open(path, 'rb').read()
-    e = b.rfind(b'PK\x05\x06')
-    count, at = struct.unpack('<H', b[e + 10:e + 12])[0], struct.unpack('<I', b[e + 16:e + 20])[0]
-    found = []
-    for _ in range(count):
-        n, x, c = struct.unpack('<HHH', b[at + 28:at + 34])
-        record = bytearray(b[at:at + 46 + n + x + c])
-        local = struct.unpack('<I', record[42:46])[0]
-        record[42:46] = bytes(4)
-        ln, lx = struct.unpack('<HH', b[local + 26:local + 30])
-        packed = struct.unpack('<I', record[20:24])[0]
-        found.append((bytes(record[46:46 + n]), bytes(record), b[local:local + 30 + ln + lx + packed]))
-        at += len(record)
-    return found
-old, new = entries(sys.argv[1]), entries(sys.argv[2])
-names = [e[0] for e in new]
-bad = [o[0] for o, n in zip(old, new) if o[0] != b'plain.txt' and o != n]
-print('OK' if not bad and len(new) == len(old) + 1 and names[2] == b'plain.txt' and names[-1] == b'new.txt'
-      else (bad, names))
-)PY",
-                   {before, archive}),
-            "OK\n");
+  EXPECT_EQ(KeptVerbatim(before, archive, {"plain.txt"}), "\nOK\n");
+  // The replaced entry keeps its place; the new one comes last.
+  EXPECT_EQ(Python("import sys, zipfile\nprint(*[i.filename for i in zipfile.ZipFile(sys.argv[1]).infolist()][2::3])",
+                   {archive}),
+            "plain.txt new.txt\n");
   EXPECT_EQ(PeerComplaints(archive), "");
   EXPECT_EQ(Unzipped(archive, "plain.txt"), "replaced\n");
   EXPECT_EQ(Unzipped(archive, "new.txt"), TextBytes(20000, 5));

