@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "EntryText.h"
 #include "MarlinMessages.h"
 #include "ScriptedUi.h"
 #include "TMarlin.h"
-#include "TestFiles.h"
-
-using namespace testfiles;
-namespace fs = std::filesystem;
 
 TEST(MarlinModel, SettersFollowTheirRules) {
   TMarlin m;
@@ -78,52 +72,6 @@ TEST(MarlinModel, MessagesShownOnlyWhenAttended) {
   ASSERT_EQ(events.size(), 5u);
   for (const auto& [code, text] : events) EXPECT_EQ(code, 0);
   EXPECT_EQ(events[3].second, "User canceled operation");
-}
-
-// Moving to the trash is checked through the window's Destroy.
-TEST(MarlinModel, RemoveFileDeletesOrMovesToTrash) {
-  TempDir dir;
-  TMarlin m;
-  EXPECT_EQ(m.RemoveFile(dir / "missing.zip", DeleteOpts::htdFinal), -1);
-  WriteFile(dir / "a.zip", "data");
-  EXPECT_EQ(m.RemoveFile(dir / "a.zip", DeleteOpts::htdFinal), 0);
-  EXPECT_FALSE(fs::exists(dir / "a.zip"));
-  EXPECT_TRUE(TMarlin::DirExists(dir.Path().string()));
-  EXPECT_FALSE(TMarlin::DirExists(dir / "nothing"));
-}
-
-TEST(ZipRecords, LittleEndianWhateverTheHost) {
-  EndOfCentralDir e;
-  e.EntriesTotal = 2;
-  e.CentralDirStart = 0x01020304;
-  e.ArchiveCommentLength = 5;
-  const auto eb = e.Bytes();
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(eb.data()), eb.size()),
-            std::string("PK\x05\x06\0\0\0\0\0\0\x02\0\0\0\0\0\x04\x03\x02\x01\x05\0", 22));
-  EXPECT_EQ(EndOfCentralDir::Decode(eb.data()).CentralDirStart, 0x01020304u);
-
-  // The Zip64 records as the compressor writes them: each field at its offset.
-  Zip64EndOfCentralDir z;
-  z.DiskNumber = 3;
-  z.CentralStartDisk = 2;
-  z.EntriesOnDisk = 0x1'0000'0001;
-  z.EntriesTotal = 0x2'0000'0002;
-  z.CentralDirSize = 0x0102'0304'0506'0708;
-  z.CentralDirStart = 0x1112'1314'1516'1718;
-  uint8_t zb[Zip64EndOfCentralDir::MinSize];
-  z.Encode(zb);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(zb), 24),
-            std::string("PK\x06\x06\x2C\0\0\0\0\0\0\0\x2D\0\x2D\0\x03\0\0\0\x02\0\0\0", 24));
-  EXPECT_EQ(GetLE64(zb + 40), 0x0102'0304'0506'0708u);
-
-  Zip64EndLocator l;
-  l.EndDisk = 1;
-  l.EndOffset = 0x0A0B'0C0D'0E0F'1011;
-  l.TotalDisks = 4;
-  uint8_t lb[Zip64EndLocator::Size];
-  l.Encode(lb);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(lb), Zip64EndLocator::Size),
-            std::string("PK\x06\x07\x01\0\0\0\x11\x10\x0F\x0E\x0D\x0C\x0B\x0A\x04\0\0\0", 20));
 }
 
 TEST(EntryText, PartsAndRatios) {

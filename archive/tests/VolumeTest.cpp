@@ -15,8 +15,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "ScriptedUi.h"
-#include "TMarlin.h"
+#include "MarlinOp.h"
 #include "TestFiles.h"
 
 using namespace testfiles;
@@ -273,13 +272,11 @@ TEST(Volumes, ListsASplitSet) {
     fs::copy_file(set.volumes[i], dir / name);
   }
   const std::string last = dir / ("backup00" + std::to_string(count) + ".zip");
-  ScriptedUi ui;
-  TMarlin m(&ui);
-  std::vector<std::string> messages;
-  m.OnMessage = [&](TMarlin*, int, const std::string& t) { messages.push_back(t); };
+  Recorder h;
+  TMarlin& m = h.m;
   m.SetZipFilename(last);
-  EXPECT_TRUE(messages.empty()) << messages.front();
-  EXPECT_TRUE(ui.Boxes.empty());
+  EXPECT_TRUE(h.messages.empty()) << h.messages.front();
+  EXPECT_TRUE(h.ui.Boxes.empty());
   EXPECT_TRUE(m.IsSpanned());
   EXPECT_EQ(m.LastDiskNo(), count - 1);
   EXPECT_LT(m.CentralDir().CentralStartDisk, m.CentralDir().DiskNumber - 1);
@@ -288,9 +285,9 @@ TEST(Volumes, ListsASplitSet) {
   // A missing volume on a hard disk ends the listing at once.
   fs::remove(dir / "backup004.zip");
   m.SetZipFilename(last);
-  EXPECT_EQ(messages, std::vector<std::string>{"Input file does not exist"});
+  EXPECT_EQ(h.messages, std::vector<std::string>{"Input file does not exist"});
   EXPECT_TRUE(m.ZipFilename().empty());
-  EXPECT_EQ(ui.BoxTexts(), std::vector<std::string>{"Input file does not exist"});
+  EXPECT_EQ(h.ui.BoxTexts(), std::vector<std::string>{"Input file does not exist"});
   m.SetZipFilename(dir / "backup001.zip");
   EXPECT_EQ(m.LastMessage(), "This is the first file in a backup set,\nplease choose the last file of this set");
 
@@ -299,8 +296,9 @@ TEST(Volumes, ListsASplitSet) {
   SetOnDrive a(set);
   const int first = count - 3;  // the directory's first volume, counted from 1
   a.volumes->Insert(a.disks.back());
-  ScriptedUi dui;
-  TMarlin d(&dui, a.volumes);
+  Recorder r(a.volumes);
+  TMarlin& d = r.m;
+  ScriptedUi& dui = r.ui;
   dui.Then(boxresult::Ok, [&] { a.volumes->Insert(a.disks[0]); });
   for (int v = first; v <= count; ++v) dui.Then(boxresult::Ok, [&, v] { a.volumes->Insert(a.disks[size_t(v - 1)]); });
   d.SetZipFilename(a.Archive());
@@ -313,14 +311,13 @@ TEST(Volumes, ListsASplitSet) {
   EXPECT_EQ(dui.BusyDepth, 0);
 
   // Cancel is silent: no box beyond the prompt, and nothing is listed.
-  messages.clear();
+  r.messages.clear();
   dui.Boxes.clear();
-  d.OnMessage = m.OnMessage;
   a.volumes->Insert(a.disks.back());
   dui.Then(boxresult::Cancel);
   d.SetZipFilename(a.Archive());
   EXPECT_EQ(dui.Boxes.size(), 1u);
-  EXPECT_EQ(messages, std::vector<std::string>{"User canceled operation"});
+  EXPECT_EQ(r.messages, std::vector<std::string>{"User canceled operation"});
   EXPECT_EQ(d.LastErrCode(), 11007);
   EXPECT_EQ(d.EntryCount(), 0);
 
@@ -374,10 +371,4 @@ TEST(Volumes, AskingForDisksWhileWriting) {
   m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
   EXPECT_TRUE(m.CheckDrive());
 
-  // A hard disk never needs a prompt, attended or not.
-  m.SetUnattended(true);
-  m.fDriveRoot = "/";
-  m.fNewDiskRequested = true;
-  EXPECT_EQ(m.AskForDisk(), LinuxVolumeService::Instance()->KindOf("/"));
-  EXPECT_EQ(ui.Boxes.size(), 2u);
 }

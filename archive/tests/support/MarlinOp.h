@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,18 @@
 namespace testfiles {
 
 inline const std::string kLibDir = TESSERA_LIB_DIR;
+
+// A component with a scripted interface that keeps the texts it reports.
+struct Recorder {
+  ScriptedUi ui;
+  TMarlin m;
+  std::vector<std::string> messages;
+  int dirUpdates = 0;
+  explicit Recorder(std::shared_ptr<VolumeService> volumes = nullptr) : m(&ui, std::move(volumes)) {
+    m.OnMessage = [this](TMarlin*, int, const std::string& text) { messages.push_back(text); };
+    m.OnDirUpdate = [this](TMarlin*) { ++dirUpdates; };
+  }
+};
 
 struct CwdGuard {
   std::filesystem::path saved = std::filesystem::current_path();
