@@ -192,16 +192,20 @@ void TMarlin::ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting) 
 
     fields.NameCodePage = utf8 ? uint16_t(entrynames::kUtf8CodePage) : 0;
     const size_t index = fContents.size();
-    if (inCodePage && !entrynames::IsAscii(name)) {
-      if (auto text = entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name)) {
-        fields.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
-        name = std::move(*text);
-      } else {
-        // In a name that awaits its code page a '\' may be the second byte of a
-        // character: which is decided with the code page.
-        waiting.Add(waiting.names, index, name);
-        name.clear();
-      }
+    // A Unicode path field whose CRC matches the stored name wins whatever that name holds:
+    // writers put an ASCII stand-in ("?" or "_" for each character their code page lacks)
+    // beside the real name there.
+    auto unicodeName =
+        utf8 ? std::nullopt
+             : entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodePathField, name);
+    if (unicodeName) {
+      fields.NameCodePage = uint16_t(entrynames::kUtf8CodePage);
+      name = std::move(*unicodeName);
+    } else if (inCodePage && !entrynames::IsAscii(name)) {
+      // In a name that awaits its code page a '\' may be the second byte of a
+      // character: which is decided with the code page.
+      waiting.Add(waiting.names, index, name);
+      name.clear();
     }
     // Archivers on other systems sometimes store '\' as separator.
     std::replace(name.begin(), name.end(), '\\', '/');
@@ -210,12 +214,13 @@ void TMarlin::ReadCentralHeaders(BufferedReader& reader, WaitingTexts& waiting) 
     if (h.CommentLength > 0) {
       comment.resize(h.CommentLength);
       if (reader.Read(comment.data(), comment.size()) < comment.size()) throw EMarlin(11022, true);
-      if (inCodePage && !entrynames::IsAscii(comment)) {
-        if (auto text =
-                entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodeCommentField, comment))
-          fContents.SetComment(index, std::move(*text));
-        else
-          waiting.Add(waiting.comments, index, comment);
+      auto text = utf8 ? std::nullopt
+                       : entrynames::UnicodeFieldText(extraBytes, extra.size(), entrynames::kUnicodeCommentField,
+                                                      comment);
+      if (text) {
+        fContents.SetComment(index, std::move(*text));
+      } else if (inCodePage && !entrynames::IsAscii(comment)) {
+        waiting.Add(waiting.comments, index, comment);
       } else {
         fContents.SetComment(index, comment);
       }

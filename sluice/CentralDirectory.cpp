@@ -120,11 +120,13 @@ namespace {
 void ReadName(ArchiveEntry& e, std::string_view stored, const uint8_t* extra, size_t extraLength,
               entrynames::NameDecoder& decoder) {
   e.name.assign(stored);
-  if (entrynames::IsAscii(stored)) return;
+  const bool ascii = entrynames::IsAscii(stored);
+  // As the component lists it: a matching Unicode path field wins, even over an ASCII name.
   if (auto text = entrynames::UnicodeFieldText(extra, extraLength, entrynames::kUnicodePathField, stored))
     e.name = std::move(*text);
-  else
+  else if (!ascii)
     e.name = decoder.Decode(stored);
+  if (ascii) return;
   std::vector<std::string> parts;
   e.storedNameSafe = entrypaths::SplitEntryName(decoder.SeparatorsMarked(stored), parts);
 }

@@ -15,9 +15,9 @@ QAction* EncodingAction(NameEncodingMenu& menu, const QString& startsWith) {
 
 TEST_F(AppTest, NameEncodingChoiceRefillsTheGrid) {
   const std::string archive = *tmp / "ja.zip";
-  testfiles::WriteFile(archive, testfiles::CraftArchive({{testfiles::Sjis("資料/会議.txt")},
-                                                         {testfiles::Sjis("ソフト/表.txt")},
-                                                         {testfiles::Sjis("新しいフォルダー/テキスト.txt")}}));
+  testfiles::WriteFile(archive, testfiles::CraftArchive({{testfiles::Sjis("資料/会議.txt"), ""},
+                                                         {testfiles::Sjis("ソフト/表.txt"), ""},
+                                                         {testfiles::Sjis("新しいフォルダー/テキスト.txt"), ""}}));
   Start(QString::fromStdString(archive));
   NameEncodingMenu& menu = *Main().NameMenu;
   const std::vector<QString> judged = GridColumn(0);

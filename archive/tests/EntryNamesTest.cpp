@@ -146,10 +146,16 @@ TEST(EntryNames, UnicodeFieldsWithRightAndWrongCrc) {
             CraftArchive({{stored, UnicodeField(stored, field)},
                    {"x" + stored, UnicodeField(stored, "wrong.txt")},
                    {"plain.txt", UnicodeField("other", "ignored.txt")},
-                   {"c" + stored, UnicodeField("c" + stored, "comment-kind.txt", 0x6375)}}));
+                   {"c" + stored, UnicodeField("c" + stored, "comment-kind.txt", 0x6375)},
+                   // An ASCII stand-in for a name the writer's code page lacks, and a field
+                   // that would lead out of the folder.
+                   {"__.txt", UnicodeField("__.txt", "\u00e9t\u00e9.txt")},
+                   {"safe.txt", UnicodeField("safe.txt", "../escaped.txt")}}));
   Names n;
   const std::vector<std::string> names = n.List(dir / "fields.zip");
-  ASSERT_EQ(names.size(), 4u);
+  ASSERT_EQ(names.size(), 6u);
+  EXPECT_EQ(names[4], "\u00e9t\u00e9.txt");
+  EXPECT_EQ(names[5], "../escaped.txt");
   EXPECT_EQ(names[0], field);
   EXPECT_EQ(names[1], "x\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442.txt");  // judged cp866
   EXPECT_EQ(names[2], "plain.txt");
@@ -157,7 +163,8 @@ TEST(EntryNames, UnicodeFieldsWithRightAndWrongCrc) {
   EXPECT_EQ(n.m.ArchiveCodePage(), 866);
   EXPECT_EQ(n.Extract(dir.Path() / "out"),
             (std::vector<std::string>{field, "c\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442.txt", "plain.txt",
-                                      "x\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442.txt"}));
+                                      "x\u0414\u043e\u043a\u0443\u043c\u0435\u043d\u0442.txt", "\u00e9t\u00e9.txt"}));
+  EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
 }
 
 TEST(EntryNames, ChosenCodePageOverridesTheJudgement) {

@@ -113,7 +113,9 @@ TEST_F(KilnAdd, EverySizeAroundTheBlockBoundariesRoundTripsAtEachLevel) {
     int method;
     int randomFiles = 0;
     while (lines >> name >> size >> packed >> method) {
-      if (name.rfind("sizes/t", 0) == 0 && size > 65536) EXPECT_LT(packed, size / 2) << name;
+      if (name.rfind("sizes/t", 0) == 0 && size > 65536) {
+        EXPECT_LT(packed, size / 2) << name;
+      }
       if (name.rfind("sizes/r", 0) != 0 || size == 0) continue;
       ++randomFiles;
       EXPECT_EQ(method, 8) << name;
