@@ -140,6 +140,11 @@ def method_archives():
     out['lzma'] = crafted_methods.archive(entries(14))
     out['zstd'] = crafted_methods.archive(entries(93, parts=2))
     out['xz'] = crafted_methods.archive(entries(95, parts=2))
+    # Damage of each kind the decoders must name, Deflate64 with bytes after its final block.
+    damage = [{'name': 'trailing', 'append': 'junk!'}, {'name': 'cut', 'cut': 20},
+              {'name': 'large', 'declare': 70000}, {'name': 'crc', 'crcxor': 1}]
+    out['d64-damaged'] = crafted_methods.archive(
+        [dict(d, method=9, d64=DEFLATE64['d64-long']) for d in damage])
     return out
 
 
