@@ -95,6 +95,19 @@ TEST_F(KilnChanges, SourceRewrittenBetweenBlocksIsStoredAsReadOrLeftOut) {
   EXPECT_FALSE(Exists(t / "w/small.txt"));
   EXPECT_EQ(Names(t / "w/m.zip"), std::set<std::string>{"small.txt"});
   EXPECT_EQ(PeerComplaints(t / "w/m.zip"), "");
+
+  // Changed once added, before it is moved (here as the add reports it): kept, and said so.
+  WriteFile(t / "w/small.txt", "small\n");
+  Options moving{.verbose = true, .move = true};
+  moving.onCallback = [&](CallbackRecord& r) {
+    if (r.ActionCode == kActionMessage && std::string(r.Text).find("small.txt: added") != std::string::npos)
+      WriteFile(t / "w/small.txt", "changed\n");
+    return 0;
+  };
+  Outcome late = kiln.Run(t / "w/late.zip", {"small.txt"}, moving);
+  EXPECT_TRUE(late.HasError(kLibErrWrite, "small.txt: changed after it was added, not removed"))
+      << testing::PrintToString(late.Errors());
+  EXPECT_EQ(ReadFile(t / "w/small.txt"), "changed\n");
 }
 
 TEST_F(KilnChanges, SourceRenamedOverMidAddIsNeitherMixedNorMoved) {
