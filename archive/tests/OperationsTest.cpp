@@ -462,8 +462,8 @@ TEST(Operations, SpannedAddAndExtractFromTheLastVolume) {
   ExpectSameTree(dir.Path() / "tree", dir.Path() / "out/tree");
   EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));  // the joined copy is gone
 
-  // So it is when the extract fails after the join: nothing matches, or the older
-  // library cannot take so many specifications.
+  // So it is when the extract fails after the join: nothing matches, the older library
+  // cannot take so many specifications, or the extract folder cannot be made.
   op.m.SetFSpecArgs({"no/such/entry"});
   op.m.Extract();
   EXPECT_EQ(op.m.SuccessCount(), 0);
@@ -474,6 +474,11 @@ TEST(Operations, SpannedAddAndExtractFromTheLastVolume) {
   EXPECT_EQ(op.m.LastErrCode(), 10705) << op.Log();
   EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));
   op.m.SetDLLDirectory(kLibDir);
+  op.m.SetFSpecArgs({});
+  op.m.SetExtrBaseDir(dir / "tree/noise.bin/out");  // below a file
+  op.m.Extract();
+  EXPECT_EQ(op.m.LastErrCode(), 10503) << op.Log();
+  EXPECT_TRUE(fs::is_empty(dir.Path() / "tmp"));
 
   // The volumes cannot be written (the set's name is a folder): moved files are not
   // lost with the temporary archive; without moving, nothing is left behind.
