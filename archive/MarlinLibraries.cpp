@@ -300,6 +300,7 @@ int32_t TMarlin::AnswerPasswordRequest(CallbackRecord& r) {
     std::memcpy(r.Text, answer.data(), answer.size());
   }
   ::explicit_bzero(answer.data(), answer.size());
+  if (marlinlib::TextReleasedHook) marlinlib::TextReleasedHook(answer.data(), answer.size());
   if (tooLong) {
     ReportMessage(10106);
     return -1;

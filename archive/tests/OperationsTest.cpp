@@ -275,6 +275,8 @@ TEST(Libraries, CallbackEffects) {
   // is refused rather than cut to a password nobody typed.
   op.m.SetUnattended(false);
   op.ui.TextAnswers = {std::string(78, 'a') + "\xc3\xa9", std::string(79, 'a') + "\xc3\xa9"};
+  std::vector<std::string> released;  // the answers, once handed on: wiped
+  marlinlib::TextReleasedHook = [&](const char* text, size_t size) { released.emplace_back(text, size); };
   EXPECT_EQ(call(kActionPassword, 0, 0, "secret.txt"), 0);
   EXPECT_EQ(std::string(r.Text), std::string(78, 'a') + "\xc3\xa9");
   EXPECT_NE(op.ui.TextPrompts.back().find("secret.txt"), std::string::npos);
@@ -282,6 +284,8 @@ TEST(Libraries, CallbackEffects) {
   EXPECT_EQ(std::string(r.Text), "secret.txt");
   EXPECT_EQ(op.m.LastErrCode(), 10106);
   EXPECT_EQ(call(kActionPassword, 0, 0, "secret.txt"), -1);  // no answer: cancelled
+  marlinlib::TextReleasedHook = nullptr;
+  EXPECT_EQ(released, (std::vector<std::string>{std::string(80, '\0'), std::string(81, '\0')}));
   op.m.SetUnattended(true);
   const size_t asked = op.ui.TextPrompts.size();
   EXPECT_EQ(call(kActionPassword, 0, 0, "secret.txt"), 0);
