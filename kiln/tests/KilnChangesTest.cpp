@@ -37,8 +37,7 @@ class KilnChanges : public ::testing::Test {
   void SetUp() override {
     MakeDirs(t / "w");
     big = TextBytes(2500000, 1);  // several blocks
-    WriteFile(t / "w/big.txt", big);
-    SetTime(t / "w/big.txt", kOldTime);
+    PutBack();
     WriteFile(t / "w/small.txt", "small\n");
     WriteFile(t / "w/other.txt", TextBytes(700000, 2));
   }
@@ -46,16 +45,19 @@ class KilnChanges : public ::testing::Test {
   // Runs `change` once, after the first block of big.txt was read and before any other block is.
   KilnTestSeams AfterFirstBlock(std::function<void()> change) {
     change_ = std::move(change);
-    KilnTestSeams s = DefaultSeams();
-    s.Context = this;
-    s.AfterBlockRead = [](void* self, const char* path, uint64_t offset, uint64_t length) {
+    auto after = [](void* self, const char* path, uint64_t offset, uint64_t length) {
       auto* me = static_cast<KilnChanges*>(self);
       if (offset == 0 && std::string(path).find("big.txt") != std::string::npos && me->change_) {
         me->firstBlock_ = length;
         std::exchange(me->change_, nullptr)();
       }
     };
-    return s;
+    return {after, this, -1, -1, 0};
+  }
+
+  void PutBack() {
+    WriteFile(t / "w/big.txt", big);
+    SetTime(t / "w/big.txt", kOldTime);
   }
 
   TempDir t;
@@ -85,8 +87,7 @@ TEST_F(KilnChanges, SourceRewrittenBetweenBlocksIsStoredAsReadOrLeftOut) {
   EXPECT_EQ(Unzipped(archive, "big.txt"), big.substr(0, firstBlock_) + rewritten.substr(firstBlock_));
 
   // Rewritten as anyone would: reported, left out, and with -m kept; the rest goes in and moves.
-  WriteFile(t / "w/big.txt", big);
-  SetTime(t / "w/big.txt", kOldTime);
+  PutBack();
   SeamsInForce seams(kiln, AfterFirstBlock([&] { WriteFile(t / "w/big.txt", rewritten); }));
   Outcome out = kiln.Run(t / "w/m.zip", {"big.txt", "small.txt"}, Options{.move = true});
   EXPECT_EQ(out.result, 1);
@@ -98,13 +99,11 @@ TEST_F(KilnChanges, SourceRewrittenBetweenBlocksIsStoredAsReadOrLeftOut) {
 
   // Changed once added, before it is moved (here as the add reports it): kept, and said so.
   WriteFile(t / "w/small.txt", "small\n");
-  Options moving{.verbose = true, .move = true};
-  moving.onCallback = [&](CallbackRecord& r) {
+  Outcome late = kiln.Run(t / "w/late.zip", {"small.txt"}, {.verbose = true, .move = true, .onCallback = [&](CallbackRecord& r) {
     if (r.ActionCode == kActionMessage && std::string(r.Text).find("small.txt: added") != std::string::npos)
       WriteFile(t / "w/small.txt", "changed\n");
     return 0;
-  };
-  Outcome late = kiln.Run(t / "w/late.zip", {"small.txt"}, moving);
+  }});
   EXPECT_TRUE(late.HasError(kLibErrWrite, "small.txt: changed after it was added, not removed"))
       << testing::PrintToString(late.Errors());
   EXPECT_EQ(ReadFile(t / "w/small.txt"), "changed\n");
@@ -115,8 +114,7 @@ TEST_F(KilnChanges, SourceRenamedOverMidAddIsNeitherMixedNorMoved) {
   const std::string other = ReadFile(t / "w/other.txt");
   for (int level : {6, 0}) {  // deflated by the workers, and stored
     SCOPED_TRACE(level);
-    WriteFile(t / "w/big.txt", big);
-    SetTime(t / "w/big.txt", kOldTime);
+    PutBack();
     WriteFile(t / "w/other.txt", other);
     WriteFile(t / "w/small.txt", "small\n");
     SeamsInForce seams(kiln, AfterFirstBlock([&] { rename((t / "w/other.txt").c_str(), (t / "w/big.txt").c_str()); }));
@@ -135,20 +133,15 @@ TEST_F(KilnChanges, ArchiveReplacedBeforeTheCommitIsLeftAsTheOtherProgramWroteIt
   InDir here(t / "w");
   ASSERT_EQ(RunCommand("zip -q other.zip other.txt && zip -q a.zip small.txt other.txt").Status, 0);
   const std::string theirs = ReadFile(t / "w/other.zip");
-  auto replaceOn = [&](int32_t action) {
-    return [&, action](CallbackRecord& r) {
-      if (r.ActionCode == action) rename((t / "w/theirs.zip").c_str(), archive.c_str());
-      return 0;
-    };
-  };
   // A delete (the directory read, then the kept entries copied) and an add, each with another
   // program's archive put in place after the directory was read.
   for (int run = 0; run < 2; ++run) {
     WriteFile(t / "w/theirs.zip", theirs);
-    Options o;
-    o.deleteOn = run == 0;
-    o.onCallback = replaceOn(run == 0 ? kActionNewFile : kActionTotalSize);
-    Outcome out = kiln.Run(archive, {run == 0 ? "small.txt" : "big.txt"}, o);
+    const int32_t when = run == 0 ? kActionNewFile : kActionTotalSize;
+    Outcome out = kiln.Run(archive, {run == 0 ? "small.txt" : "big.txt"}, {.deleteOn = run == 0, .onCallback = [&](CallbackRecord& r) {
+      if (r.ActionCode == when) rename((t / "w/theirs.zip").c_str(), archive.c_str());
+      return 0;
+    }});
     EXPECT_EQ(out.result, 0) << run;
     EXPECT_TRUE(out.HasError(kLibErrWrite, "changed by another program")) << testing::PrintToString(out.Errors());
     EXPECT_EQ(ReadFile(archive), theirs);
@@ -156,11 +149,11 @@ TEST_F(KilnChanges, ArchiveReplacedBeforeTheCommitIsLeftAsTheOtherProgramWroteIt
   }
   // Nothing was there when the directory was read, and something is at the commit.
   unlink(archive.c_str());
-  Options o{.onCallback = [&](CallbackRecord& r) {
+  Outcome out = kiln.Run(archive, {"small.txt"}, {.onCallback = [&](CallbackRecord& r) {
     if (r.ActionCode == kActionTotalSize) WriteFile(archive, "their file");
     return 0;
-  }};
-  EXPECT_TRUE(kiln.Run(archive, {"small.txt"}, o).HasError(kLibErrWrite, "changed by another program"));
+  }});
+  EXPECT_TRUE(out.HasError(kLibErrWrite, "changed by another program"));
   EXPECT_EQ(ReadFile(archive), "their file");
 }
 
@@ -174,30 +167,25 @@ TEST_F(KilnChanges, TwoWritersLandOneAfterTheOther) {
     if (exists) {
       ASSERT_EQ(kiln.Run(archive, {"small.txt"}, Options{}).result, 1);
     }
+    std::promise<void> waiting;  // outlives the second writer's thread
     std::future<Outcome> second;
-    Options first;
-    first.onCallback = [&](CallbackRecord& r) {
+    Outcome one = kiln.Run(archive, {"big.txt"}, {.onCallback = [&](CallbackRecord& r) {
       if (r.ActionCode != kActionTotalSize || second.valid()) return 0;
-      auto waiting = std::make_shared<std::promise<void>>();
-      std::future<void> waits = waiting->get_future();
-      second = std::async(std::launch::async, [&, waiting] {
-        Options o;
+      second = std::async(std::launch::async, [&] {
         bool told = false;
-        o.onCallback = [&](CallbackRecord& rec) {
+        Outcome out = kiln.Run(archive, {"other.txt"}, {.onCallback = [&](CallbackRecord& rec) {
           if (!told && rec.ActionCode == kActionMessage && std::string(rec.Text).find("waiting") != std::string::npos) {
             told = true;
-            waiting->set_value();
+            waiting.set_value();
           }
           return 0;
-        };
-        Outcome out = kiln.Run(archive, {"other.txt"}, o);
-        if (!told) waiting->set_value();
+        }});
+        if (!told) waiting.set_value();
         return out;
       });
-      waits.wait();
+      waiting.get_future().wait();
       return 0;
-    };
-    Outcome one = kiln.Run(archive, {"big.txt"}, first);
+    }});
     ASSERT_TRUE(second.valid());
     Outcome two = second.get();
     EXPECT_EQ(one.result, 1) << testing::PrintToString(one.Errors());
@@ -211,9 +199,7 @@ TEST_F(KilnChanges, TwoWritersLandOneAfterTheOther) {
   const std::string before = ReadFile(archive);
   int fd = open(archive.c_str(), O_RDONLY);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
-  KilnTestSeams s = DefaultSeams();
-  s.LockWaitMs = 0;
-  SeamsInForce seams(kiln, s);
+  SeamsInForce seams(kiln, Seams(-1, 0));
   Outcome locked = kiln.Run(archive, {"small.txt"}, Options{.deleteOn = true});
   close(fd);
   EXPECT_EQ(locked.result, 0);
@@ -225,21 +211,16 @@ TEST_F(KilnChanges, NamedTemporariesGoOnSignalsAndWhenTheirProcessIsGone) {
   ASSERT_EQ(kiln.Run(archive, {t / "w/small.txt"}, Options{}).result, 1);
   const std::string before = ReadFile(archive);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    pid_t pid = fork();
-    if (pid == 0) {
+    const int status = InChild([&] {
       for (int each : {SIGINT, SIGTERM, SIGHUP}) signal(each, SIG_DFL);  // as a shell's foreground job has them
-      KilnTestSeams s = DefaultSeams();
-      s.NamedTemporary = 1;
-      kiln.SetSeams(&s);
+      SeamsInForce seams(kiln, Seams(-1, -1, 1));
       // Reports of data come while the new archive is written.
-      kiln.Run(archive, {t / "w/big.txt"}, Options{.onCallback = [&](CallbackRecord& r) {
+      kiln.Run(archive, {t / "w/big.txt"}, {.onCallback = [&](CallbackRecord& r) {
                  if (r.ActionCode == kActionProgress && Temporaries(t / "w").size() == 1) raise(sig);
                  return 0;
                }});
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+      return 0;
+    });
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
     EXPECT_EQ(Temporaries(t / "w"), std::vector<std::string>{}) << sig;
     EXPECT_EQ(ReadFile(archive), before);
@@ -266,19 +247,16 @@ TEST_F(KilnChanges, ReadOnlyArchiveIsNotReplacedForAUserWhoMayNotWriteIt) {
   chmod((t / "w").c_str(), 0777);
   chmod((t / "w/other.txt").c_str(), 0644);
   const std::string before = ReadFile(archive);
-  pid_t pid = fork();
-  if (pid == 0) {
+  const int status = InChild([&] {
     if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
                            setresuid(65534, 65534, 65534) != 0))
-      _exit(2);
+      return 2;
     for (int run = 0; run < 2; ++run) {
-      Outcome out = kiln.Run(archive, {run == 1 ? "small.txt" : t / "w/other.txt"}, Options{.deleteOn = run == 1});
-      if (out.result != 0 || !out.HasError(kLibErrWrite, "cannot be changed (Permission denied)")) _exit(1);
+      Outcome out = kiln.Run(archive, {run == 1 ? "small.txt" : t / "w/other.txt"}, {.deleteOn = run == 1});
+      if (out.result != 0 || !out.HasError(kLibErrWrite, "cannot be changed (Permission denied)")) return 1;
     }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+    return 0;
+  });
   if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become user 65534";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not refused, status " << status;
   EXPECT_EQ(ReadFile(archive), before);

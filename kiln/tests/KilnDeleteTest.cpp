@@ -8,6 +8,8 @@ using namespace kilntest;
 
 namespace {
 
+const Options kDelete{.deleteOn = true};
+
 class KilnDelete : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -18,15 +20,8 @@ class KilnDelete : public ::testing::Test {
     WriteFile(t / "p/top.txt", "top\n");
     WriteFile(t / "p/other.dat", RandomBytes(100, 4));
     // Made by a peer, so deletion works on archives we did not write.
-    CommandResult zip = RunCommand("cd " + Quote(t / "p") + " && zip -q -r ../peer.zip dir top.txt other.dat");
+    CommandResult zip = RunCommand("zip -q -r ../peer.zip dir top.txt other.dat", t / "p");
     ASSERT_EQ(zip.Status, 0) << zip.Output;
-  }
-
-  Options Deleting() {
-    Options o;
-    o.deleteOn = true;
-    o.append = false;
-    return o;
   }
 
   TempDir t;
@@ -35,23 +30,22 @@ class KilnDelete : public ::testing::Test {
 
 TEST_F(KilnDelete, PatternsMatchStoredNames) {
   std::string a = t / "peer.zip";
-  Outcome out = kiln.Run(a, {"*.txt", "nothing"}, Deleting());
+  Outcome out = kiln.Run(a, {"*.txt", "nothing"}, kDelete);
   EXPECT_EQ(out.result, 3);
   EXPECT_TRUE(out.HasError(kLibErrNoMatch, "nothing"));
   EXPECT_EQ(Names(a), (std::set<std::string>{"dir/", "dir/sub/", "dir/sub/c.dat", "other.dat"}));
   EXPECT_EQ(PeerComplaints(a), "");
 
   // A folder name alone is its own entry only; "dir/*" is everything below.
-  EXPECT_EQ(kiln.Run(a, {"dir"}, Deleting()).result, 1);
+  EXPECT_EQ(kiln.Run(a, {"dir"}, kDelete).result, 1);
   EXPECT_EQ(Names(a), (std::set<std::string>{"dir/sub/", "dir/sub/c.dat", "other.dat"}));
-  EXPECT_EQ(kiln.Run(a, {"./dir/*"}, Deleting()).result, 2);
+  EXPECT_EQ(kiln.Run(a, {"./dir/*"}, kDelete).result, 2);
   EXPECT_EQ(Names(a), (std::set<std::string>{"other.dat"}));
   EXPECT_EQ(PythonCompare(a, t / "p"), "OK\n");
 
   // Nothing matched: the archive is not rewritten.
   std::string before = ReadFile(a);
-  out = kiln.Run(a, {"x*"}, Deleting());
-  EXPECT_EQ(out.result, 0);
+  EXPECT_EQ(kiln.Run(a, {"x*"}, kDelete).result, 0);
   EXPECT_EQ(ReadFile(a), before);
 }
 
@@ -65,7 +59,7 @@ TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
              {a});
   ASSERT_FALSE(last.empty());
   last.pop_back();
-  EXPECT_EQ(kiln.Run(a, {"dir/sub/b.txt", last}, Deleting()).result, 2);
+  EXPECT_EQ(kiln.Run(a, {"dir/sub/b.txt", last}, kDelete).result, 2);
   EXPECT_EQ(KeptVerbatim(before, a), std::min(last, std::string("dir/sub/b.txt")) + " " +
                                          std::max(last, std::string("dir/sub/b.txt")) + "\nOK\n");
   EXPECT_EQ(PeerComplaints(a), "");
@@ -77,7 +71,7 @@ TEST_F(KilnDelete, CopiedArchivesStayReadableFromMiddleEndAndWithDescriptors) {
                     "for i in range(5): z.writestr('s%d.txt'%i, ('line %d\\n'%i)*(2000*i+1))\nz.close()") +
                   " | cat > " + Quote(streamed)).Status, 0);
   WriteFile(before, ReadFile(streamed));
-  EXPECT_EQ(kiln.Run(streamed, {"s0.txt", "s2.txt"}, Deleting()).result, 2);
+  EXPECT_EQ(kiln.Run(streamed, {"s0.txt", "s2.txt"}, kDelete).result, 2);
   EXPECT_EQ(KeptVerbatim(before, streamed), "s0.txt s2.txt\nOK\n");
 }
 
@@ -99,12 +93,12 @@ TEST_F(KilnDelete, Zip64EndRecordsStayWhileEntriesDoAndGoWithTheLast) {
          {a});
   ASSERT_NE(ReadFile(a).find("PK\x06\x06"), std::string::npos);
   WriteFile(before, ReadFile(a));
-  EXPECT_EQ(kiln.Run(a, {"f0", "f3"}, Deleting()).result, 2);
+  EXPECT_EQ(kiln.Run(a, {"f0", "f3"}, kDelete).result, 2);
   EXPECT_EQ(KeptVerbatim(before, a), "f0 f3\nOK\n");
   EXPECT_NE(ReadFile(a).find("PK\x06\x06"), std::string::npos);
   EXPECT_EQ(PeerComplaints(a), "");
 
-  EXPECT_EQ(kiln.Run(a, {"*"}, Deleting()).result, 4);
+  EXPECT_EQ(kiln.Run(a, {"*"}, kDelete).result, 4);
   EXPECT_EQ(ReadFile(a).size(), 22u);
   ExpectEmptyArchiveTakenByPeers(a);
 }
@@ -113,10 +107,8 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   // A stub and a 256-byte header in front; the empty form is one end record after them.
   const std::string prefix = "#!/bin/sh\necho stub\nexit 0\n" + RandomBytes(4000, 9) + "MPU" + std::string(253, '\0');
   const uint32_t at = static_cast<uint32_t>(prefix.size());
-  std::string empty = "PK\x05\x06" + std::string(12, '\0');
-  for (int i = 0; i < 4; ++i) empty += static_cast<char>(at >> (8 * i));
   const std::string exe = t / "new.exe", peer = t / "peer.exe";
-  WriteFile(exe, prefix + empty + std::string(2, '\0'));
+  WriteFile(exe, prefix + "PK\x05\x06" + std::string(12, '\0') + LE32(at) + std::string(2, '\0'));
   // The program in front, the first entry right after it, stored offsets that need no correction.
   auto expectProgramKept = [&](const std::string& archive, const char* after) {
     SCOPED_TRACE(after);
@@ -134,7 +126,7 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   EXPECT_EQ(kiln.Run(exe, {"dir", "top.txt"}, add).result, 6);
   expectProgramKept(exe, "add");
   EXPECT_EQ(PythonCompare(exe, t / "p"), "OK\n");
-  EXPECT_EQ(kiln.Run(exe, {"dir/sub/*"}, Deleting()).result, 3);  // the folder's own entry too
+  EXPECT_EQ(kiln.Run(exe, {"dir/sub/*"}, kDelete).result, 3);  // the folder's own entry too
   expectProgramKept(exe, "delete");
   EXPECT_EQ(RunCommand("sh " + Quote(exe)).Output, "stub\n");
 
@@ -142,13 +134,13 @@ TEST_F(KilnDelete, SelfExtractorKeepsItsProgramAndAbsoluteOffsets) {
   WriteFile(peer, prefix + ReadFile(t / "peer.zip"));
   ASSERT_EQ(RunCommand("zip -A " + Quote(peer)).Status, 0);
   WriteFile(t / "before.exe", ReadFile(peer));
-  EXPECT_EQ(kiln.Run(peer, {"other.dat"}, Deleting()).result, 1);
+  EXPECT_EQ(kiln.Run(peer, {"other.dat"}, kDelete).result, 1);
   EXPECT_EQ(KeptVerbatim(t / "before.exe", peer), "other.dat\nOK\n");
   EXPECT_EQ(kiln.Run(peer, {"other.dat"}, add).result, 1);
   expectProgramKept(peer, "peer's, delete and add");
 
   // Every entry deleted: still the program, and an empty archive peers take; adding fills it again.
-  EXPECT_EQ(kiln.Run(exe, {"*"}, Deleting()).result, 3);
+  EXPECT_EQ(kiln.Run(exe, {"*"}, kDelete).result, 3);
   EXPECT_EQ(ReadFile(exe).substr(0, prefix.size()), prefix);
   ExpectEmptyArchiveTakenByPeers(exe);
   EXPECT_EQ(kiln.Run(exe, {"top.txt"}, add).result, 1);

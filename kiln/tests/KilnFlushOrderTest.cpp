@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 
 using namespace kilntest;
@@ -18,9 +19,9 @@ using namespace kilntest;
 namespace {
 
 struct Call {
-  std::string what;  // "flush" or "rename"
-  ino_t inode;       // of the file flushed or renamed
-  std::string to;    // where a rename puts it
+  bool flush;      // else a rename
+  ino_t inode;     // of the file flushed or renamed
+  std::string to;  // where a rename puts it
 };
 std::mutex mutex;
 std::vector<Call> calls;
@@ -31,35 +32,30 @@ Fn Real(const char* name) {
   return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
-void Flushed(int fd) {
+// The library names both files of a rename in full.
+void Note(int fd, const char* from, const char* to) {
   struct stat st;
   std::lock_guard lock(mutex);
-  if (noting && fstat(fd, &st) == 0) calls.push_back({"flush", st.st_ino, {}});
-}
-
-void Renaming(const char* from, const char* to) {  // the library names both in full
-  struct stat st;
-  std::lock_guard lock(mutex);
-  if (noting && lstat(from, &st) == 0) calls.push_back({"rename", st.st_ino, to});
+  if (noting && (from ? lstat(from, &st) : fstat(fd, &st)) == 0) calls.push_back({!from, st.st_ino, to ? to : ""});
 }
 
 }  // namespace
 
 extern "C" {
 int fsync(int fd) {
-  Flushed(fd);
+  Note(fd, nullptr, nullptr);
   return Real<int (*)(int)>("fsync")(fd);
 }
 int fdatasync(int fd) {
-  Flushed(fd);
+  Note(fd, nullptr, nullptr);
   return Real<int (*)(int)>("fdatasync")(fd);
 }
 int rename(const char* from, const char* to) {
-  Renaming(from, to);
+  Note(-1, from, to);
   return Real<int (*)(const char*, const char*)>("rename")(from, to);
 }
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-  Renaming(from, to);
+  Note(-1, from, to);
   return Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to, flags);
 }
 }
@@ -69,12 +65,11 @@ namespace {
 // Whether the file renamed to `archive` was flushed before it was renamed.
 std::string FlushedBeforeRename(const std::string& archive) {
   std::lock_guard lock(mutex);
-  for (size_t i = 0; i < calls.size(); ++i) {
-    if (calls[i].what != "rename" || calls[i].to != archive) continue;
-    for (size_t j = 0; j < i; ++j)
-      if (calls[j].what == "flush" && calls[j].inode == calls[i].inode) return "flushed first";
-    return "renamed unflushed";
-  }
+  for (auto r = calls.begin(); r != calls.end(); ++r)
+    if (!r->flush && r->to == archive)
+      return std::any_of(calls.begin(), r, [&](const Call& c) { return c.flush && c.inode == r->inode; })
+                 ? "flushed first"
+                 : "renamed unflushed";
   return "never renamed";
 }
 
@@ -86,10 +81,8 @@ TEST(KilnFlushOrder, NewArchiveIsFlushedBeforeItIsRenamedIntoPlace) {
   InDir here(t.Path());
   const std::string archive = t / "a.zip";
   // A new archive, one added to, one deleted from (copied by the library itself).
-  Options del;
-  del.deleteOn = true;
-  const std::vector<std::pair<std::string, Options>> runs{{"a.txt", Options{}}, {"b.txt", Options{}}, {"a.txt", del}};
-  for (const auto& [name, options] : runs) {
+  for (const auto& [name, options] : std::vector<std::pair<std::string, Options>>{
+           {"a.txt", Options{}}, {"b.txt", Options{}}, {"a.txt", Options{.deleteOn = true}}}) {
     calls.clear();
     noting = true;  // the library's threads are not running between calls
     Outcome out = kiln.Run(archive, {name}, options);

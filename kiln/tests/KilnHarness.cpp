@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,11 +25,8 @@ thread_local const Options* currentOptions = nullptr;
 thread_local Outcome* currentOutcome = nullptr;
 
 int32_t Record(CallbackRecord* r) {
-  int32_t answer = 0;
-  Event e{r->ActionCode, r->ErrorCode, r->FileSize64, std::string(r->Text, strnlen(r->Text, sizeof r->Text))};
-  currentOutcome->events.push_back(e);
-  if (currentOptions->onCallback) answer = currentOptions->onCallback(*r);
-  return answer;
+  currentOutcome->events.push_back({r->ActionCode, r->ErrorCode, r->FileSize64, std::string(r->Text, strnlen(r->Text, sizeof r->Text))});
+  return currentOptions->onCallback ? currentOptions->onCallback(*r) : 0;
 }
 }  // namespace
 
@@ -53,24 +52,21 @@ Kiln::Kiln(const std::string& libraryPath) {
   if (!exec_ || !version_ || !setSeams_) throw std::runtime_error("entry points missing");
 }
 
-Kiln::~Kiln() {
-  if (handle_) dlclose(handle_);
-}
+Kiln::~Kiln() { dlclose(handle_); }
 
 Outcome Kiln::Run(const std::string& archive, const std::vector<std::string>& specs, const Options& o) const {
   Outcome outcome;
   currentOptions = &o;
   currentOutcome = &outcome;
-  std::vector<std::unique_ptr<char[]>> texts;
-  auto text = [&](const std::string& s) {
-    texts.emplace_back(new char[s.size() + 1]);
-    std::memcpy(texts.back().get(), s.c_str(), s.size() + 1);
-    return texts.back().get();
-  };
+  std::deque<std::string> texts;  // their characters stay where they are as it grows
+  auto text = [&](const std::string& s) { return texts.emplace_back(s).data(); };
   char password[PASSWORD_BUFFER_SIZE] = {};
   std::strncpy(password, o.password.c_str(), PASSWORD_BUFFER_SIZE - 1);
   auto flag = [](bool b) { return b ? LIBRARY_FLAG_TRUE : LIBRARY_FLAG_FALSE; };
-  auto fill = [&](KilnParamsCommon& c) {
+  auto filled = [&](auto& p) -> auto& {
+    std::memset(&p, 0, sizeof p);
+    p.Marker = PARAMS_MARKER;
+    KilnParamsCommon& c = p.Common;
     c.WindowHandle = o.attended ? 1 : 0;
     c.Caller = const_cast<Kiln*>(this);
     c.RecordVersion = KILN_RECORD_VERSION;
@@ -94,23 +90,18 @@ Outcome Kiln::Run(const std::string& archive, const std::vector<std::string>& sp
     c.ZipTimeOn = flag(o.zipTime);
     c.SpecCount = static_cast<int32_t>(specs.size());
     c.ArchivePath = text(archive);
+    return p;
   };
   if (version_() >= KILN_CURRENT_LAYOUT_VERSION) {
     auto p = std::make_unique<KilnParams>();
-    std::memset(p.get(), 0, sizeof *p);
-    fill(p->Common);
     std::vector<KilnFileData> data(specs.size());
-    std::memset(data.data(), 0, data.size() * sizeof(KilnFileData));
     for (size_t i = 0; i < specs.size(); ++i) data[i].Text = text(specs[i]);
-    p->FileData = data.data();
-    p->Marker = PARAMS_MARKER;
+    filled(*p).FileData = data.data();
     outcome.result = exec_(&p->Common);
   } else {
     auto p = std::make_unique<KilnParamsOlder>();
-    std::memset(p.get(), 0, sizeof *p);
-    fill(p->Common);
+    filled(*p);
     for (size_t i = 0; i < specs.size(); ++i) p->SpecTexts[i] = text(specs[i]);
-    p->Marker = PARAMS_MARKER;
     outcome.result = exec_(&p->Common);
   }
   currentOptions = nullptr;
@@ -118,7 +109,17 @@ Outcome Kiln::Run(const std::string& archive, const std::vector<std::string>& sp
   return outcome;
 }
 
-KilnTestSeams DefaultSeams() { return KilnTestSeams{nullptr, nullptr, -1, -1, 0}; }
+KilnTestSeams Seams(int32_t heartbeatMs, int32_t lockWaitMs, int32_t named) {
+  return {nullptr, nullptr, heartbeatMs, lockWaitMs, named};
+}
+
+int InChild(const std::function<int()>& body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
 
 std::string CurrentLibrary() { return KILN_LIBRARY; }
 std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }
@@ -202,20 +203,14 @@ print('OK' if not bad and z.testzip() is None and z.comment == o.comment else ba
 std::string PythonCompare(const std::string& archive, const std::filesystem::path& base, const std::string& password) {
   static const char* script = R"PY(
 import os, stat, sys, zipfile
-archive, base, pw = sys.argv[1], sys.argv[2], sys.argv[3]
-z = zipfile.ZipFile(archive)
-if pw: z.setpassword(pw.encode())
-bad = []
+z, bad = zipfile.ZipFile(sys.argv[1]), []
+if sys.argv[3]: z.setpassword(sys.argv[3].encode())
 for i in z.infolist():
-    path = os.path.join(base, i.filename)
-    mode = i.external_attr >> 16
-    data = z.read(i)
-    if i.filename.endswith('/'):
-        if not os.path.isdir(path): bad.append('no folder ' + i.filename)
-    elif stat.S_ISLNK(mode):
-        if os.readlink(path).encode() != data: bad.append('link ' + i.filename)
-    elif open(path, 'rb').read() != data:
-        bad.append('content ' + i.filename)
+    path, data = os.path.join(sys.argv[2], i.filename), z.read(i)
+    if i.is_dir(): same = os.path.isdir(path)
+    elif stat.S_ISLNK(i.external_attr >> 16): same = os.readlink(path).encode() == data
+    else: same = open(path, 'rb').read() == data
+    if not same: bad.append(i.filename)
 print('OK' if not bad else ' '.join(bad))
 )PY";
   return Python(script, {archive, base.string(), password});

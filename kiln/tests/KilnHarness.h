@@ -46,7 +46,6 @@ class Kiln {
  public:
   explicit Kiln(const std::string& libraryPath);
   ~Kiln();
-  int32_t Version() const { return version_(); }
   Outcome Run(const std::string& archive, const std::vector<std::string>& specs, const Options& options) const;
   // The library's test seams; null restores the defaults.
   void SetSeams(const KilnTestSeams* seams) const { setSeams_(seams); }
@@ -63,15 +62,11 @@ class SeamsInForce {
  public:
   SeamsInForce(const Kiln& kiln, const KilnTestSeams& seams) : kiln_(kiln), seams_(seams) { kiln_.SetSeams(&seams_); }
   ~SeamsInForce() { kiln_.SetSeams(nullptr); }
-  SeamsInForce(const SeamsInForce&) = delete;
-  SeamsInForce& operator=(const SeamsInForce&) = delete;
 
  private:
   const Kiln& kiln_;
   KilnTestSeams seams_;
 };
-// Every seam at its default.
-KilnTestSeams DefaultSeams();
 
 std::string CurrentLibrary();
 std::string OlderLibrary();
@@ -85,6 +80,12 @@ class InDir {
  private:
   std::string old_;
 };
+
+// Seams with a heartbeat after `heartbeatMs` of quiet, a lock wait of `lockWaitMs` (-1: the
+// library's own times) and, when `named`, a named temporary; no block hook.
+KilnTestSeams Seams(int32_t heartbeatMs, int32_t lockWaitMs = -1, int32_t named = 0);
+// Runs `body` in a forked child that exits with what it returns; the child's wait status.
+int InChild(const std::function<int()>& body);
 
 void MakeDirs(const std::string& path);
 void SetTime(const std::string& path, long seconds);

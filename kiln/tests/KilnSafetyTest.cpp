@@ -35,24 +35,10 @@ class KilnSafety : public ::testing::Test {
     EXPECT_EQ(NamesIn(t / "w"), listing);
   }
 
-  // Runs an add of "in" in a child process prepared by `setup`; its exit status.
-  int AddInChild(const std::function<void()>& setup, const std::function<int32_t(CallbackRecord&)>& onCallback,
-                 bool wantWriteError) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      setup();
-      InDir here(t / "w");
-      Options o;
-      o.recurse = true;
-      o.onCallback = onCallback;
-      Outcome out = kiln.Run(archive, {"in"}, o);
-      bool ok = out.result == 0 &&
-                (!wantWriteError || out.HasError(kLibErrWrite, "archive") || out.HasError(kLibErrDiskFull, "archive"));
-      _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
+  // An add of "in", recursed.
+  Outcome AddIn(const std::function<int32_t(CallbackRecord&)>& onCallback = nullptr) {
+    InDir here(t / "w");
+    return kiln.Run(archive, {"in"}, Options{.recurse = true, .onCallback = onCallback});
   }
 
   TempDir t;
@@ -82,9 +68,7 @@ TEST_F(KilnSafety, CancelAtEachHeartbeatOfADeleteChangesNothing) {
   }
   // Every heartbeat reaches the component, as on a slow machine: a cancel at each of them,
   // from the start of the copy to just before the commit, leaves the archive whole.
-  KilnTestSeams s = DefaultSeams();
-  s.HeartbeatMs = 0;
-  SeamsInForce seams(kiln, s);
+  SeamsInForce seams(kiln, Seams(0));
   for (int at = 1; at <= 3; ++at) {
     SCOPED_TRACE(at);
     int beats = 0;
@@ -100,24 +84,22 @@ TEST_F(KilnSafety, CancelAtEachHeartbeatOfADeleteChangesNothing) {
 
 TEST_F(KilnSafety, FailingWriteAndKillLeaveTheOldArchive) {
   // A file size limit below what the new archive needs: the write fails.
-  int status = AddInChild(
-      [&] {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{before.size() + 200000, before.size() + 200000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-      },
-      nullptr, true);
+  int status = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{before.size() + 200000, before.size() + 200000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Outcome out = AddIn();
+    return out.result == 0 && (out.HasError(kLibErrWrite, "archive") || out.HasError(kLibErrDiskFull, "archive")) ? 0 : 1;
+  });
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ExpectUntouched();
 
   // Killed in the middle of writing, after megabytes went out.
   int newFiles = 0;
-  status = AddInChild([] {},
-                      [&](CallbackRecord& r) {
-                        if (r.ActionCode == kActionNewFile && ++newFiles == 3) raise(SIGKILL);
-                        return 0;
-                      },
-                      false);
+  status = InChild([&] {
+    AddIn([&](CallbackRecord& r) { return r.ActionCode == kActionNewFile && ++newFiles == 3 ? raise(SIGKILL) : 0; });
+    return 0;
+  });
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
   ExpectUntouched();
 }
@@ -135,7 +117,6 @@ TEST_F(KilnSafety, SourceThatVanishesOrShrinksIsReportedAndTheRestIsAdded) {
   EXPECT_EQ(out.result, 2) << testing::PrintToString(out.Errors());
   EXPECT_TRUE(out.HasError(kLibErrRead, "in/r1.bin"));
   EXPECT_TRUE(out.HasError(kLibErrRead, "in/r2.bin"));
-  EXPECT_EQ(RunCommand("unzip -t " + Quote(archive)).Status, 0);
   EXPECT_EQ(RunCommand("unzip -Z1 " + Quote(archive)).Output, "first.txt\nin/r0.bin\nin/small.txt\n");
   EXPECT_EQ(PythonCompare(archive, t / "w"), "OK\n");
 }
