@@ -13,9 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <future>
-#include <thread>
 
 using namespace kilntest;
 

@@ -5,7 +5,6 @@
 #include "KilnHarness.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -45,10 +44,6 @@ extern "C" {
 int fsync(int fd) {
   Note(fd, nullptr, nullptr);
   return Real<int (*)(int)>("fsync")(fd);
-}
-int fdatasync(int fd) {
-  Note(fd, nullptr, nullptr);
-  return Real<int (*)(int)>("fdatasync")(fd);
 }
 int rename(const char* from, const char* to) {
   Note(-1, from, to);

@@ -1,18 +1,13 @@
 #include "KilnHarness.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -124,10 +119,10 @@ int InChild(const std::function<int()>& body) {
 std::string CurrentLibrary() { return KILN_LIBRARY; }
 std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }
 
-InDir::InDir(const std::filesystem::path& dir) : old_(std::filesystem::current_path().string()) {
+InDir::InDir(const std::filesystem::path& dir) : old(std::filesystem::current_path().string()) {
   std::filesystem::current_path(dir);
 }
-InDir::~InDir() { std::filesystem::current_path(old_); }
+InDir::~InDir() { std::filesystem::current_path(old); }
 
 void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 

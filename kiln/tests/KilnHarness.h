@@ -58,27 +58,21 @@ class Kiln {
 };
 
 // Seams in force for the lifetime of the object, the defaults again after it.
-class SeamsInForce {
- public:
-  SeamsInForce(const Kiln& kiln, const KilnTestSeams& seams) : kiln_(kiln), seams_(seams) { kiln_.SetSeams(&seams_); }
-  ~SeamsInForce() { kiln_.SetSeams(nullptr); }
-
- private:
-  const Kiln& kiln_;
-  KilnTestSeams seams_;
+struct SeamsInForce {
+  SeamsInForce(const Kiln& k, const KilnTestSeams& s) : kiln(k), seams(s) { kiln.SetSeams(&seams); }
+  ~SeamsInForce() { kiln.SetSeams(nullptr); }
+  const Kiln& kiln;
+  const KilnTestSeams seams;
 };
 
 std::string CurrentLibrary();
 std::string OlderLibrary();
 
 // Changes the current folder for the lifetime of the object.
-class InDir {
- public:
+struct InDir {
   explicit InDir(const std::filesystem::path& dir);
   ~InDir();
-
- private:
-  std::string old_;
+  const std::string old;
 };
 
 // Seams with a heartbeat after `heartbeatMs` of quiet, a lock wait of `lockWaitMs` (-1: the
