@@ -17,7 +17,7 @@ namespace {
 class KilnAdd : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeDirs(t / "src/sub/deep");
+    std::filesystem::create_directories(t / "src/sub/deep");
     WriteFile(t / "src/big.txt", TextBytes(700000, 1));  // several worker blocks
     WriteFile(t / "src/rand.bin", RandomBytes(300000, 2));
     WriteFile(t / "src/empty", "");
@@ -74,7 +74,7 @@ TEST_F(KilnAdd, TreeAtEachLevelPassesEveryPeerWithReportsInOrder) {
 // bytes, at the fastest, the usual and the smallest level: every peer reads back the files, and
 // incompressible data is stored, not grown.
 TEST_F(KilnAdd, EverySizeAroundTheBlockBoundariesRoundTripsAtEachLevel) {
-  MakeDirs(t / "sizes");
+  std::filesystem::create_directories(t / "sizes");
   const size_t block = kiln::kBlockSize;
   std::vector<size_t> sizes = {0, 1, 65535, 65536, 65537, 262143, 262144, 262145, block - 1, block, block + 1,
                                3 * block + 12345};
@@ -117,7 +117,7 @@ print(noise)
 // or by a pattern starting with a dot; patterns in every subfolder; 8.3 names; ".." and
 // special files skipped while the rest goes in.
 TEST_F(KilnAdd, StoredNamesFollowTheOptionsAndUnsafeInputIsSkipped) {
-  MakeDirs(t / "inner");
+  std::filesystem::create_directories(t / "inner");
   ASSERT_EQ(mkfifo((t / "inner/pipe").c_str(), 0600), 0);
   WriteFile(t / "src/sub/Long Name.text", "x");
   const std::string abs = t / "src/sub/a.txt";
@@ -155,7 +155,7 @@ TEST_F(KilnAdd, StoredNamesFollowTheOptionsAndUnsafeInputIsSkipped) {
 }
 
 TEST_F(KilnAdd, UpdateAndFreshenCompareTimes) {
-  MakeDirs(t / "u");
+  std::filesystem::create_directories(t / "u");
   WriteFile(t / "u/a.txt", "old a");
   WriteFile(t / "u/b.txt", "old b");
   SetTime(t / "u/a.txt", 1600000000);

@@ -33,7 +33,7 @@ std::vector<std::string> Temporaries(const std::string& dir) {
 class KilnChanges : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeDirs(t / "w");
+    std::filesystem::create_directories(t / "w");
     big = TextBytes(2500000, 1);  // several blocks
     PutBack();
     WriteFile(t / "w/small.txt", "small\n");
@@ -136,7 +136,8 @@ TEST_F(KilnChanges, ArchiveReplacedBeforeTheCommitIsLeftAsTheOtherProgramWroteIt
   for (int run = 0; run < 2; ++run) {
     WriteFile(t / "w/theirs.zip", theirs);
     const int32_t when = run == 0 ? kActionNewFile : kActionTotalSize;
-    Outcome out = kiln.Run(archive, {run == 0 ? "small.txt" : "big.txt"}, {.deleteOn = run == 0, .onCallback = [&](CallbackRecord& r) {
+    const char* name = run == 0 ? "small.txt" : "big.txt";
+    Outcome out = kiln.Run(archive, {name}, {.deleteOn = run == 0, .onCallback = [&](CallbackRecord& r) {
       if (r.ActionCode == when) rename((t / "w/theirs.zip").c_str(), archive.c_str());
       return 0;
     }});

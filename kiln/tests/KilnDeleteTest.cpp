@@ -13,7 +13,7 @@ const Options kDelete{.deleteOn = true};
 class KilnDelete : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeDirs(t / "p/dir/sub");
+    std::filesystem::create_directories(t / "p/dir/sub");
     WriteFile(t / "p/dir/a.txt", TextBytes(5000, 1));
     WriteFile(t / "p/dir/sub/b.txt", TextBytes(7000, 2));
     WriteFile(t / "p/dir/sub/c.dat", RandomBytes(3000, 3));

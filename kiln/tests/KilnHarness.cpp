@@ -20,7 +20,8 @@ thread_local const Options* currentOptions = nullptr;
 thread_local Outcome* currentOutcome = nullptr;
 
 int32_t Record(CallbackRecord* r) {
-  currentOutcome->events.push_back({r->ActionCode, r->ErrorCode, r->FileSize64, std::string(r->Text, strnlen(r->Text, sizeof r->Text))});
+  const std::string text(r->Text, strnlen(r->Text, sizeof r->Text));
+  currentOutcome->events.push_back({r->ActionCode, r->ErrorCode, r->FileSize64, text});
   return currentOptions->onCallback ? currentOptions->onCallback(*r) : 0;
 }
 }  // namespace
@@ -118,13 +119,6 @@ int InChild(const std::function<int()>& body) {
 
 std::string CurrentLibrary() { return KILN_LIBRARY; }
 std::string OlderLibrary() { return KILN_OLDER_LIBRARY; }
-
-InDir::InDir(const std::filesystem::path& dir) : old(std::filesystem::current_path().string()) {
-  std::filesystem::current_path(dir);
-}
-InDir::~InDir() { std::filesystem::current_path(old); }
-
-void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
 void SetTime(const std::string& path, long seconds) {
   struct utimbuf t{seconds, seconds};

@@ -70,9 +70,9 @@ std::string OlderLibrary();
 
 // Changes the current folder for the lifetime of the object.
 struct InDir {
-  explicit InDir(const std::filesystem::path& dir);
-  ~InDir();
-  const std::string old;
+  explicit InDir(const std::filesystem::path& dir) : old(std::filesystem::current_path()) { std::filesystem::current_path(dir); }
+  ~InDir() { std::filesystem::current_path(old); }
+  const std::filesystem::path old;
 };
 
 // Seams with a heartbeat after `heartbeatMs` of quiet, a lock wait of `lockWaitMs` (-1: the
@@ -81,7 +81,6 @@ KilnTestSeams Seams(int32_t heartbeatMs, int32_t lockWaitMs = -1, int32_t named 
 // Runs `body` in a forked child that exits with what it returns; the child's wait status.
 int InChild(const std::function<int()>& body);
 
-void MakeDirs(const std::string& path);
 void SetTime(const std::string& path, long seconds);
 // Compressible text and incompressible bytes, deterministic.
 std::string TextBytes(size_t size, unsigned seed);

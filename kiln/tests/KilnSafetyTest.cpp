@@ -18,7 +18,7 @@ namespace {
 class KilnSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeDirs(t / "w/in");
+    std::filesystem::create_directories(t / "w/in");
     for (int i = 0; i < 3; ++i) WriteFile(t / ("w/in/r" + std::to_string(i) + ".bin"), RandomBytes(600000, i));
     WriteFile(t / "w/in/small.txt", "small\n");
     WriteFile(t / "w/first.txt", TextBytes(20000, 5));
