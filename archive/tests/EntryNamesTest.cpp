@@ -23,9 +23,7 @@ struct Names : Op {
     m.SetNameCodePage(codePage);
     m.SetZipFilename(archive);
     m.List();
-    std::vector<std::string> names;
-    for (const ZipDirEntry& e : m.Contents()) names.push_back(e.EntryName);
-    return names;
+    return EntryNamesOf(m);
   }
   // Extracts the named entries (every one when none) below `to`; the files written there.
   std::vector<std::string> Extract(const fs::path& to, const std::vector<std::string>& specs = {}) {

@@ -14,8 +14,6 @@ TEST(MarlinModel, SettersFollowTheirRules) {
   EXPECT_TRUE(m.ConfirmErase());
   m.SetDLLDirectory("/opt/libs/");
   EXPECT_EQ(m.DLLDirectory(), "/opt/libs");
-  m.SetDLLDirectory("/opt/libs//");
-  EXPECT_EQ(m.DLLDirectory(), "/opt/libs/");
   m.SetDLLDirectory("/");
   EXPECT_EQ(m.DLLDirectory(), "/");
 

@@ -90,14 +90,21 @@ struct Component : Recorder {
   }
 };
 
-// A removable drive with disks of 100000 bytes.
+// Answers the next prompts with OK, inserting these disks in turn.
+void InsertOnOk(ScriptedUi& ui, const std::shared_ptr<SimulatedVolumeService>& v, std::initializer_list<int> order) {
+  for (int d : order) ui.Then(boxresult::Ok, [v, d] { v->Insert(d); });
+}
+
+// A removable drive with disks of 100000 bytes, the first one in, and a component for it.
 struct Drive {
   TempDir dir;
   std::shared_ptr<SimulatedVolumeService> volumes = std::make_shared<SimulatedVolumeService>();
   std::string path = dir / "A";
-  explicit Drive(int disks, bool formatted = true) {
+  std::string source = MakePlainArchive(dir);
+  explicit Drive(bool formatted = true) {
     volumes->AddDrive(path);
-    for (int i = 0; i < disks; ++i) volumes->AddDisk(path, "", 100000, formatted);
+    for (int i = 0; i < 3; ++i) volumes->AddDisk(path, "", 100000, formatted);
+    volumes->Insert(0);
   }
   std::string Set() const { return path + "/set.zip"; }
   std::string Prompt(const std::string& what) const { return what + "\nin drive: " + path + "/"; }
@@ -140,19 +147,19 @@ TEST(Span, NumberedFilesRoundTripAndInfoZip) {
   EXPECT_EQ(Contents(dir / "iz/j.zip"), Contents(source));
 
   const auto before = NamesIn(dir.Path());
-  std::string other = dir / "other.zip";
-  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", 1), other), -7);
+  auto refused = [&](int volume) {
+    std::string other = dir / "other.zip";
+    EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", volume), other), -7);
+    EXPECT_TRUE(other.empty());
+    return c.m.LastErrCode();
+  };
+  EXPECT_EQ(refused(1), 11037);
   EXPECT_EQ(c.m.LastMessage(), "This is the first disk in a backup set,\nplease insert the last disk of this set");
-  EXPECT_TRUE(other.empty());
-  other = dir / "other.zip";
-  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", 2), other), -7);
-  EXPECT_EQ(c.m.LastErrCode(), 11038);
+  EXPECT_EQ(refused(2), 11038);
   fs::remove(Numbered(dir, "set/backup", 2));
-  other = dir / "other.zip";
-  EXPECT_EQ(c.m.ReadSpan(Numbered(dir, "set/backup", count), other), -7);
+  EXPECT_EQ(refused(count), 11001);
   EXPECT_EQ(c.m.LastMessage(), "Input file does not exist");
   EXPECT_EQ(NamesIn(dir.Path()), before);
-  EXPECT_FALSE(c.m.SluiceBusy());
 }
 
 // Every volume size from the smallest that holds a header up to one beyond the archive:
@@ -214,17 +221,14 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
 }
 
 TEST(Span, ThreeDiskSetWithPrompts) {
-  TempDir work;
-  const std::string source = MakePlainArchive(work);
-  Drive a(3);
-  a.volumes->Insert(0);
+  Drive a;
+  const std::string& source = a.source;
   Component c(a.volumes);
   c.ui.Then(boxresult::Ok);
   // Disk 1 is left in the drive: its volume is recognised as an earlier one of this set.
   c.ui.Then(boxresult::Ok);
   c.ui.Then(boxresult::No);
-  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
-  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
+  InsertOnOk(c.ui, a.volumes, {1, 2});
   ASSERT_EQ(c.m.WriteSpan(source, a.Set()), 0) << c.m.LastMessage();
   const std::string previous =
       "ATTENTION: This is previous disk no 1!!!\nAre you sure you want to overwrite the contents";
@@ -237,12 +241,8 @@ TEST(Span, ThreeDiskSetWithPrompts) {
   // Joining, started with the middle disk; a wrong disk brings the same prompt back.
   a.volumes->Insert(1);
   Component j(a.volumes);
-  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
-  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(0); });
-  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
-  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
-  j.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
-  std::string out = work / "joined.zip";
+  InsertOnOk(j.ui, a.volumes, {2, 0, 2, 1, 2});
+  std::string out = a.dir / "joined.zip";
   ASSERT_EQ(j.m.ReadSpan(a.Set(), out), 0) << j.m.LastMessage();
   ASSERT_EQ(j.ui.BoxTexts(), (std::vector<std::string>{a.Prompt("Please insert last disk"), a.Prompt(1, 3),
                                                         a.Prompt(2, 3), a.Prompt(2, 3), a.Prompt(3, 3)}));
@@ -250,10 +250,8 @@ TEST(Span, ThreeDiskSetWithPrompts) {
 }
 
 TEST(Span, RefusalsLeaveNoVolume) {
-  TempDir work;
-  const std::string source = MakePlainArchive(work);
-  Drive a(3);
-  a.volumes->Insert(0);
+  Drive a;
+  const std::string& source = a.source;
   Component c(a.volumes);
 
   // Cancelled in the middle of a volume: the unfinished volume goes.
@@ -296,7 +294,7 @@ TEST(Span, RefusalsLeaveNoVolume) {
   EXPECT_EQ(fs::file_size(a.volumes->DiskFolder(1) + "/set.zip"), 100000u);
 
   // A hard disk short of that room: refused at once.
-  const std::string disk = work / "D";
+  const std::string disk = a.dir / "D";
   a.volumes->AddDrive(disk, DriveKind::Fixed);
   a.volumes->Insert(a.volumes->AddDisk(disk, "", 50000));
   c.ui.Boxes.clear();
@@ -308,34 +306,10 @@ TEST(Span, RefusalsLeaveNoVolume) {
   EXPECT_TRUE(NamesIn(disk).empty());
 }
 
+// Writing with formatting is run under new mount paths below.
 TEST(Span, FormattingDisks) {
-  TempDir work;
-  const std::string source = MakePlainArchive(work);
-  Drive a(3, false);
-  a.volumes->Insert(0);
+  Drive a(false);
   WriteFile(a.volumes->DiskFolder(0) + "/old", "old");
-  Component c(a.volumes);
-  c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
-  c.m.SetConfirmErase(false);
-  c.ui.Then(boxresult::Ok);
-  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(1); });
-  c.ui.Then(boxresult::Ok, [&] { a.volumes->Insert(2); });
-  ASSERT_EQ(c.m.WriteSpan(source, a.Set()), 0) << c.m.LastMessage();
-  EXPECT_EQ(a.volumes->FormatCount(), 3);
-
-  // Asked first when ConfirmErase is set: No formats nothing, Cancel cancels.
-  c.m.SetConfirmErase(true);
-  c.ui.Boxes.clear();
-  c.ui.Then(boxresult::No);
-  EXPECT_EQ(c.m.FormatVolume(), -3);
-  ASSERT_FALSE(c.ui.Boxes.empty());
-  EXPECT_EQ(c.ui.BoxTexts().front(), "Format the disk in drive " + a.path + "/ with the label PKBACK# 003?\n"
-                                     "Everything on it will be erased. No uses the disk as it is.");
-  EXPECT_EQ(c.ui.Boxes.front().DefaultButton, 1);
-  c.ui.Then(boxresult::Cancel);
-  EXPECT_EQ(c.m.FormatVolume(), -2);
-  EXPECT_EQ(NamesIn(a.path), std::vector<std::string>{"set.zip"});
-
   // One format at a time in the whole program, asked from inside the running one.
   struct BusyUi : ScriptedUi {
     std::function<void()> During;
@@ -346,39 +320,52 @@ TEST(Span, FormattingDisks) {
   struct Formatter : TMarlin {
     using TMarlin::TMarlin;
     using TMarlin::fDriveRoot;
+    using TMarlin::fVolumeLabel;
   } first(&ui, a.volumes), second(&ui, a.volumes);
   first.fDriveRoot = a.path + "/";
+  first.fVolumeLabel = "PKBACK# 003";
+
+  // Asked first when ConfirmErase is set, as it is at first: No formats nothing, Cancel cancels.
+  ui.Then(boxresult::No);
+  EXPECT_EQ(first.FormatVolume(), -3);
+  ASSERT_FALSE(ui.Boxes.empty());
+  EXPECT_EQ(ui.BoxTexts().front(), "Format the disk in drive " + a.path + "/ with the label PKBACK# 003?\n"
+                                   "Everything on it will be erased. No uses the disk as it is.");
+  EXPECT_EQ(ui.Boxes.front().DefaultButton, 1);
+  ui.Then(boxresult::Cancel);
+  EXPECT_EQ(first.FormatVolume(), -2);
+  EXPECT_EQ(NamesIn(a.path), std::vector<std::string>{"old"});
+  EXPECT_EQ(a.volumes->FormatCount(), 0);
   first.SetConfirmErase(false);
   int nested = 0;
   ui.During = [&] { nested = second.FormatVolume(); };
   EXPECT_EQ(first.FormatVolume(), 0);
   EXPECT_EQ(nested, -1);
   EXPECT_TRUE(NamesIn(a.path).empty());
+  EXPECT_EQ(a.volumes->Label(0), "PKBACK# 003");
 
   // A failed format ends the set with a shown cancel, a cancelled one silently.
-  a.volumes->SetFormatOutcome(FormatStatus::Failed);
+  Component c(a.volumes);
+  c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
   c.m.SetConfirmErase(false);
-  c.ui.Boxes.clear();
+  a.volumes->SetFormatOutcome(FormatStatus::Failed);
   c.ui.Then(boxresult::Ok);
-  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.m.WriteSpan(a.source, a.Set()), -7);
   ASSERT_FALSE(c.ui.Boxes.empty());
   EXPECT_EQ(c.ui.BoxTexts().back(), "User canceled operation");
   a.volumes->SetFormatOutcome(FormatStatus::Cancelled);
   c.ui.Then(boxresult::Ok);
-  EXPECT_EQ(c.m.WriteSpan(source, a.Set()), -7);
+  EXPECT_EQ(c.m.WriteSpan(a.source, a.Set()), -7);
   EXPECT_EQ(c.ui.Boxes.size(), 3u);
 
-  // A hard disk is never formatted.
-  TempDir other;
-  auto volumes = std::make_shared<SimulatedVolumeService>();
-  volumes->AddDrive(other / "C", DriveKind::Fixed);
-  volumes->Insert(volumes->AddDisk(other / "C", "", 100000));
-  Formatter fixed(nullptr, volumes);
-  fixed.fDriveRoot = other / "C/";
-  fixed.SetConfirmErase(false);
-  EXPECT_EQ(fixed.FormatVolume(), -3);
-  EXPECT_EQ(volumes->FormatCount(), 0);
-  // Nor is anything that is not a block device.
+  // A hard disk is never formatted, nor is anything that is not a block device.
+  const std::string fixed = a.dir / "C";
+  a.volumes->AddDrive(fixed, DriveKind::Fixed);
+  a.volumes->Insert(a.volumes->AddDisk(fixed, "", 100000));
+  first.fDriveRoot = fixed + "/";
+  const int formats = a.volumes->FormatCount();
+  EXPECT_EQ(first.FormatVolume(), -3);
+  EXPECT_EQ(a.volumes->FormatCount(), formats);
   EXPECT_EQ(LinuxVolumeService::Instance()->Format("/proc/", "PKBACK# 001"), FormatStatus::NotPossible);
   EXPECT_FALSE(LinuxVolumeService::Instance()->SetLabel("/proc/", "PKBACK# 001"));
 }
@@ -403,8 +390,7 @@ TEST(Span, DisksMountedUnderNewPaths) {
   c.m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
   c.m.SetConfirmErase(false);
   c.ui.Then(boxresult::Ok);
-  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
-  c.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  InsertOnOk(c.ui, volumes, {disks[1], disks[2]});
   ASSERT_EQ(c.m.WriteSpan(source, firstMount + "/set.zip"), 0) << c.m.LastMessage();
   EXPECT_EQ(c.ui.Boxes.size(), 3u);
   EXPECT_EQ(volumes->FormatCount(), 3);
@@ -425,9 +411,7 @@ TEST(Span, DisksMountedUnderNewPaths) {
   const int mountsBefore = volumes->MountCount();
   Component j(volumes);
   j.ui.Then(boxresult::Ok, [&] { volumes->Eject(drive); });
-  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[0]); });
-  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[1]); });
-  j.ui.Then(boxresult::Ok, [&] { volumes->Insert(disks[2]); });
+  InsertOnOk(j.ui, volumes, {disks[0], disks[1], disks[2]});
   std::string out = work / "joined.zip";
   ASSERT_EQ(j.m.ReadSpan(last + "set.zip", out), 0) << j.m.LastMessage();
   EXPECT_TRUE(ReadFile(out) == ReadFile(source));

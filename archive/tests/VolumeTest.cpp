@@ -8,11 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <tuple>
 
 #include "MarlinOp.h"
@@ -54,18 +53,11 @@ struct SplitSet {
       volumes.push_back(v);
     }
     volumes.push_back(dir / "set.zip");
-    const std::string json = Python("import json,sys,zipfile\nprint(json.dumps(zipfile.ZipFile(sys.argv[1]).namelist()))",
-                                    {dir / "joined.zip"});
-    for (const auto& v : QJsonDocument::fromJson(QByteArray::fromStdString(json)).array())
-      names.push_back(v.toString().toStdString());
+    std::istringstream in(Python("import sys,zipfile\nprint('\\n'.join(zipfile.ZipFile(sys.argv[1]).namelist()))",
+                                 {dir / "joined.zip"}));
+    for (std::string name; std::getline(in, name);) names.push_back(name);
   }
 };
-
-std::vector<std::string> Names(const TMarlin& m) {
-  std::vector<std::string> n;
-  for (const auto& e : m.Contents()) n.push_back(e.EntryName);
-  return n;
-}
 
 // A removable drive with one disk per volume of the set, labelled as a backup set.
 struct SetOnDrive {
@@ -181,17 +173,16 @@ struct ChrootTree {
 
 // Inside a chroot or a minimal container no mount entry holds "/" (the mount table lists
 // only /proc, or cannot be read at all): the file system is then a fixed drive at "/".
-class Chroot : public ::testing::TestWithParam<bool> {};
-
-TEST_P(Chroot, ListsWithoutAMountForRoot) {
-  const bool withProc = GetParam();
-  ChrootTree tree;
-  const std::string report = InChild(withProc, tree.root, withProc, [=] { return ListInsideChroot(withProc); });
-  if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report.substr(6);
-  EXPECT_EQ(report, "");
+TEST(Volumes, ListsInAChrootWithoutAMountForRoot) {
+  std::string skipped;
+  for (bool withProc : {false, true}) {
+    ChrootTree tree;
+    const std::string report = InChild(withProc, tree.root, withProc, [=] { return ListInsideChroot(withProc); });
+    if (report.rfind("SKIP: ", 0) == 0) skipped += report.substr(6) + "\n";
+    else EXPECT_EQ(report, "") << (withProc ? "with /proc" : "without /proc");
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
-
-INSTANTIATE_TEST_SUITE_P(WithAndWithoutProc, Chroot, ::testing::Bool());
 
 // A real disk (a loop device; partitions of one get no device nodes in every set-up, so
 // the file system fills the disk): it is found wherever it is mounted, and mounted through
@@ -280,7 +271,7 @@ TEST(Volumes, ListsASplitSet) {
   EXPECT_TRUE(m.IsSpanned());
   EXPECT_EQ(m.LastDiskNo(), count - 1);
   EXPECT_LT(m.CentralDir().CentralStartDisk, m.CentralDir().DiskNumber - 1);
-  EXPECT_EQ(Names(m), set.names);
+  EXPECT_EQ(EntryNamesOf(m), set.names);
 
   // A missing volume on a hard disk ends the listing at once.
   fs::remove(dir / "backup004.zip");
@@ -306,7 +297,7 @@ TEST(Volumes, ListsASplitSet) {
   for (int v = first; v <= count; ++v) expected.push_back(a.Prompt(v, count));
   EXPECT_EQ(dui.BoxTexts(), expected);
   for (const auto& box : dui.Boxes) EXPECT_EQ(box.Buttons, BoxButtons::OkCancel);
-  EXPECT_EQ(Names(d), set.names);
+  EXPECT_EQ(EntryNamesOf(d), set.names);
   EXPECT_EQ(d.VolumeLabel(), "PKBACK# 00" + std::to_string(count));
   EXPECT_EQ(dui.BusyDepth, 0);
 
@@ -370,5 +361,4 @@ TEST(Volumes, AskingForDisksWhileWriting) {
   EXPECT_FALSE(m.CheckDrive());
   m.SetAddOptions(AddOpts{AddOptsEnum::AddDiskSpanErase});
   EXPECT_TRUE(m.CheckDrive());
-
 }

@@ -16,6 +16,13 @@ namespace testfiles {
 
 inline const std::string kLibDir = TESSERA_LIB_DIR;
 
+// The names listed, in the archive's order.
+inline std::vector<std::string> EntryNamesOf(const TMarlin& m) {
+  std::vector<std::string> names;
+  for (const ZipDirEntry& e : m.Contents()) names.push_back(e.EntryName);
+  return names;
+}
+
 // A component with a scripted interface that keeps the texts it reports.
 struct Recorder {
   ScriptedUi ui;

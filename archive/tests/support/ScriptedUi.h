@@ -36,7 +36,6 @@ class ScriptedUi : public MarlinUi {
   void SetBusyCursor(bool busy) override { BusyDepth += busy ? 1 : -1; }
 
   std::vector<std::string> BoxTexts() const;
-  size_t Unanswered() const { return answers_.size(); }
 
  private:
   std::deque<Answer> answers_;
