@@ -12,12 +12,9 @@ TEST_F(AppTest, ArchiveFromCommandLineFillsSortedGridWithTotals) {
   TMainform& m = Main();
   const TSortGrid& g = *m.StringGrid1;
   EXPECT_EQ(m.windowTitle(), QString::fromUtf8("sample.zip \u2014 Vell Tessera 4"));
-  EXPECT_EQ(g.RowCount(), 6);
   EXPECT_EQ(GridColumn(0), (std::vector<QString>{"File Name", "alpha.txt", "beta.txt", "Gamma.txt", "zeta.txt", "Total"}));
   EXPECT_EQ(GridColumn(5), (std::vector<QString>{"Path", "docs/", "docs/sub/", "", "", ""}));
-  EXPECT_EQ(g.Cells(1, 4), "8");
-  EXPECT_EQ(g.Cells(2, 4), "8");
-  EXPECT_EQ(g.Cells(4, 4), "0% ");
+  EXPECT_EQ(QStringList({g.Cells(1, 4), g.Cells(2, 4), g.Cells(4, 4)}), QStringList({"8", "8", "0% "}));
   EXPECT_EQ(g.Cells(4, 2), "0% ");  // nothing unpacked
   EXPECT_EQ(g.Cells(3, 1), QLocale().toString(QDate(2024, 3, 9), QLocale::ShortFormat) + "  " +
                                QLocale().toString(QTime(14, 30), QLocale::ShortFormat));
@@ -180,12 +177,8 @@ TEST_F(AppTest, SizesOfTwoGigabytesAndMoreShowUnsigned) {
   Start(QString::fromStdString(zip));
   const TSortGrid& g = *Main().StringGrid1;
   ASSERT_EQ(g.RowCount(), 4);
-  EXPECT_EQ(g.Cells(1, 1), "2000000000");
-  EXPECT_EQ(g.Cells(2, 1), "3000000000");
-  EXPECT_EQ(g.Cells(4, 1), "33% ");
-  EXPECT_EQ(g.Cells(1, 3), "4000000000");
-  EXPECT_EQ(g.Cells(2, 3), "6000000000");
-  EXPECT_EQ(g.Cells(4, 3), "33% ");
+  for (auto [row, packed, size] : {std::tuple{1, "2000000000", "3000000000"}, {3, "4000000000", "6000000000"}})
+    EXPECT_EQ(QStringList({g.Cells(1, row), g.Cells(2, row), g.Cells(4, row)}), QStringList({packed, size, "33% "}));
 }
 
 TEST(Program, WithoutADisplayExitsWithStatusTwoAndSaysWhy) {

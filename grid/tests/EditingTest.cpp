@@ -11,11 +11,10 @@ class EditingTest : public GridTest {
  protected:
   void SetUp() override {
     GridTest::SetUp();
-    Fill(g, {{"h0", "h1", "h2", "h3", "h4"},
-             {"a0", "a1", "a2", "a3", "a4"},
-             {"b0", "b1", "b2", "b3", "b4"},
-             {"c0", "c1", "c2", "c3", "c4"},
-             {"d0", "d1", "d2", "d3", "d4"}});
+    std::vector<QStringList> rows(5);  // h0..h4 above a0..a4 to d0..d4
+    for (int r = 0; r < 5; ++r)
+      for (int c = 0; c < 5; ++c) rows[r] << QString("habcd"[r]) + QString::number(c);
+    Fill(g, rows);
     g.OnRowInsert = [this](TSortGrid*, int i) { events.push_back(QString("row+%1").arg(i)); };
     g.OnRowDelete = [this](TSortGrid*, int i) { events.push_back(QString("row-%1").arg(i)); };
     g.OnColumnInsert = [this](TSortGrid*, int i) { events.push_back(QString("col+%1").arg(i)); };
